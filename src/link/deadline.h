@@ -1,0 +1,27 @@
+#pragma once
+
+#include "clock.h"
+
+namespace qmr {
+
+// A wait of a fixed length on a Clock, measured from construction (or restart()) as an
+// unsigned 32-bit difference, so the clock's wrap to 0 after 2^32 ms does no harm.
+class Deadline
+{
+public:
+    Deadline(Clock &clock, quint32 lengthMs) : m_clock(clock), m_length(lengthMs) { restart(); }
+
+    void restart() { m_start = m_clock.milliseconds(); }
+    // Milliseconds since the start, read from the clock now.
+    quint32 elapsed() const { return m_clock.milliseconds() - m_start; }
+    // True once more than the length has passed (a 120 ms wait is over at 121 ms).
+    bool expired() const { return elapsed() > m_length; }
+    quint32 length() const { return m_length; }
+
+private:
+    Clock &m_clock;
+    quint32 m_length;
+    quint32 m_start = 0;
+};
+
+} // namespace qmr

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+namespace qmr {
+
+// One serial line definition: baud, parity (none or even), data bits, stop bits.
+struct LineSettings
+{
+    qint32 baud = 19200;
+    char parity = 'e'; // 'n' none, 'e' even
+    int dataBits = 8;
+    int stopBits = 1;
+    friend bool operator==(const LineSettings &, const LineSettings &) = default;
+};
+
+// The read/write behaviour of an open port, field by field as the module link uses it
+// (milliseconds). With the link's working values a one-byte read returns a waiting byte at
+// once or nothing after about ReadTotalTimeoutConstant ms.
+struct CommTimeouts
+{
+    quint32 ReadIntervalTimeout = 0;
+    quint32 ReadTotalTimeoutMultiplier = 0;
+    quint32 ReadTotalTimeoutConstant = 0;
+    quint32 WriteTotalTimeoutMultiplier = 0;
+    quint32 WriteTotalTimeoutConstant = 0;
+    friend bool operator==(const CommTimeouts &, const CommTimeouts &) = default;
+};
+
+// Why an open failed (or what went wrong last).
+enum class PortError {
+    NoError,
+    NotFound,         // no such device (or the COM number maps to nothing)
+    PermissionDenied, // the device exists but this user may not open it
+    Busy,             // held by another program or another copy of this one
+    NotASerialPort,   // the path exists but is not a serial device
+    Io,               // a read or write failed (the device vanished, say)
+    Other,
+};
+
+// A serial device as the link sees it. One object serves one open device at a time.
+class SerialPort
+{
+public:
+    virtual ~SerialPort() = default;
+
+    // Opens the device exclusively (no other program or copy, whatever path names it).
+    // Returns false with error()/errorString() set when it does not open.
+    virtual bool open(const QString &device) = 0;
+    // Gives the device back: the line settings and timeouts it had before open() are restored.
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+
+    // The current timeouts of the open port, and setting them; false when refused.
+    virtual CommTimeouts timeouts() const = 0;
+    virtual bool setTimeouts(const CommTimeouts &timeouts) = 0;
+    // Applies baud, parity, data and stop bits, no flow control; false when refused.
+    virtual bool setLineSettings(const LineSettings &settings) = 0;
+
+    // Writes count bytes and returns when they are handed to the device (blocking).
+    // Returns the number written, or -1 on failure.
+    virtual qint64 write(const char *data, qint64 count) = 0;
+    // Reads at most one byte, honouring the timeouts: returns 1 with the byte when one is
+    // waiting or arrives in time, 0 when none came, -1 when the read failed.
+    virtual int readByte(char *byte) = 0;
+
+    virtual PortError error() const = 0;
+    virtual QString errorString() const = 0;
+};
+
+} // namespace qmr

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "textrow.h"
+
+#include <QString>
+
+namespace qmr {
+
+enum class LampColour { Red, Yellow };
+
+// The controls process mode disables while it runs, in that order.
+enum class Control {
+    btnExit,
+    btnScan,
+    btnFactory,
+    btnOne,
+    btnID,
+    btnBaudRate,
+    btnMode,
+    gbDefault,
+    btnEng,
+    btnGB,
+    btnBIG5,
+};
+
+// What an operation sees of its front end: the window implements it, so does the console
+// front end and the tests. Every call happens on the one thread the operation runs on.
+class ModuleView
+{
+public:
+    virtual ~ModuleView() = default;
+
+    // The text of a row in the current language.
+    virtual QString text(TextRow row) const = 0;
+
+    virtual void setMessage(const QString &text) = 0; // pnMsg
+    // The tooltip of the message line: the device behind a COM number and why it failed.
+    virtual void setMessageDetail(const QString &text) = 0;
+    virtual void setSerialText(const QString &text) = 0;  // pnSerial
+    virtual void setVersionText(const QString &text) = 0; // pnVersion
+
+    virtual QString id1Text() const = 0; // pnID
+    virtual void setId1Text(const QString &text) = 0;
+    virtual QString id2Text() const = 0; // pnID2
+    virtual void setId2Text(const QString &text) = 0;
+    // The scroll bars; setting a position that differs from the current one runs the change
+    // handler, which writes the panel as "%02d". Positions are clamped to 1..99.
+    virtual int id1Position() const = 0;
+    virtual void setId1Position(int position) = 0;
+    virtual int id2Position() const = 0;
+    virtual void setId2Position(int position) = 0;
+
+    virtual int baudRateIndex() const = 0; // cmbBaudRate, -1 when nothing is selected
+    virtual void selectBaudRate(int index) = 0;
+    virtual int modeIndex() const = 0; // cmbMode: 0 "Two Reader", 1 "One Reader"
+    virtual void selectMode(int index) = 0;
+    virtual int rs485Index() const = 0; // cmbRS485: 0..2
+    virtual void selectRs485(int index) = 0;
+    virtual bool lockChecked() const = 0; // chkLock
+
+    virtual void setReader1Data(const QString &text) = 0; // pnQMR1
+    virtual void setReader2Data(const QString &text) = 0; // pnQMR2
+    virtual QString processCaption() const = 0;           // btnProcess
+    virtual void setProcessCaption(const QString &text) = 0;
+    virtual void setControlEnabled(Control control, bool enabled) = 0;
+
+    virtual void setLamp(LampColour colour) = 0; // shComm
+    // Sounds a tone and returns when it has finished (about ms later).
+    virtual void beep(int frequencyHz, int durationMs) = 0;
+    // The busy state: on = blink timer on, then the window disabled; off = the reverse.
+    virtual void setBusy(bool on) = 0;
+    virtual void setWindowEnabled(bool enabled) = 0;
+    virtual void setWaitCursor(bool on) = 0;
+    // Lets pending window events run (clicks, repaints, the blink timer).
+    virtual void processMessages() = 0;
+    // An operation abandoned with an error text (a reply field that is no number): shown in
+    // a message box by the window, on standard error by the console.
+    virtual void showError(const QString &text) = 0;
+};
+
+} // namespace qmr

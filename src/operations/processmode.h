@@ -1,0 +1,20 @@
+#pragma once
+
+#include "modulecontext.h"
+
+namespace qmr {
+
+enum class ProcessOutcome {
+    NoScan,      // refused: "Start Scan Module!"
+    CancelClick, // this run only asked the running loop to stop
+    Ignored,     // a click while the loop is stopping: nothing happens
+    OpenFailed,  // "Open COM : n Error"
+    UserStop,    // stopped by the cancel click (yellow lamp, high beep)
+    Failed,      // a poll command failed (red lamp, low beep)
+};
+
+// One click on the Process button: starts the polling loop and stays in it until the loop
+// ends, or (a nested click while it runs) asks the running loop to stop.
+ProcessOutcome RunProcessMode(ModuleContext &ctx);
+
+} // namespace qmr

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "modulecontext.h"
+
+#include <QByteArray>
+#include <functional>
+
+namespace qmr {
+
+enum class SettingOutcome {
+    NoScan, // "Start Scan Module!"
+    Ok,
+    Error,
+};
+
+// What one setting procedure gives the shared frame.
+struct SettingProcedure
+{
+    // Runs once after the ScanOk check, before the port is opened (progress text, controls).
+    std::function<void(ModuleContext &)> prepare;
+    // One attempt of the command sequence; each step goes through SettingFrame::send().
+    // Returns true when every command succeeded.
+    std::function<bool(ModuleContext &, class SettingFrame &)> attempt;
+    // Runs after a successful attempt, before the port is closed.
+    std::function<void(ModuleContext &)> onSuccess;
+    TextRow okMessage;
+    TextRow errorMessage;
+};
+
+// The run every setting procedure shares: wait cursor and disabled window, the ScanOk
+// check, the port opened at the remembered settings, at most two attempts with a 100 ms
+// pause before every command, the port closed, and the outcome in lamp, message and beep.
+class SettingFrame
+{
+public:
+    static constexpr int Attempts = 2;
+    static constexpr int PauseMs = 100;
+
+    explicit SettingFrame(ModuleContext &ctx) : m_ctx(ctx) {}
+    SettingOutcome run(const SettingProcedure &procedure);
+
+    // Pauses 100 ms, sends command; true when SendCommand succeeded and, if
+    // requiredLength > 0, the reply had exactly that length.
+    bool send(const QByteArray &command, int requiredLength = 0);
+
+private:
+    ModuleContext &m_ctx;
+};
+
+} // namespace qmr
