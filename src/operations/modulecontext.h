@@ -17,8 +17,8 @@ struct ModuleContext
     Settings &settings;
     SettingsStore &store;
     ModuleView &view;
-    bool ScanOk = false;        // true only after a scan read all module information
-    bool ProcessActive = false; // true while process mode is to go on
+    bool ScanOk = false;         // true only after a scan read all module information
+    bool ProcessActive = false;  // true while process mode is to go on
     bool ProcessRunning = false; // the polling loop exists (running or stopping)
 };
 

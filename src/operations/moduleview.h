@@ -6,10 +6,15 @@
 
 namespace qmr {
 
-enum class LampColour { Red, Yellow };
+enum class LampColour
+{
+    Red,
+    Yellow
+};
 
 // The controls process mode disables while it runs, in that order.
-enum class Control {
+enum class Control
+{
     btnExit,
     btnScan,
     btnFactory,

@@ -4,7 +4,8 @@
 
 namespace qmr {
 
-enum class ProcessOutcome {
+enum class ProcessOutcome
+{
     NoScan,      // refused: "Start Scan Module!"
     CancelClick, // this run only asked the running loop to stop
     Ignored,     // a click while the loop is stopping: nothing happens

@@ -4,7 +4,8 @@
 
 namespace qmr {
 
-enum class QuickSetting {
+enum class QuickSetting
+{
     FactoryDefault, // btnFactory: IDs 01/05, two readers, RS485 32, 19200,e,8,1
     OneReader,      // btnOne: IDs 01/05, one reader, RS485 32, 19200,e,8,1
 };

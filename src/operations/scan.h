@@ -4,7 +4,8 @@
 
 namespace qmr {
 
-enum class ScanOutcome {
+enum class ScanOutcome
+{
     Ok,        // "Get Module Info Ok. (COM : #n)"
     InfoError, // the module answered "A00M", a later read failed
     NotFound,  // "Module Not Find"

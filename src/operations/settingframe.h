@@ -7,7 +7,8 @@
 
 namespace qmr {
 
-enum class SettingOutcome {
+enum class SettingOutcome
+{
     NoScan, // "Start Scan Module!"
     Ok,
     Error,
@@ -42,6 +43,8 @@ public:
     // Pauses 100 ms, sends command; true when SendCommand succeeded and, if
     // requiredLength > 0, the reply had exactly that length.
     bool send(const QByteArray &command, int requiredLength = 0);
+    // The 100 ms pause alone, where a sequence pauses without sending.
+    void pause();
 
 private:
     ModuleContext &m_ctx;

@@ -3,7 +3,8 @@
 namespace qmr {
 
 // The rows of the three-language table, named after their English text.
-enum class TextRow : int {
+enum class TextRow : int
+{
     Company = 0,             // "TAVEX Technology Corp.   " + web address
     Title = 1,               // "TAVEX QLN-72RT Module Config V3.20-01"
     StartScanModule = 2,     // "Start Scan Module!"

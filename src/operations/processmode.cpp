@@ -1,0 +1,123 @@
+#include "processmode.h"
+
+#include "link/commands.h"
+#include "portdetail.h"
+
+#include <array>
+
+namespace qmr {
+
+namespace {
+
+// The controls that could start another operation, disabled and enabled in this order.
+constexpr std::array<Control, 11> LockedControls = {
+    Control::btnExit, Control::btnScan,     Control::btnFactory, Control::btnOne,
+    Control::btnID,   Control::btnBaudRate, Control::btnMode,    Control::gbDefault,
+    Control::btnEng,  Control::btnGB,       Control::btnBIG5,
+};
+
+constexpr int PauseSlices = 20;
+constexpr int PauseSliceMs = 2;
+constexpr int MinDataReplyLength = 9;
+
+void setLockedControlsEnabled(ModuleView &view, bool enabled)
+{
+    for (Control control : LockedControls)
+        view.setControlEnabled(control, enabled);
+}
+
+// Lets the user's clicks and the blink timer run between two polls.
+void pause(ModuleContext &ctx)
+{
+    for (int i = 0; i < PauseSlices; ++i) {
+        ctx.view.processMessages();
+        ctx.clock.sleep(PauseSliceMs);
+    }
+}
+
+// Polls the reader whose ID the panel shows now; the panel is read afresh for every
+// command, so a moved scroll bar takes effect at once.
+bool poll(ModuleContext &ctx, const QString &id, void (ModuleView::*show)(const QString &))
+{
+    if (!ctx.link.SendCommand(Command::poll(id.toLatin1())))
+        return false;
+    if (ctx.link.ReplyLength >= MinDataReplyLength)
+        (ctx.view.*
+         show)(QString::fromLatin1(Reply::pollData(ctx.link.ReplyText, ctx.link.ReplyLength)));
+    return true;
+}
+
+// Polls until the cancelling click clears ProcessActive or a command fails.
+ProcessOutcome pollLoop(ModuleContext &ctx)
+{
+    ModuleView &view = ctx.view;
+    view.setBusy(true);
+    view.setWindowEnabled(true); // btnProcess must stay usable to stop the mode
+    while (ctx.ProcessActive) {
+        pause(ctx);
+        if (!poll(ctx, view.id1Text(), &ModuleView::setReader1Data))
+            break;
+        if (view.modeIndex() != 0)
+            continue;
+        pause(ctx);
+        if (!poll(ctx, view.id2Text(), &ModuleView::setReader2Data))
+            break;
+    }
+    // A command that fails after the cancelling click still counts as the user's stop.
+    const bool userStop = !ctx.ProcessActive;
+    view.setBusy(false);
+    view.setLamp(userStop ? LampColour::Yellow : LampColour::Red);
+    view.beep(userStop ? 1000 : 300, 300);
+    ctx.link.ComClose();
+    return userStop ? ProcessOutcome::UserStop : ProcessOutcome::Failed;
+}
+
+} // namespace
+
+ProcessOutcome RunProcessMode(ModuleContext &ctx)
+{
+    ModuleView &view = ctx.view;
+    if (!ctx.ScanOk) {
+        view.setMessage(view.text(TextRow::StartScanModule));
+        view.beep(300, 300);
+        return ProcessOutcome::NoScan;
+    }
+    if (ctx.ProcessActive) {
+        ctx.ProcessActive = false;
+        return ProcessOutcome::CancelClick;
+    }
+    // The loop is still finishing its cycle after a cancel and holds the port: a second
+    // loop must not start.
+    if (ctx.ProcessRunning)
+        return ProcessOutcome::Ignored;
+
+    ctx.ProcessActive = true;
+    ctx.ProcessRunning = true;
+    const QString savedCaption = view.processCaption();
+    view.setProcessCaption(view.text(TextRow::CancelProcessModule));
+    view.setReader1Data(QString());
+    view.setReader2Data(QString());
+    setLockedControlsEnabled(view, false);
+
+    ProcessOutcome outcome;
+    const QByteArray line = ctx.settings.ScanBaudRate.toLatin1();
+    if (ctx.link.ComOpen(ctx.settings.ScanCommNo, line.constData())) {
+        outcome = pollLoop(ctx);
+    } else {
+        view.setLamp(LampColour::Red);
+        view.setMessage(view.text(TextRow::OpenCom) + QStringLiteral(" : ") +
+                        QString::number(ctx.settings.ScanCommNo) + QStringLiteral(" ") +
+                        view.text(TextRow::Error));
+        view.setMessageDetail(failedPortDetail(ctx.settings.ScanCommNo, ctx.link));
+        view.beep(300, 300);
+        outcome = ProcessOutcome::OpenFailed;
+    }
+
+    ctx.ProcessActive = false;
+    setLockedControlsEnabled(view, true);
+    view.setProcessCaption(savedCaption);
+    ctx.ProcessRunning = false;
+    return outcome;
+}
+
+} // namespace qmr

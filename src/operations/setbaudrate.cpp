@@ -1,0 +1,45 @@
+#include "setbaudrate.h"
+
+#include "link/commands.h"
+#include "link/linedefinition.h"
+
+namespace qmr {
+
+namespace {
+
+bool isTableIndex(int index)
+{
+    return index >= 0 && index < int(BaudRateTable.size());
+}
+
+} // namespace
+
+SettingOutcome RunSetModuleBaudRate(ModuleContext &ctx)
+{
+    SettingProcedure procedure;
+    procedure.prepare = [](ModuleContext &c) {
+        const int index = c.view.baudRateIndex();
+        const QString line =
+            isTableIndex(index) ? QString::fromLatin1(BaudRateTable[index]) : QString();
+        c.view.setMessage(c.view.text(TextRow::SetModuleBaudRate) + QStringLiteral(" = ") + line);
+    };
+    // The rate command travels at the old rate; the port is not reopened at the new one.
+    // With no line setting chosen there is nothing to send, and the procedure fails.
+    procedure.attempt = [](ModuleContext &c, SettingFrame &frame) {
+        const int index = c.view.baudRateIndex();
+        if (!isTableIndex(index))
+            return false;
+        return frame.send(Command::readFirstReader(), 16) && frame.send(Command::setLine(index));
+    };
+    // Only the in-memory settings follow; the store keeps what the last sweep found.
+    procedure.onSuccess = [](ModuleContext &c) {
+        const int index = c.view.baudRateIndex();
+        c.settings.ScanBaudRateNo = index;
+        c.settings.ScanBaudRate = QString::fromLatin1(BaudRateTable[index]);
+    };
+    procedure.okMessage = TextRow::SetModuleBaudRateOk;
+    procedure.errorMessage = TextRow::SetModuleBaudRateError;
+    return SettingFrame(ctx).run(procedure);
+}
+
+} // namespace qmr
