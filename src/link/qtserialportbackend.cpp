@@ -1,0 +1,270 @@
+#include "qtserialportbackend.h"
+
+#include <QDeadlineTimer>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <climits>
+#include <grp.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace qmr {
+
+namespace {
+
+// A write that hands no byte to the device for this long counts as failed (the device is
+// gone or stuck); a frame at 4800 baud takes a few tens of ms.
+constexpr int WriteStallMs = 2000;
+
+QString groupOf(const QString &path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    long size = sysconf(_SC_GETGR_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? size_t(size) : 16384);
+    group entry{};
+    group *result = nullptr;
+    while (getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &result) == ERANGE)
+        buffer.resize(buffer.size() * 2);
+    return result ? QString::fromLocal8Bit(result->gr_name) : QString::number(st.st_gid);
+}
+
+bool mayOpen(const QString &path)
+{
+    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
+}
+
+} // namespace
+
+QtSerialPortBackend::QtSerialPortBackend() = default;
+
+QtSerialPortBackend::~QtSerialPortBackend()
+{
+    close();
+}
+
+QString QtSerialPortBackend::permissionMessage(const QString &device)
+{
+    const QString group = groupOf(device);
+    if (group.isEmpty())
+        return QStringLiteral("permission denied for %1").arg(device);
+    return QStringLiteral("permission denied for %1 (owned by group %2)").arg(device, group);
+}
+
+void QtSerialPortBackend::setError(PortError error, const QString &text)
+{
+    m_error = error;
+    m_errorString = text;
+}
+
+bool QtSerialPortBackend::open(const QString &device)
+{
+    if (m_port.isOpen())
+        close();
+    setError(PortError::NoError, {});
+
+    const QFileInfo info(device);
+    if (device.isEmpty() || !info.exists()) {
+        setError(PortError::NotFound, QStringLiteral("no such device: %1").arg(device));
+        return false;
+    }
+    // QSerialPort names its lock file after the path it is given; the real device's name
+    // makes a link and its target share one lock.
+    const QString real = info.canonicalFilePath();
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(real).constData(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+        setError(PortError::NotASerialPort, QStringLiteral("%1 is not a serial port").arg(device));
+        return false;
+    }
+
+    m_port.setPortName(real);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError qtError = m_port.error();
+        const QString qtText = m_port.errorString();
+        m_port.clearError();
+        switch (qtError) {
+        case QSerialPort::PermissionError:
+            // Qt reports a held lock and a refused open alike; the file's mode tells them apart.
+            if (!mayOpen(real))
+                setError(PortError::PermissionDenied, permissionMessage(real));
+            else
+                setError(PortError::Busy,
+                         QStringLiteral("%1 is in use by another program").arg(real));
+            break;
+        case QSerialPort::DeviceNotFoundError:
+            setError(PortError::NotFound, QStringLiteral("no such device: %1").arg(device));
+            break;
+        case QSerialPort::UnsupportedOperationError:
+            setError(PortError::NotASerialPort,
+                     QStringLiteral("%1 is not a serial port").arg(device));
+            break;
+        default:
+            setError(PortError::Other, QStringLiteral("%1: %2").arg(real, qtText));
+            break;
+        }
+        return false;
+    }
+    const int fd = int(m_port.handle());
+    if (!::isatty(fd)) {
+        m_port.close();
+        setError(PortError::NotASerialPort, QStringLiteral("%1 is not a serial port").arg(device));
+        return false;
+    }
+    // The lock file does not stop a program that ignores it; an flock on the device does
+    // stop every other copy of this program, root included.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        m_port.close();
+        setError(PortError::Busy, QStringLiteral("%1 is in use by another program").arg(real));
+        return false;
+    }
+    m_device = real;
+    return true;
+}
+
+void QtSerialPortBackend::close()
+{
+    // QSerialPort puts back the terminal settings it found at open; closing the descriptor
+    // releases the flock.
+    if (m_port.isOpen())
+        m_port.close();
+    m_device.clear();
+}
+
+bool QtSerialPortBackend::isOpen() const
+{
+    return m_port.isOpen();
+}
+
+bool QtSerialPortBackend::setTimeouts(const CommTimeouts &timeouts)
+{
+    m_timeouts = timeouts;
+    return true;
+}
+
+bool QtSerialPortBackend::setLineSettings(const LineSettings &settings)
+{
+    if (!m_port.isOpen())
+        return false;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    switch (settings.parity) {
+    case 'n':
+        parity = QSerialPort::NoParity;
+        break;
+    case 'e':
+        parity = QSerialPort::EvenParity;
+        break;
+    case 'o':
+        parity = QSerialPort::OddParity;
+        break;
+    case 'm':
+        parity = QSerialPort::MarkParity;
+        break;
+    case 's':
+        parity = QSerialPort::SpaceParity;
+        break;
+    default:
+        return false;
+    }
+    if (settings.dataBits < 5 || settings.dataBits > 8)
+        return false;
+    if (settings.stopBits != 1 && settings.stopBits != 2)
+        return false;
+    if (settings.baud <= 0)
+        return false;
+
+    bool ok = m_port.setBaudRate(settings.baud);
+    ok = m_port.setParity(parity) && ok;
+    ok = m_port.setDataBits(QSerialPort::DataBits(settings.dataBits)) && ok;
+    ok = m_port.setStopBits(settings.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
+         ok;
+    ok = m_port.setFlowControl(QSerialPort::NoFlowControl) && ok;
+    if (!ok)
+        m_port.clearError();
+    return ok;
+}
+
+qint64 QtSerialPortBackend::write(const char *data, qint64 count)
+{
+    if (!m_port.isOpen()) {
+        setError(PortError::Io, QStringLiteral("the port is not open"));
+        return -1;
+    }
+    if (count <= 0)
+        return 0;
+    const qint64 written = m_port.write(data, count);
+    if (written < 0) {
+        setError(PortError::Io, QStringLiteral("%1: %2").arg(m_device, m_port.errorString()));
+        return -1;
+    }
+    // Blocking write: return only once the bytes are handed to the device.
+    while (m_port.bytesToWrite() > 0) {
+        if (!m_port.waitForBytesWritten(WriteStallMs)) {
+            setError(PortError::Io, QStringLiteral("%1: %2").arg(m_device, m_port.errorString()));
+            return -1;
+        }
+    }
+    return written;
+}
+
+int QtSerialPortBackend::readWaitMs() const
+{
+    // The serial driver's rules: an interval of all ones with no totals returns at once,
+    // no total at all waits until a byte comes.
+    const CommTimeouts &t = m_timeouts;
+    if (t.ReadIntervalTimeout == UINT_MAX && t.ReadTotalTimeoutMultiplier == 0 &&
+        t.ReadTotalTimeoutConstant == 0)
+        return 0;
+    const quint64 total = quint64(t.ReadTotalTimeoutMultiplier) + t.ReadTotalTimeoutConstant;
+    if (total == 0)
+        return -1;
+    return total > quint64(INT_MAX) ? INT_MAX : int(total);
+}
+
+int QtSerialPortBackend::readByte(char *byte)
+{
+    if (!m_port.isOpen()) {
+        setError(PortError::Io, QStringLiteral("the port is not open"));
+        return -1;
+    }
+    // Bytes the event loop already pulled in come first.
+    if (m_port.bytesAvailable() > 0)
+        return m_port.read(byte, 1) == 1 ? 1 : -1;
+
+    const int fd = int(m_port.handle());
+    const int waitMs = readWaitMs();
+    QDeadlineTimer deadline(waitMs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(waitMs));
+    pollfd pfd{fd, POLLIN, 0};
+    int ready = 0;
+    for (;;) {
+        pfd.revents = 0;
+        const qint64 remaining = deadline.isForever() ? -1 : deadline.remainingTime();
+        ready = ::poll(&pfd, 1, int(remaining));
+        if (ready >= 0 || errno != EINTR)
+            break;
+    }
+    if (ready == 0)
+        return 0;
+    if (ready < 0 || (pfd.revents & POLLNVAL)) {
+        setError(PortError::Io, QStringLiteral("%1: reading failed").arg(m_device));
+        return -1;
+    }
+    if (pfd.revents & POLLIN) {
+        m_port.waitForReadyRead(0);
+        if (m_port.bytesAvailable() > 0)
+            return m_port.read(byte, 1) == 1 ? 1 : -1;
+    }
+    // Readable without data, or hung up: the device is gone.
+    setError(PortError::Io, QStringLiteral("%1: the device is gone").arg(m_device));
+    return -1;
+}
+
+} // namespace qmr

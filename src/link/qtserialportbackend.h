@@ -1,0 +1,48 @@
+#pragma once
+
+#include "serialport.h"
+
+#include <QSerialPort>
+
+namespace qmr {
+
+// A real serial device through QSerialPort. The open is exclusive whatever path names the
+// device and whoever asks (root or another copy of this program): the path is resolved to
+// the real device, whose lock file QSerialPort takes, and the descriptor is flock()ed.
+// Reads wait for at most ReadTotalTimeoutConstant ms with poll() on the descriptor.
+class QtSerialPortBackend : public SerialPort
+{
+public:
+    QtSerialPortBackend();
+    ~QtSerialPortBackend() override;
+
+    bool open(const QString &device) override;
+    void close() override;
+    bool isOpen() const override;
+
+    CommTimeouts timeouts() const override { return m_timeouts; }
+    bool setTimeouts(const CommTimeouts &timeouts) override;
+    bool setLineSettings(const LineSettings &settings) override;
+
+    qint64 write(const char *data, qint64 count) override;
+    int readByte(char *byte) override;
+
+    PortError error() const override { return m_error; }
+    QString errorString() const override { return m_errorString; }
+
+    // "permission denied for <device> (owned by group <group>)"; exposed for tests.
+    static QString permissionMessage(const QString &device);
+
+private:
+    void setError(PortError error, const QString &text);
+    // How long a one-byte read may wait under the current timeouts; -1 waits without end.
+    int readWaitMs() const;
+
+    QSerialPort m_port;
+    CommTimeouts m_timeouts;
+    PortError m_error = PortError::NoError;
+    QString m_errorString;
+    QString m_device;
+};
+
+} // namespace qmr
