@@ -78,6 +78,14 @@ private:
     CommTimeouts m_timeouts;
     QList<Pending> m_incoming;
     QByteArray m_endless; // repeats while set (an endless-stream fault)
+    quint32 m_endlessDueMs = 0;
+    qsizetype m_endlessPos = 0;
+    qint64 m_endlessBits = 0; // bits sent since the last whole millisecond of line time
+
+    void queue(const QByteArray &bytes, quint32 dueMs);
+    bool takeDue(char *byte);
+    Device *openDevice();
+    bool fail(PortError error, const QString &text);
     QList<Written> m_writes;
     QList<QString> m_opens;
     int m_closes = 0;

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <optional>
 
 namespace qmr {
 
@@ -71,6 +72,9 @@ public:
     const QList<QByteArray> &commands() const { return m_commands; }
 
 private:
+    // The reply to one correctly checked command, faults applied; nothing when none is sent.
+    std::optional<ModuleReply> answer(const QByteArray &command);
+
     ModuleConfig m_config;
     FaultConfig m_faults;
     QByteArray m_partial;
