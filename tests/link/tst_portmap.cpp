@@ -1,0 +1,100 @@
+#include "link/portmap.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace qmr;
+
+class TestPortMap : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sortedDevices_data()
+    {
+        QTest::addColumn<QStringList>("devices");
+        QTest::addColumn<QStringList>("sorted");
+        QTest::newRow("natural order")
+            << QStringList{"/dev/ttyUSB10", "/dev/ttyUSB2", "/dev/ttyUSB0"}
+            << QStringList{"/dev/ttyUSB0", "/dev/ttyUSB2", "/dev/ttyUSB10"};
+        QTest::newRow("UARTs, then USB, then ACM")
+            << QStringList{"/dev/ttyACM0", "/dev/ttyUSB1", "/dev/ttyS1", "/dev/ttyUSB0",
+                           "/dev/ttyS0",   "/dev/ttyS10",  "/dev/ttyS2"}
+            << QStringList{"/dev/ttyS0",   "/dev/ttyS1",   "/dev/ttyS2",  "/dev/ttyS10",
+                           "/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyACM0"};
+        QTest::newRow("other on-board UARTs")
+            << QStringList{"/dev/ttyUSB0", "/dev/ttymxc1", "/dev/ttyAMA0", "/dev/ttyACM1"}
+            << QStringList{"/dev/ttyAMA0", "/dev/ttymxc1", "/dev/ttyUSB0", "/dev/ttyACM1"};
+        QTest::newRow("ACM in natural order") << QStringList{"/dev/ttyACM11", "/dev/ttyACM9"}
+                                              << QStringList{"/dev/ttyACM9", "/dev/ttyACM11"};
+        QTest::newRow("empty") << QStringList{} << QStringList{};
+    }
+    void sortedDevices()
+    {
+        QFETCH(QStringList, devices);
+        QFETCH(QStringList, sorted);
+        QCOMPARE(SystemPortMap::sortedDevices(devices), sorted);
+    }
+
+    void numbering_data()
+    {
+        using Assign = QMap<int, QString>;
+        QTest::addColumn<Assign>("assignments");
+        QTest::addColumn<QStringList>("system");
+        QTest::addColumn<QStringList>("com"); // COM1, COM2, ... (empty: no port)
+
+        QTest::newRow("one USB adapter is COM1")
+            << Assign{} << QStringList{"/dev/ttyUSB0"} << QStringList{"/dev/ttyUSB0", ""};
+        QTest::newRow("system order")
+            << Assign{} << QStringList{"/dev/ttyUSB0", "/dev/ttyS0", "/dev/ttyACM0"}
+            << QStringList{"/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyACM0", ""};
+        QTest::newRow("[Ports] wins")
+            << Assign{{1, "/dev/ttyACM0"}} << QStringList{"/dev/ttyS0", "/dev/ttyACM0"}
+            << QStringList{"/dev/ttyACM0", "/dev/ttyS0", ""};
+        QTest::newRow("assigned device not numbered twice")
+            << Assign{{3, "/dev/ttyUSB0"}}
+            << QStringList{"/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyUSB1"}
+            << QStringList{"/dev/ttyS0", "/dev/ttyUSB1", "/dev/ttyUSB0", ""};
+        QTest::newRow("empty path is no port") << Assign{{1, ""}} << QStringList{"/dev/ttyUSB0"}
+                                               << QStringList{"", "/dev/ttyUSB0", ""};
+        QTest::newRow("assignment past the system ports")
+            << Assign{{5, "/dev/ttyUSB7"}} << QStringList{"/dev/ttyUSB0"}
+            << QStringList{"/dev/ttyUSB0", "", "", "", "/dev/ttyUSB7", ""};
+    }
+    void numbering()
+    {
+        using Assign = QMap<int, QString>;
+        QFETCH(Assign, assignments);
+        QFETCH(QStringList, system);
+        QFETCH(QStringList, com);
+        const SystemPortMap map(assignments, system);
+        for (int i = 0; i < com.size(); ++i)
+            QCOMPARE(map.deviceFor(i + 1), com[i]);
+        QCOMPARE(map.deviceFor(0), QString());
+        QCOMPARE(map.deviceFor(-1), QString());
+    }
+
+    void linkNamesSameDevice()
+    {
+        // A [Ports] entry naming a link to a system port keeps that port from being numbered
+        // again under its real name.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString real = dir.filePath("ttyUSB0");
+        const QString other = dir.filePath("ttyUSB1");
+        const QString link = dir.filePath("module");
+        for (const QString &path : {real, other}) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QFile::link(real, link));
+        const SystemPortMap map({{2, link}}, {real, other});
+        QCOMPARE(map.deviceFor(1), other);
+        QCOMPARE(map.deviceFor(2), link);
+        QCOMPARE(map.deviceFor(3), QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPortMap)
+#include "tst_portmap.moc"
