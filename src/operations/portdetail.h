@@ -13,15 +13,21 @@ inline QString openedPortDetail(qint32 comNumber, const Link &link)
     return QStringLiteral("COM%1: %2").arg(comNumber).arg(link.lastDevice());
 }
 
+// Names the COM number, the device and the reason once each, whichever of them the
+// reason text already carries.
 inline QString failedPortDetail(qint32 comNumber, const Link &link)
 {
-    QString detail = QStringLiteral("COM%1: ").arg(comNumber);
-    if (!link.lastDevice().isEmpty())
-        detail += link.lastDevice() + QStringLiteral(": ");
-    QString reason = link.lastOpenErrorString();
-    if (reason.isEmpty())
-        reason = QStringLiteral("no such port");
-    return detail + reason;
+    const QString com = QStringLiteral("COM%1").arg(comNumber);
+    const QString device = link.lastDevice();
+    const QString reason = link.lastOpenErrorString();
+    if (reason.startsWith(com + QLatin1Char(' ')))
+        return reason;
+    QString detail = com;
+    if (!device.isEmpty() && !reason.contains(device))
+        detail += QStringLiteral(": ") + device;
+    if (!reason.isEmpty())
+        detail += QStringLiteral(": ") + reason;
+    return detail;
 }
 
 } // namespace qmr
