@@ -1,0 +1,277 @@
+#include "link/link.h"
+#include "link/qtserialportbackend.h"
+#include "link/systemclock.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace qmr;
+
+namespace {
+
+// A pseudo-terminal: the backend opens the slave by its path, the test plays the far end
+// on the master and watches the slave's settings through its own slave descriptor.
+struct Pty
+{
+    Pty()
+    {
+        char name[256] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) == 0)
+            path = QString::fromLocal8Bit(name);
+    }
+    ~Pty()
+    {
+        closeMaster();
+        if (slave >= 0)
+            ::close(slave);
+    }
+    void closeMaster()
+    {
+        if (master >= 0)
+            ::close(master);
+        master = -1;
+    }
+    termios settings() const
+    {
+        termios t{};
+        ::tcgetattr(slave, &t);
+        return t;
+    }
+    QByteArray readMaster()
+    {
+        QByteArray bytes;
+        char buffer[256];
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        for (;;) {
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            bytes.append(buffer, int(n));
+        }
+        return bytes;
+    }
+    bool writeMaster(const QByteArray &bytes)
+    {
+        return ::write(master, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+
+    int master = -1;
+    int slave = -1;
+    QString path;
+};
+
+} // namespace
+
+class TestSerialPort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void exclusiveOpen()
+    {
+        Pty pty;
+        QVERIFY(!pty.path.isEmpty());
+        QtSerialPortBackend first;
+        QtSerialPortBackend second;
+        QVERIFY2(first.open(pty.path), qPrintable(first.errorString()));
+        QVERIFY(first.isOpen());
+
+        QVERIFY(!second.open(pty.path));
+        QCOMPARE(second.error(), PortError::Busy);
+        QVERIFY(!second.isOpen());
+
+        // Another name for the same device is refused as well.
+        QTemporaryDir dir;
+        const QString link = dir.filePath("module");
+        QVERIFY(QFile::link(pty.path, link));
+        QVERIFY(!second.open(link));
+        QCOMPARE(second.error(), PortError::Busy);
+
+        first.close();
+        QVERIFY(second.open(link));
+        QCOMPARE(second.error(), PortError::NoError);
+    }
+
+    void openFails_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("error");
+        QTest::newRow("missing") << "/dev/qmr-no-such-port" << int(PortError::NotFound);
+        QTest::newRow("empty") << "" << int(PortError::NotFound);
+        QTest::newRow("not a tty") << "/dev/null" << int(PortError::NotASerialPort);
+        QTest::newRow("a directory") << "/dev" << int(PortError::NotASerialPort);
+    }
+    void openFails()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, error);
+        QtSerialPortBackend port;
+        QVERIFY(!port.open(path));
+        QCOMPARE(int(port.error()), error);
+        QVERIFY(!port.errorString().isEmpty());
+        QVERIFY(!port.isOpen());
+    }
+
+    void openFailsOnFilesAndDanglingLinks()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("plain");
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        const QString dangling = dir.filePath("dangling");
+        QVERIFY(QFile::link(dir.filePath("gone"), dangling));
+        QtSerialPortBackend port;
+        QVERIFY(!port.open(file));
+        QCOMPARE(port.error(), PortError::NotASerialPort);
+        QVERIFY(!port.open(dangling));
+        QCOMPARE(port.error(), PortError::NotFound);
+    }
+
+    void permissionMessageNamesGroup()
+    {
+        QCOMPARE(QtSerialPortBackend::permissionMessage("/dev/null"),
+                 QStringLiteral("permission denied for /dev/null (owned by group root)"));
+    }
+
+    void lineSettingsApplied_data()
+    {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<char>("parity");
+        QTest::addColumn<int>("speed");
+        QTest::newRow("4800 none") << 4800 << 'n' << int(B4800);
+        QTest::newRow("19200 even") << 19200 << 'e' << int(B19200);
+        QTest::newRow("57600 even") << 57600 << 'e' << int(B57600);
+        QTest::newRow("115200 none") << 115200 << 'n' << int(B115200);
+    }
+    void lineSettingsApplied()
+    {
+        QFETCH(int, baud);
+        QFETCH(char, parity);
+        QFETCH(int, speed);
+        Pty pty;
+        QtSerialPortBackend port;
+        QVERIFY(port.open(pty.path));
+        // A pseudo-terminal carries no parity (the kernel clears PARENB), so an even-parity
+        // setting is refused there; the rest of the settings still take effect.
+        QCOMPARE(port.setLineSettings({baud, parity, 8, 1}), parity == 'n');
+        const termios t = pty.settings();
+        QCOMPARE(int(cfgetospeed(&t)), speed);
+        QCOMPARE(int(cfgetispeed(&t)), speed);
+        QVERIFY(!(t.c_cflag & PARODD));
+        QCOMPARE(int(t.c_cflag & CSIZE), int(CS8));
+        QVERIFY(!(t.c_cflag & CSTOPB));
+        QVERIFY(!(t.c_cflag & CRTSCTS));
+        QVERIFY(!(t.c_iflag & (IXON | IXOFF)));
+    }
+
+    void closeRestoresSettings()
+    {
+        Pty pty;
+        termios before = pty.settings();
+        cfsetispeed(&before, B2400);
+        cfsetospeed(&before, B2400);
+        before.c_cflag |= CSTOPB;
+        before.c_lflag |= ICANON | ECHO;
+        QCOMPARE(::tcsetattr(pty.slave, TCSANOW, &before), 0);
+        before = pty.settings();
+
+        QtSerialPortBackend port;
+        QVERIFY(port.open(pty.path));
+        QVERIFY(port.setLineSettings({115200, 'n', 8, 1}));
+        const termios during = pty.settings();
+        QCOMPARE(int(cfgetospeed(&during)), int(B115200));
+        port.close();
+
+        const termios after = pty.settings();
+        QCOMPARE(int(cfgetospeed(&after)), int(B2400));
+        QCOMPARE(after.c_cflag, before.c_cflag);
+        QCOMPARE(after.c_iflag, before.c_iflag);
+        QCOMPARE(after.c_oflag, before.c_oflag);
+        QCOMPARE(after.c_lflag, before.c_lflag);
+    }
+
+    void readAndWrite()
+    {
+        Pty pty;
+        QtSerialPortBackend port;
+        QVERIFY(port.open(pty.path));
+        QVERIFY(port.setTimeouts(Link::WorkingTimeouts));
+        QCOMPARE(port.timeouts(), Link::WorkingTimeouts);
+
+        char byte = 0;
+        QCOMPARE(port.readByte(&byte), 0); // nothing waiting: back after the read timeout
+
+        QVERIFY(pty.writeMaster("\nOK"));
+        QByteArray got;
+        for (int i = 0; i < 1000 && got.size() < 3; ++i) {
+            if (port.readByte(&byte) == 1)
+                got.append(byte);
+        }
+        QCOMPARE(got, QByteArray("\nOK"));
+
+        QCOMPARE(port.write("A00M", 4), qint64(4));
+        QCOMPARE(pty.readMaster(), QByteArray("A00M"));
+    }
+
+    void readAfterFarEndGone()
+    {
+        Pty pty;
+        QtSerialPortBackend port;
+        QVERIFY(port.open(pty.path));
+        port.setTimeouts(Link::WorkingTimeouts);
+        pty.closeMaster();
+        char byte = 0;
+        const int result = port.readByte(&byte);
+        QVERIFY(result == -1 || result == 0);
+        if (result == -1)
+            QCOMPARE(port.error(), PortError::Io);
+        QVERIFY(port.readByte(&byte) <= 0);
+    }
+
+    void commandOverRealPort()
+    {
+        // The whole exchange on a real descriptor: the reply waits on the line before the
+        // command goes out and is read once the frame is sent.
+        Pty pty;
+        QtSerialPortBackend port;
+        SystemClock clock;
+        const FixedPortMap ports({{3, pty.path}});
+        Link link(port, clock, ports);
+        int pumps = 0;
+        link.setMessagePump([&] { ++pumps; });
+
+        QVERIFY(link.ComOpen(3, "19200,e,8,1"));
+        QCOMPARE(link.lastDevice(), pty.path);
+        QVERIFY(pty.writeMaster(QByteArray::fromHex("0A 31 32 30 39 0D")));
+        QVERIFY(link.SendCommand("A00M"));
+        QCOMPARE(link.ReplyText, QByteArray::fromHex("0A 31 32 30 39 0D"));
+        QCOMPARE(pty.readMaster(), QByteArray::fromHex("09 41 30 30 4D 30 35 0D"));
+
+        // Silence: the window runs out, with the messages processed while it waits.
+        QVERIFY(!link.SendCommand("A00M"));
+        QVERIFY(pumps > 0);
+        link.ComClose();
+        QVERIFY(!port.isOpen());
+    }
+
+    void clockNeverSleepsShort()
+    {
+        SystemClock clock;
+        for (int ms : {1, 2, 5}) {
+            const quint32 before = clock.milliseconds();
+            clock.sleep(ms);
+            QVERIFY(clock.milliseconds() - before >= quint32(ms));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialPort)
+#include "tst_serialport.moc"
