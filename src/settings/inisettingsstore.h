@@ -1,0 +1,85 @@
+#pragma once
+
+#include "settings/settingsstore.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QtGlobal>
+#include <functional>
+
+namespace qmr {
+
+// The settings in a per-user INI file, by default $XDG_CONFIG_HOME/TAVEX/QMRConfig.conf
+// (~/.config/TAVEX/QMRConfig.conf when XDG_CONFIG_HOME is unset, empty or not absolute).
+//
+//   [QMRConfig]            the four remembered values
+//   ScanCommNo=3           decimal 32-bit integer: optional sign and digits, nothing else
+//   ScanBaudRate=19200,e,8,1
+//   ScanBaudRateNo=5
+//   LanguageFlag=ChineseGB
+//   [Ports]                COM number -> device; an empty value means "no such port"
+//   COM3=/dev/ttyUSB0
+//
+// A value is everything after the first '=' of its line, blanks included, so "ScanCommNo= 3"
+// holds a text, not an integer, and ends the load like a value of the wrong type. A text is
+// taken as written unless it is enclosed in double quotes; then \\, \", \n, \r, \t and \xHH
+// are decoded. Texts that would not survive the plain form (leading or trailing blanks,
+// control characters, a leading quote) are written quoted. Keys and group names are
+// case-sensitive; the first occurrence of a key counts. Lines that are neither blank, a
+// comment ('#' or ';'), a [group] nor key=value, and lines that are not valid UTF-8, are
+// skipped, and dropped by the next save. Only the first MaxFileBytes of the file are read;
+// a save keeps what was read and drops the rest.
+//
+// Like a registry key opened with full access: when the file exists but this user could not
+// replace it (the file or its directory is not writable), nothing is read and nothing is
+// written. Saves re-read the file, change only the lines of the values saved (appending
+// missing keys to the group, creating the group, the file and its directories if needed) and
+// replace the file atomically, so every other line survives and a crash never leaves it half
+// written. Two programs saving at once take turns through a lock file beside it.
+class IniSettingsStore : public SettingsStore
+{
+public:
+    static constexpr qint64 MaxFileBytes = 1024 * 1024;
+
+    // filePath: the file to use; empty for the per-user default.
+    explicit IniSettingsStore(QString filePath = {});
+
+    static QString defaultFilePath();
+    static QString groupName() { return QStringLiteral("QMRConfig"); }
+    QString filePath() const { return m_filePath; }
+
+    void LoadSettings(Settings &settings) override;
+    void SaveScanSettings(const Settings &settings) override;
+    void SaveLanguage(const Settings &settings) override;
+    QMap<int, QString> portAssignments() const override;
+
+    // Why the last load or save did not complete; empty after one that did. Never shown.
+    QString lastError() const { return m_lastError; }
+
+    // Test seam: runs after the new contents are in the temporary file, before it replaces
+    // the old one.
+    void setBeforeReplaceHook(std::function<void()> hook) { m_beforeReplace = std::move(hook); }
+
+    // How a text value is written and read back.
+    static QString encodeText(const QString &text);
+    static QString decodeText(const QString &value);
+    // A stored integer value; false for anything that is not a 32-bit decimal number.
+    static bool parseInt(const QString &value, qint32 &result);
+
+private:
+    struct Entry
+    {
+        QString key;
+        QString value;
+    };
+    void save(const QList<Entry> &entries);
+    bool mayReplaceFile(QString &reason) const;
+    bool readFile(QByteArray &data, QString &reason) const;
+
+    QString m_filePath;
+    mutable QString m_lastError;
+    std::function<void()> m_beforeReplace;
+};
+
+} // namespace qmr
