@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -234,6 +235,23 @@ private slots:
         if (result == -1)
             QCOMPARE(port.error(), PortError::Io);
         QVERIFY(port.readByte(&byte) <= 0);
+        QCOMPARE(port.write("A", 1), qint64(-1));
+        QCOMPARE(port.error(), PortError::Io);
+    }
+
+    void heldByDeviceLock()
+    {
+        // Another program that holds the device's flock (another copy of this one, say)
+        // keeps it, even without a lock file.
+        Pty pty;
+        const int other = ::open(QFile::encodeName(pty.path).constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(other >= 0);
+        QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), 0);
+        QtSerialPortBackend port;
+        QVERIFY(!port.open(pty.path));
+        QCOMPARE(port.error(), PortError::Busy);
+        ::close(other);
+        QVERIFY(port.open(pty.path));
     }
 
     void commandOverRealPort()
