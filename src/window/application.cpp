@@ -1,0 +1,45 @@
+#include "application.h"
+
+#include <QMessageBox>
+#include <exception>
+
+namespace qmr {
+
+Application::Application(int &argc, char **argv)
+    : QApplication(argc, argv), m_exceptionBox([](const QString &text) {
+          QMessageBox::critical(nullptr, QGuiApplication::applicationDisplayName(), text);
+      })
+{
+}
+
+bool Application::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        showException(currentExceptionText());
+    }
+    return false;
+}
+
+void Application::showException(const QString &text)
+{
+    if (m_exceptionBox)
+        m_exceptionBox(text);
+}
+
+QString Application::currentExceptionText()
+{
+    const std::exception_ptr current = std::current_exception();
+    if (!current)
+        return QStringLiteral("Unknown error");
+    try {
+        std::rethrow_exception(current);
+    } catch (const std::exception &error) {
+        return QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+} // namespace qmr

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+
+namespace qmr {
+
+// The icons and button pictures of the window, drawn by the program itself.
+class Pictures
+{
+public:
+    // The faces the window uses: a sans-serif face first, then faces that carry the Chinese
+    // characters of both scripts.
+    static QFont windowFont(int pixelSize, bool bold);
+
+    static QIcon magnifier();   // btnScan
+    static QIcon idCard();      // btnID
+    static QIcon lineSetting(); // btnBaudRate
+    static QIcon modeSwitch();  // btnMode
+    static QIcon progressBar(); // btnProcess
+    static QIcon closeCross();  // btnExit
+    static QIcon window();      // the window's own icon
+
+    // The tall quick-setting buttons: a headline in blue over two lines in red.
+    static QPixmap quickSetting(const QString &headline, const QString &line1,
+                                const QString &line2);
+    // The language buttons: two characters in red.
+    static QPixmap languageMark(const QString &characters);
+};
+
+} // namespace qmr
