@@ -200,15 +200,27 @@ qint64 QtSerialPortBackend::write(const char *data, qint64 count)
     }
     if (count <= 0)
         return 0;
-    const qint64 written = m_port.write(data, count);
-    if (written < 0) {
-        setError(PortError::Io, QStringLiteral("%1: %2").arg(m_device, m_port.errorString()));
-        return -1;
-    }
-    // Blocking write: return only once the bytes are handed to the device.
-    while (m_port.bytesToWrite() > 0) {
-        if (!m_port.waitForBytesWritten(WriteStallMs)) {
-            setError(PortError::Io, QStringLiteral("%1: %2").arg(m_device, m_port.errorString()));
+    // Straight to the descriptor: QSerialPort's write buffer would need its event loop (or a
+    // waitForBytesWritten() round trip per call) to drain, which costs time on every frame.
+    const int fd = int(m_port.handle());
+    qint64 written = 0;
+    while (written < count) {
+        const ssize_t n = ::write(fd, data + written, size_t(count - written));
+        if (n > 0) {
+            written += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            setError(PortError::Io, QStringLiteral("%1: writing failed").arg(m_device));
+            return -1;
+        }
+        // The driver's buffer is full: wait until it takes more, but not without end.
+        pollfd pfd{fd, POLLOUT, 0};
+        const int ready = ::poll(&pfd, 1, WriteStallMs);
+        if (ready == 0 || (ready > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)))) {
+            setError(PortError::Io, QStringLiteral("%1: writing stalled").arg(m_device));
             return -1;
         }
     }
