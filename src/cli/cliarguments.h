@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace qmr {
+
+enum class CliCommand
+{
+    None, // a usage error: see CliArguments::error
+    Help,
+    Version,
+    Ports,
+    Scan,
+    SetId,
+    SetLine,
+    SetMode,
+    Factory,
+    OneReader,
+    Poll,
+};
+
+// The command line of qmrctl, taken apart before anything talks to the module.
+struct CliArguments
+{
+    CliCommand command = CliCommand::None;
+    QString commandName; // as typed: "scan", "set-id", ...
+
+    bool json = false;
+    bool trace = false;
+    bool bell = false;
+    bool allLines = false;            // sweep all twelve line settings (the lock box unticked)
+    std::optional<int> languageIndex; // --lang: 0 en, 1 gb, 2 big5; else the remembered one
+    QString configFile;               // --config: another settings file
+
+    int id1 = 0;                   // set-id: 1..99
+    std::optional<int> id2;        // set-id: 1..99, or keep the module's own
+    int baudRateNo = -1;           // set-line: 0..11
+    int modeIndex = 0;             // set-mode: 0 two readers, 1 one reader
+    std::optional<int> rs485Index; // set-mode: 0..2 (24, 32, 40), or keep the module's own
+    std::optional<int> count;      // poll: stop after this many replies
+
+    // A one-line message naming the bad argument; empty when the line is good.
+    QString error;
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Parses the arguments that follow the program name. Options may stand before or after the
+// command and take their value as "--opt VALUE" or "--opt=VALUE".
+CliArguments parseCliArguments(const QStringList &arguments);
+
+// The --help text.
+QString cliUsage();
+
+} // namespace qmr

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "cliarguments.h"
+#include "consoleview.h"
+#include "operations/modulecontext.h"
+#include "window/languagetable.h"
+
+#include <QJsonObject>
+#include <QTextStream>
+#include <functional>
+
+namespace qmr {
+
+// Builds the context the operations run in around the runner's view and settings: the real
+// port, clock and settings file in qmrctl, an in-memory module in tests.
+using ContextFactory = std::function<ModuleContext(ModuleView &view, Settings &settings)>;
+
+// Where a request to stop process mode comes from (Ctrl-C in qmrctl).
+class InterruptSource
+{
+public:
+    virtual ~InterruptSource() = default;
+    // Called when process mode starts: from then on an interrupt asks it to stop.
+    virtual void arm() = 0;
+    virtual bool requested() const = 0;
+};
+
+// Runs one qmrctl command line through the operations and reports on two text streams.
+// Returns the exit code: 0 success, 1 the module did not answer or a procedure failed,
+// 2 a usage error.
+class CommandRunner
+{
+public:
+    CommandRunner(ContextFactory factory, QTextStream &out, QTextStream &err);
+
+    void setInterruptSource(InterruptSource *source) { m_interrupt = source; }
+    // Progress lines on the error stream while a sweep runs (only when it is a terminal).
+    void setProgressAllowed(bool allowed) { m_progressAllowed = allowed; }
+
+    int run(const QStringList &arguments);
+    int run(const CliArguments &arguments);
+
+private:
+    struct Run;
+
+    int usageError(const QString &message);
+    int ports(Run &run);
+    // The scan every module command starts with; true when it read all module information.
+    bool scan(Run &run);
+    int scanCommand(Run &run);
+    int setId(Run &run);
+    int setLine(Run &run);
+    int setMode(Run &run);
+    int quickSetting(Run &run);
+    int poll(Run &run);
+
+    QJsonObject identity(Run &run) const;
+    void printIdentity(Run &run);
+    // The end of a command: the message (stdout on success, stderr on failure) or the JSON
+    // object; returns the exit code.
+    int finish(Run &run, bool ok, QJsonObject json);
+    void traceFrame(Run &run, bool outgoing, const QByteArray &bytes);
+    void flushTrace(Run &run);
+
+    ContextFactory m_factory;
+    QTextStream &m_out;
+    QTextStream &m_err;
+    LanguageTable m_table;
+    InterruptSource *m_interrupt = nullptr;
+    bool m_progressAllowed = false;
+};
+
+} // namespace qmr

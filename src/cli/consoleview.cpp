@@ -1,0 +1,121 @@
+#include "consoleview.h"
+
+#include "link/linedefinition.h"
+
+#include <algorithm>
+
+namespace qmr {
+
+ConsoleView::ConsoleView(const LanguageTable &table, int languageIndex, QTextStream &err)
+    : m_table(table), m_languageIndex(languageIndex), m_err(err)
+{
+    m_processCaption = text(TextRow::ProcessModule);
+}
+
+QString ConsoleView::idText(int id)
+{
+    return QStringLiteral("%1").arg(id, 2, 10, QLatin1Char('0'));
+}
+
+QString ConsoleView::text(TextRow row) const
+{
+    return m_table.text(row, m_languageIndex);
+}
+
+void ConsoleView::setProgress(bool on)
+{
+    if (!on)
+        clearProgress();
+    m_progress = on;
+}
+
+void ConsoleView::setMessage(const QString &text)
+{
+    m_message = text;
+    drawProgress();
+}
+
+void ConsoleView::selectBaudRate(int index)
+{
+    m_baudRateIndex = index;
+    drawProgress();
+}
+
+void ConsoleView::setId1Position(int position)
+{
+    position = std::clamp(position, 1, 99);
+    if (position == m_id1Position)
+        return;
+    m_id1Position = position;
+    m_id1Text = idText(position);
+}
+
+void ConsoleView::setId2Position(int position)
+{
+    position = std::clamp(position, 1, 99);
+    if (position == m_id2Position)
+        return;
+    m_id2Position = position;
+    m_id2Text = idText(position);
+}
+
+void ConsoleView::setReader1Data(const QString &text)
+{
+    m_reader1 = text;
+    if (m_readerHook)
+        m_readerHook(1, text);
+}
+
+void ConsoleView::setReader2Data(const QString &text)
+{
+    m_reader2 = text;
+    if (m_readerHook)
+        m_readerHook(2, text);
+}
+
+void ConsoleView::beep(int, int)
+{
+    // The console has no tone of its own; the outcome is the exit code and the message.
+    if (m_bell) {
+        m_err << '\a';
+        m_err.flush();
+    }
+}
+
+void ConsoleView::processMessages()
+{
+    if (m_messageHook)
+        m_messageHook();
+}
+
+void ConsoleView::showError(const QString &text)
+{
+    clearProgress();
+    m_errors.append(text);
+    m_err << "qmrctl: " << text << '\n';
+    m_err.flush();
+}
+
+void ConsoleView::drawProgress()
+{
+    if (!m_progress)
+        return;
+    // One line, rewritten in place: carriage return, the text, erase to the line's end.
+    QString line = m_message;
+    if (m_baudRateIndex >= 0 && m_baudRateIndex < int(BaudRateTable.size()))
+        line += QStringLiteral("  (%1)").arg(QLatin1String(BaudRateTable[m_baudRateIndex]));
+    m_err << '\r' << line << "\x1b[K";
+    m_err.flush();
+    m_progressShown = true;
+}
+
+void ConsoleView::clearProgress()
+{
+    if (!m_progressShown)
+        return;
+    m_err << "\r\x1b[K";
+    m_err.flush();
+    m_progressShown = false;
+}
+
+} // namespace qmr
