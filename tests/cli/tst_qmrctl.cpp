@@ -1,0 +1,167 @@
+// The real qmrctl against qmrsim on a pseudo-terminal.
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+class TestQmrctl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void scanJson();
+    void pollCount();
+    void pollStopsOnInterrupt();
+    void noModule();
+    void usageError();
+
+private:
+    bool startEmulator(const QStringList &extra = {});
+    // Runs qmrctl to its end; returns the exit code (-1 when it crashed or hung).
+    int qmrctl(const QStringList &args, QByteArray *out = nullptr, QByteArray *err = nullptr);
+    QString config() const { return m_dir->filePath(QStringLiteral("QMRConfig.conf")); }
+    QString linkPath() const { return m_dir->filePath(QStringLiteral("ttyQMR")); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QProcess> m_sim;
+};
+
+void TestQmrctl::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    // COM1 is the emulator; every other number maps to nothing, so the machine's own serial
+    // ports are never touched.
+    QFile file(config());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QByteArray text = "[Ports]\nCOM1=" + linkPath().toUtf8() + "\n";
+    for (int com = 2; com <= 16; ++com)
+        text += "COM" + QByteArray::number(com) + "=\n";
+    file.write(text);
+}
+
+void TestQmrctl::cleanup()
+{
+    if (m_sim) {
+        m_sim->terminate();
+        if (!m_sim->waitForFinished(5000))
+            m_sim->kill();
+        m_sim.reset();
+    }
+    m_dir.reset();
+}
+
+bool TestQmrctl::startEmulator(const QStringList &extra)
+{
+    m_sim = std::make_unique<QProcess>();
+    m_sim->setProgram(QStringLiteral(QMRSIM_PATH));
+    m_sim->setArguments(QStringList{"--link", linkPath()} + extra);
+    m_sim->start();
+    if (!m_sim->waitForStarted(5000))
+        return false;
+    // Ready once it has told where the link is.
+    while (!m_sim->canReadLine()) {
+        if (!m_sim->waitForReadyRead(5000))
+            return false;
+    }
+    return m_sim->readLine().contains("linked at");
+}
+
+int TestQmrctl::qmrctl(const QStringList &args, QByteArray *out, QByteArray *err)
+{
+    QProcess p;
+    p.start(QStringLiteral(QMRCTL_PATH), QStringList{"--config", config()} + args);
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    if (out)
+        *out = p.readAllStandardOutput();
+    if (err)
+        *err = p.readAllStandardError();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+void TestQmrctl::scanJson()
+{
+    QVERIFY(startEmulator({"--id1", "07", "--serial1", "31415926"}));
+    QByteArray out;
+    QByteArray err;
+    QCOMPARE(qmrctl({"scan", "--json"}, &out, &err), 0);
+    const QJsonDocument doc = QJsonDocument::fromJson(out);
+    QVERIFY2(doc.isObject(), out.constData());
+    const QJsonObject module = doc.object().value("module").toObject();
+    QCOMPARE(module.value("com").toInt(), 1);
+    QCOMPARE(module.value("device").toString(), linkPath());
+    QCOMPARE(module.value("id1").toString(), QStringLiteral("07"));
+    QCOMPARE(module.value("serialText").toString(), QStringLiteral("31415926-7"));
+    QVERIFY2(err.isEmpty(), err.constData());
+    // The port is remembered in the settings file, beside the [Ports] group.
+    QFile file(config());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray settings = file.readAll();
+    QVERIFY2(settings.contains("ScanCommNo=1"), settings.constData());
+    QVERIFY(settings.contains("COM1=" + linkPath().toUtf8()));
+}
+
+void TestQmrctl::pollCount()
+{
+    QVERIFY(startEmulator());
+    QByteArray out;
+    QCOMPARE(qmrctl({"poll", "--count", "3"}, &out), 0);
+    const QList<QByteArray> lines = out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines.at(0).contains("reader 1  ID 01"));
+    QVERIFY(lines.at(1).contains("reader 2  ID 05"));
+    // The port was given back: the next call opens it again.
+    QCOMPARE(qmrctl({"scan"}), 0);
+}
+
+void TestQmrctl::pollStopsOnInterrupt()
+{
+    QVERIFY(startEmulator());
+    QProcess p;
+    p.start(QStringLiteral(QMRCTL_PATH), {"--config", config(), "poll"});
+    QVERIFY(p.waitForStarted(5000));
+    QByteArray out;
+    while (out.count('\n') < 2) {
+        QVERIFY2(p.waitForReadyRead(10000), "no poll output");
+        out += p.readAllStandardOutput();
+    }
+    ::kill(pid_t(p.processId()), SIGINT);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(p.readAllStandardError().contains("replies"));
+    QCOMPARE(qmrctl({"scan"}), 0);
+}
+
+void TestQmrctl::noModule()
+{
+    // Nothing behind COM1: the link path does not exist.
+    QByteArray err;
+    QCOMPARE(qmrctl({"scan"}, nullptr, &err), 1);
+    QVERIFY(err.startsWith("Module Not Find"));
+    QCOMPARE(qmrctl({"set-id", "5"}), 1);
+}
+
+void TestQmrctl::usageError()
+{
+    QByteArray out;
+    QByteArray err;
+    QCOMPARE(qmrctl({"set-id", "100"}, &out, &err), 2);
+    QVERIFY(out.isEmpty());
+    QVERIFY(err.contains("'100'"));
+    QCOMPARE(err.count('\n'), 1);
+}
+
+QTEST_GUILESS_MAIN(TestQmrctl)
+#include "tst_qmrctl.moc"
