@@ -27,8 +27,8 @@ void prepare(QPainter &painter)
 QFont Pictures::windowFont(int pixelSize, bool bold)
 {
     QFont font;
-    font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans CJK SC"),
-                      QStringLiteral("Noto Sans CJK TC")});
+    font.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans"),
+                      QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Sans CJK TC")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixelSize);
     font.setBold(bold);

@@ -10,8 +10,9 @@ namespace qmr {
 class Pictures
 {
 public:
-    // The faces the window uses: a sans-serif face first, then faces that carry the Chinese
-    // characters of both scripts.
+    // The faces the window uses: a narrow sans-serif face first (the longest messages and the
+    // serial number with its two-digit suffix must fit their panels), then faces that carry the
+    // Chinese characters of both scripts.
     static QFont windowFont(int pixelSize, bool bold);
 
     static QIcon magnifier();   // btnScan

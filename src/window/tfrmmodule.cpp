@@ -2,6 +2,7 @@
 
 #include "lamp.h"
 #include "link/linedefinition.h"
+#include "messagepanel.h"
 #include "operations/processmode.h"
 #include "operations/quicksettings.h"
 #include "operations/scan.h"
@@ -191,9 +192,14 @@ TfrmModule::~TfrmModule()
 
 void TfrmModule::createControls()
 {
-    pnMsg = panel(this, "pnMsg", {8, 4, 345, 40});
+    pnMsg = new MessagePanel(this);
+    pnMsg->setObjectName(QStringLiteral("pnMsg"));
+    pnMsg->setGeometry(8, 4, 345, 40);
+    pnMsg->setAlignment(Qt::AlignCenter);
+    pnMsg->setTextFormat(Qt::PlainText);
     pnMsg->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     paint(pnMsg, highlightColour(), Qt::white);
+    pnMsg->setReservedRight(345 - 310 - 2);
     shComm = new Lamp(pnMsg);
     shComm->setObjectName(QStringLiteral("shComm"));
     shComm->setGeometry(310, 8, 23, 20);

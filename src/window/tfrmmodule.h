@@ -22,6 +22,7 @@ class QToolButton;
 namespace qmr {
 
 class Lamp;
+class MessagePanel;
 
 // The one window of the program. Every module operation is started by one of its buttons
 // and reports into its panels through the ModuleView interface.
@@ -128,7 +129,7 @@ private:
     bool m_waitCursor = false;
     int m_handlerDepth = 0;
 
-    QLabel *pnMsg = nullptr;
+    MessagePanel *pnMsg = nullptr;
     Lamp *shComm = nullptr;
     QLabel *pnSerial = nullptr;
     QLabel *pnVersion = nullptr;

@@ -271,7 +271,7 @@ void TestWindow::inventory_data()
     const auto row = [](const char *name, const char *kind, const char *container, QRect box) {
         QTest::newRow(name) << QString::fromLatin1(kind) << QString::fromLatin1(container) << box;
     };
-    row("pnMsg", "QLabel", "frmModule", {8, 4, 345, 40});
+    row("pnMsg", "qmr::MessagePanel", "frmModule", {8, 4, 345, 40});
     row("shComm", "qmr::Lamp", "pnMsg", {310, 8, 23, 20});
     row("pnSerial", "QLabel", "frmModule", {8, 48, 169, 28});
     row("pnVersion", "QLabel", "frmModule", {184, 48, 169, 28});
