@@ -40,6 +40,8 @@ struct Rig
         port.refuseOpen(QStringLiteral("/dev/ttyLOCKED"), PortError::PermissionDenied);
     }
 
+    bool progress = false;
+
     int run(const QStringList &args, InterruptSource *interrupt = nullptr)
     {
         out.clear();
@@ -53,6 +55,7 @@ struct Rig
             },
             o, e);
         runner.setInterruptSource(interrupt);
+        runner.setProgressAllowed(progress);
         const int code = runner.run(args);
         o.flush();
         e.flush();
@@ -94,6 +97,8 @@ private slots:
     void lockAndAllLines();
     void scanOneReaderModule();
     void languages();
+    void fieldThatIsNoNumber();
+    void progressOnlyWhenAllowed();
     void setId_data();
     void setId();
     void setIdInOneReaderMode();
@@ -234,6 +239,37 @@ void TestCommandRunner::languages()
     QVERIFY(rig.out.startsWith("Get Module Info Ok."));
     QCOMPARE(rig.store.textValue("LanguageFlag").value_or(QString()),
              QStringLiteral("ChineseBIG5"));
+}
+
+void TestCommandRunner::fieldThatIsNoNumber()
+{
+    Rig rig;
+    rig.model.config().reader1.id = "x1";
+    QCOMPARE(rig.run({"scan"}), 1);
+    QVERIFY2(rig.err.contains("qmrctl: 'x1' is not a valid integer value\n"), qPrintable(rig.err));
+    QVERIFY(!rig.port.isOpen());
+    QCOMPARE(rig.run({"scan", "--json"}), 1);
+    const QJsonObject json = rig.json();
+    QCOMPARE(json.value("ok").toBool(), false);
+    QCOMPARE(json.value("errors").toArray().first().toString(),
+             QStringLiteral("'x1' is not a valid integer value"));
+}
+
+void TestCommandRunner::progressOnlyWhenAllowed()
+{
+    Rig rig;
+    QCOMPARE(rig.run({"scan"}), 0);
+    QVERIFY(rig.err.isEmpty());
+    rig.progress = true;
+    QCOMPARE(rig.run({"scan"}), 0);
+    QVERIFY2(rig.err.contains("\rScan COM : #3  (19200,e,8,1)\x1b[K"), qPrintable(rig.err));
+    QVERIFY(rig.err.endsWith("\r\x1b[K")); // the progress line is wiped before the result
+    QVERIFY(rig.out.startsWith("Get Module Info Ok."));
+
+    // The outcome beep is silent on the console unless the bell is asked for.
+    rig.progress = false;
+    QCOMPARE(rig.run({"scan", "--bell"}), 0);
+    QCOMPARE(rig.err, QStringLiteral("\a"));
 }
 
 void TestCommandRunner::setId_data()
