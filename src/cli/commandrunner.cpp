@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <algorithm>
 
 namespace qmr {
 
@@ -46,6 +47,15 @@ QString portErrorName(PortError error)
 QString afterPrefix(const QString &text, const QString &prefix)
 {
     return text.startsWith(prefix) ? text.mid(prefix.size()) : text;
+}
+
+// Pads text to a number of terminal columns; Chinese characters take two.
+QString padded(const QString &text, int columns)
+{
+    int width = 0;
+    for (const char32_t c : text.toUcs4())
+        width += c >= 0x2E80 ? 2 : 1;
+    return text + QString(std::max(0, columns - width), QLatin1Char(' '));
 }
 
 QString printable(const QByteArray &bytes)
@@ -256,7 +266,7 @@ void CommandRunner::printIdentity(Run &r)
     const QJsonObject id = identity(r);
     const ConsoleView &view = r.view;
     auto row = [this](const QString &label, const QString &value) {
-        m_out << (label + QLatin1Char(':')).leftJustified(12) << value << '\n';
+        m_out << padded(label + QLatin1Char(':'), 12) << value << '\n';
     };
     const QString device = id.value("device").toString();
     row(QStringLiteral("COM"), QString::number(id.value("com").toInt()) +
