@@ -104,8 +104,11 @@ void ConsoleView::drawProgress()
     QString line = m_message;
     if (m_baudRateIndex >= 0 && m_baudRateIndex < int(BaudRateTable.size()))
         line += QStringLiteral("  (%1)").arg(QLatin1String(BaudRateTable[m_baudRateIndex]));
+    if (m_progressShown && line == m_progressLine)
+        return;
     m_err << '\r' << line << "\x1b[K";
     m_err.flush();
+    m_progressLine = line;
     m_progressShown = true;
 }
 

@@ -91,6 +91,7 @@ private:
     QTextStream &m_err;
     bool m_progress = false;
     bool m_progressShown = false;
+    QString m_progressLine;
     bool m_bell = false;
     bool m_lock = true;
     std::function<void()> m_messageHook;
