@@ -169,6 +169,9 @@ int MemoryPort::readByte(char *byte)
     const Device *device = openDevice();
     if (!device || device->vanished) {
         fail(PortError::Io, QStringLiteral("read failed: the device is gone"));
+        // A failing read still takes its time on the fake clock; otherwise a reply wait on
+        // a vanished device would never see its window run out.
+        m_clock.advance(int(qMax<quint32>(1, m_timeouts.ReadTotalTimeoutConstant)));
         return -1;
     }
     if (takeDue(byte))
