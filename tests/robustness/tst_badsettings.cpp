@@ -1,0 +1,297 @@
+// Bad settings files end to end: the window's start loads them, a scan runs with what was
+// loaded, and the save that follows leaves a well-formed file that reads back.
+
+#include "link/link.h"
+#include "link/portmap.h"
+#include "link/qtserialportbackend.h"
+#include "link/systemclock.h"
+#include "settings/inisettingsstore.h"
+#include "sim/fakeclock.h"
+#include "sim/memoryport.h"
+#include "sim/modulemodel.h"
+#include "window/beeper.h"
+#include "window/languagetable.h"
+#include "window/tfrmmodule.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace qmr;
+
+namespace {
+
+struct QuietBeeper : Beeper
+{
+    QList<int> frequencies;
+    void Beep(int frequencyHz, int) override { frequencies.append(frequencyHz); }
+};
+
+QMap<int, QString> sixteenMemoryPorts()
+{
+    QMap<int, QString> devices;
+    for (int com = 1; com <= 16; ++com)
+        devices.insert(com, QStringLiteral("/dev/ttyQ%1").arg(com));
+    return devices;
+}
+
+// Every line of a saved file is blank, a comment, a [group] or key=value, all valid UTF-8.
+void verifyWellFormed(const QString &path)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray data = file.readAll();
+    QVERIFY(data.size() <= IniSettingsStore::MaxFileBytes + 4096);
+    QVERIFY(!data.contains('\0'));
+    const QString text = QString::fromUtf8(data);
+    QCOMPARE(text.toUtf8(), data); // no byte was replaced by the decoder
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        const QString l = line.trimmed();
+        const bool ok = l.isEmpty() || l.startsWith(QLatin1Char('#')) ||
+                        l.startsWith(QLatin1Char(';')) ||
+                        (l.startsWith(QLatin1Char('[')) && l.endsWith(QLatin1Char(']'))) ||
+                        l.indexOf(QLatin1Char('=')) > 0;
+        QVERIFY2(ok, qPrintable(line.left(80)));
+    }
+}
+
+} // namespace
+
+class TestBadSettings : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path() const { return m_dir.filePath(QStringLiteral("QMRConfig.conf")); }
+    void write(const QByteArray &content)
+    {
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file.write(content), qint64(content.size()));
+    }
+
+private slots:
+    void init();
+    void startScanSave_data();
+    void startScanSave();
+    void unwritableFile_data();
+    void unwritableFile();
+    void portsThatAreNoSerialDevices();
+};
+
+void TestBadSettings::init()
+{
+    QFile::remove(path());
+    QDir(path()).removeRecursively();
+}
+
+void TestBadSettings::startScanSave_data()
+{
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("commNo");    // as loaded
+    QTest::addColumn<int>("baudNo");    // as loaded
+    QTest::addColumn<bool>("rewrites"); // the scan finds the module by sweeping and saves
+
+    const QByteArray head = "[QMRConfig]\n";
+    QTest::newRow("missing") << false << QByteArray() << 0 << 5 << true;
+    QTest::newRow("empty") << true << QByteArray() << 0 << 5 << true;
+    QByteArray garbage(64 * 1024, Qt::Uninitialized);
+    QRandomGenerator random(20251209);
+    for (char &c : garbage)
+        c = char(random.bounded(256));
+    QTest::newRow("binary garbage") << true << garbage << 0 << 5 << true;
+    QTest::newRow("garbage then values")
+        << true << garbage + "\n" + head + "ScanCommNo=7\nScanBaudRateNo=5\n"
+        << 7 << 5 << true;
+    QByteArray huge;
+    huge.reserve(10 * 1024 * 1024 + 64);
+    huge += head + "ScanCommNo=9\n";
+    while (huge.size() < 10 * 1024 * 1024)
+        huge += "just some text that is not a setting at all, line after line\n";
+    QTest::newRow("10 MB of text") << true << huge << 9 << 5 << true;
+    QTest::newRow("integer as text") << true << head + "ScanCommNo=three\nScanBaudRateNo=2\n"
+                                     << 0 << 5 << true;
+    QTest::newRow("integer with blank") << true << head + "ScanCommNo= 3\n" << 0 << 5 << true;
+    QTest::newRow("integer too big") << true << head + "ScanCommNo=4294967296\n" << 0 << 5 << true;
+    QTest::newRow("index -1") << true << head + "ScanCommNo=2\nScanBaudRateNo=-1\n"
+                              << 2 << -1 << true;
+    QTest::newRow("index 12") << true << head + "ScanCommNo=2\nScanBaudRateNo=12\n"
+                              << 2 << 12 << true;
+    QTest::newRow("index min") << true << head + "ScanBaudRateNo=-2147483648\n"
+                               << 0 << int(-2147483647 - 1) << true;
+    QTest::newRow("index max") << true << head + "ScanBaudRateNo=2147483647\n"
+                               << 0 << 2147483647 << true;
+    QTest::newRow("port 0") << true << head + "ScanCommNo=0\n" << 0 << 5 << true;
+    QTest::newRow("port -5") << true << head + "ScanCommNo=-5\n" << -5 << 5 << true;
+    QTest::newRow("port 99") << true << head + "ScanCommNo=99\n" << 99 << 5 << true;
+    QTest::newRow("line text malformed")
+        << true << head + "ScanCommNo=3\nScanBaudRate=19200,x,99,7\nScanBaudRateNo=5\n"
+        << 3 << 5 << true;
+    QTest::newRow("line text empty")
+        << true << head + "ScanCommNo=3\nScanBaudRate=\nScanBaudRateNo=12\n"
+        << 3 << 12 << true;
+    QTest::newRow("remembered port, index 12")
+        << true << head + "ScanCommNo=3\nScanBaudRate=19200,e,8,1\nScanBaudRateNo=12\n"
+        << 3 << 12 << false;
+}
+
+void TestBadSettings::startScanSave()
+{
+    QFETCH(bool, exists);
+    QFETCH(QByteArray, content);
+    QFETCH(int, commNo);
+    QFETCH(int, baudNo);
+    QFETCH(bool, rewrites);
+    if (exists)
+        write(content);
+
+    FakeClock clock;
+    MemoryPort port(clock);
+    ModuleModel module; // at 19200,e,8,1 on COM3
+    port.addDevice(QStringLiteral("/dev/ttyQ3"), &module);
+    const FixedPortMap map(sixteenMemoryPorts());
+    Link link(port, clock, map);
+    IniSettingsStore store(path());
+    QuietBeeper beeper;
+    const LanguageTable languages;
+    TfrmModule window(link, clock, store, beeper, languages);
+    window.FormCreate();
+
+    QCOMPARE(window.settings().ScanCommNo, commNo);
+    QCOMPARE(window.settings().ScanBaudRateNo, baudNo);
+    QVERIFY(window.baudRateIndex() >= 0 && window.baudRateIndex() < 12);
+
+    window.btnScanClick();
+    QVERIFY(window.context().ScanOk);
+    QCOMPARE(window.settings().ScanCommNo, 3);
+    QVERIFY(!link.isOpen());
+    QCOMPARE(beeper.frequencies.last(), 1000);
+
+    if (!rewrites) {
+        QCOMPARE(QFileInfo(path()).size(), qint64(content.size()));
+        return;
+    }
+    verifyWellFormed(path());
+    Settings again;
+    IniSettingsStore(path()).LoadSettings(again);
+    QCOMPARE(again.ScanCommNo, 3);
+    QCOMPARE(again.ScanBaudRateNo, 5);
+    QCOMPARE(again.ScanBaudRate, QStringLiteral("19200,e,8,1"));
+
+    // A language click saves into the same file; it stays well-formed.
+    window.btnGBClick();
+    verifyWellFormed(path());
+    IniSettingsStore(path()).LoadSettings(again);
+    QCOMPARE(again.LanguageFlag, QStringLiteral("ChineseGB"));
+    QCOMPARE(again.ScanCommNo, 3);
+}
+
+void TestBadSettings::unwritableFile_data()
+{
+    QTest::addColumn<bool>("directory");
+    QTest::newRow("read-only file") << false;
+    QTest::newRow("directory in its place") << true;
+}
+
+void TestBadSettings::unwritableFile()
+{
+    QFETCH(bool, directory);
+    if (directory) {
+        QVERIFY(QDir().mkpath(path()));
+    } else {
+        if (::geteuid() == 0)
+            QSKIP("root may replace any file");
+        write("[QMRConfig]\nScanCommNo=7\n");
+        QVERIFY(::chmod(QFile::encodeName(path()).constData(), 0444) == 0);
+        QVERIFY(::chmod(QFile::encodeName(m_dir.path()).constData(), 0555) == 0);
+    }
+
+    FakeClock clock;
+    MemoryPort port(clock);
+    ModuleModel module;
+    port.addDevice(QStringLiteral("/dev/ttyQ3"), &module);
+    const FixedPortMap map(sixteenMemoryPorts());
+    Link link(port, clock, map);
+    IniSettingsStore store(path());
+    QuietBeeper beeper;
+    const LanguageTable languages;
+    TfrmModule window(link, clock, store, beeper, languages);
+    window.FormCreate();
+    QCOMPARE(window.settings().ScanCommNo, 0); // nothing is read from what cannot be replaced
+    window.btnScanClick();
+    window.btnBIG5Click();
+    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
+
+    // The program went on with what it found; the store was left as it was.
+    QVERIFY(window.context().ScanOk);
+    QCOMPARE(window.settings().ScanCommNo, 3);
+    if (directory) {
+        QVERIFY(QFileInfo(path()).isDir());
+    } else {
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("[QMRConfig]\nScanCommNo=7\n"));
+    }
+}
+
+void TestBadSettings::portsThatAreNoSerialDevices()
+{
+    // [Ports] names things that are no serial device; the real backend refuses each and the
+    // scan ends in "Module Not Find" with the reason in the message line's detail.
+    const QString plain = m_dir.filePath(QStringLiteral("plain-file"));
+    {
+        QFile f(plain);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("not a tty\n");
+    }
+    const QString folder = m_dir.filePath(QStringLiteral("a-directory"));
+    QVERIFY(QDir().mkpath(folder));
+    QByteArray text = "[QMRConfig]\nScanCommNo=1\nScanBaudRateNo=12\n[Ports]\nCOM1=/dev/null\n"
+                      "COM2=" +
+                      QFile::encodeName(plain) + "\nCOM3=" + QFile::encodeName(folder) +
+                      "\nCOM4=" + QFile::encodeName(m_dir.filePath("missing")) + "\n";
+    for (int com = 5; com <= 16; ++com)
+        text += "COM" + QByteArray::number(com) + "=\n";
+    write(text);
+
+    IniSettingsStore store(path());
+    // No system port is ever used: every COM number is named in [Ports].
+    const SystemPortMap map(store.portAssignments(), {QStringLiteral("/nonexistent/ttyS0")});
+    QCOMPARE(map.deviceFor(1), QStringLiteral("/dev/null"));
+    SystemClock clock;
+    QtSerialPortBackend port;
+    Link link(port, clock, map);
+    for (int com = 1; com <= 4; ++com) {
+        QVERIFY2(!link.ComOpen(com, "19200,e,8,1"), qPrintable(map.deviceFor(com)));
+        QVERIFY(link.lastOpenError() != PortError::NoError);
+        QVERIFY(!link.lastOpenErrorString().isEmpty());
+        QVERIFY(!port.isOpen());
+    }
+
+    QuietBeeper beeper;
+    const LanguageTable languages;
+    TfrmModule window(link, clock, store, beeper, languages);
+    window.FormCreate();
+    window.btnScanClick();
+    QVERIFY(!window.context().ScanOk);
+    QVERIFY(!link.isOpen());
+    QCOMPARE(beeper.frequencies.last(), 300);
+    QWidget *message = window.findChild<QWidget *>(QStringLiteral("pnMsg"));
+    QVERIFY(message);
+    QVERIFY2(message->toolTip().startsWith(QLatin1String("COM")), qPrintable(message->toolTip()));
+    // Nothing was found, so nothing was saved: the file is as written.
+    QFile file(path());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), text);
+}
+
+QTEST_MAIN(TestBadSettings)
+#include "tst_badsettings.moc"
