@@ -5,6 +5,7 @@
 //
 // Run it by hand on an otherwise quiet machine; it takes about half a minute.
 
+#include "link/eventwait.h"
 #include "link/linedefinition.h"
 #include "link/link.h"
 #include "link/portmap.h"
@@ -201,6 +202,7 @@ void benchLink(const QString &sim, const QString &dir)
     FixedPortMap map({{1, emu.link()}});
     Link link(port, clock, map);
     link.setMessagePump([] { QCoreApplication::processEvents(); });
+    link.setIdleWait(processEventsOrWait);
     if (!link.ComOpen(1, "19200,e,8,1")) {
         std::fprintf(stderr, "qmrbench: cannot open %s\n", qPrintable(emu.link()));
         std::exit(1);
@@ -243,6 +245,7 @@ void benchLink(const QString &sim, const QString &dir)
     FixedPortMap lateMap({{1, late.link()}});
     Link lateLink(port, clock, lateMap);
     lateLink.setMessagePump([] { QCoreApplication::processEvents(); });
+    lateLink.setIdleWait(processEventsOrWait);
     std::vector<qint64> returned;
     if (lateLink.ComOpen(1, "19200,e,8,1")) {
         for (int i = 0; i < 40; ++i) {
@@ -283,6 +286,7 @@ void benchOperations(const QString &sim, const QString &dir)
     view.lock = false;
     ModuleContext ctx{link, clock, settings, store, view};
     link.setMessagePump([&] { view.processMessages(); });
+    link.setIdleWait(processEventsOrWait);
 
     const qint64 cpu0 = cpuUs();
     const qint64 t0 = nowUs();

@@ -156,8 +156,13 @@ bool Link::SendCommand(const QByteArray &commandText)
             if (window.elapsed() > ReplyStreamLimitMs)
                 break;
         } else {
-            if (m_pump)
+            if (m_idleWait) {
+                // Sleeps until an event or a byte comes, at the latest when the window ends.
+                const quint32 spent = qMin(window.elapsed(), ReplyWindowMs);
+                m_idleWait(ReplyWindowMs + 1 - spent);
+            } else if (m_pump) {
                 m_pump();
+            }
             elapsed = window.elapsed();
             if (elapsed > ReplyStreamLimitMs)
                 break;

@@ -47,6 +47,10 @@ public:
 
     // Called after every empty read while a reply is awaited (the window's event processing).
     void setMessagePump(std::function<void()> pump) { m_pump = std::move(pump); }
+    // Replaces the message pump where an event loop can wait: lets pending events run and,
+    // when there are none, blocks until one comes (a byte reaching the port is one) or maxMs
+    // have passed. Saves waking every millisecond while a reply is awaited.
+    void setIdleWait(std::function<void(quint32 maxMs)> wait) { m_idleWait = std::move(wait); }
     // Called with every frame sent (outgoing true) and every byte run received, for traces.
     void setFrameObserver(std::function<void(bool outgoing, const QByteArray &bytes)> observer)
     {
@@ -76,6 +80,7 @@ private:
     Clock &m_clock;
     const PortMap &m_ports;
     std::function<void()> m_pump;
+    std::function<void(quint32)> m_idleWait;
     std::function<void(bool, const QByteArray &)> m_observer;
     bool m_open = false;
     CommTimeouts SavedTimeouts;

@@ -1,6 +1,7 @@
 #include "application.h"
 #include "audiobeeper.h"
 #include "languagetable.h"
+#include "link/eventwait.h"
 #include "link/link.h"
 #include "link/portmap.h"
 #include "link/qtserialportbackend.h"
@@ -21,7 +22,10 @@ int main(int argc, char *argv[])
         qmr::Link link(port, clock, ports);
         // While a reply is awaited the window keeps painting, blinking and taking the click
         // that stops process mode.
+        // With nothing to do it sleeps until an event or a byte comes instead of waking every
+        // millisecond.
         link.setMessagePump([] { QCoreApplication::processEvents(); });
+        link.setIdleWait(qmr::processEventsOrWait);
         qmr::AudioBeeper beeper(clock);
 
         qmr::TfrmModule frmModule(link, clock, store, beeper, languages);

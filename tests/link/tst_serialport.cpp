@@ -1,10 +1,13 @@
+#include "link/eventwait.h"
 #include "link/link.h"
 #include "link/qtserialportbackend.h"
 #include "link/systemclock.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -278,6 +281,39 @@ private slots:
         QVERIFY(pumps > 0);
         link.ComClose();
         QVERIFY(!port.isOpen());
+    }
+
+    void idleWaitWakesOnReplyAndKeepsTheWindow()
+    {
+        // Sleeping in the event loop instead of polling every millisecond must neither miss
+        // a reply that arrives mid-wait nor close the window early on silence.
+        Pty pty;
+        QtSerialPortBackend port;
+        SystemClock clock;
+        const FixedPortMap ports({{3, pty.path}});
+        Link link(port, clock, ports);
+        int events = 0;
+        link.setIdleWait([&](quint32 maxMs) {
+            QVERIFY(maxMs >= 1 && maxMs <= Link::ReplyWindowMs + 1);
+            ++events;
+            processEventsOrWait(maxMs);
+        });
+        QVERIFY(link.ComOpen(3, "19200,e,8,1"));
+
+        QTimer::singleShot(30, [&] { pty.writeMaster(QByteArray::fromHex("0A 31 32 30 39 0D")); });
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(link.SendCommand("A00M"));
+        QCOMPARE(link.ReplyText, QByteArray::fromHex("0A 31 32 30 39 0D"));
+        QVERIFY(timer.elapsed() < 120);
+        QVERIFY(events > 0);
+        // Far fewer waits than the 120 one-millisecond reads a polling wait would take.
+        events = 0;
+        timer.restart();
+        QVERIFY(!link.SendCommand("A00M"));
+        QVERIFY(timer.elapsed() > qint64(Link::ReplyWindowMs));
+        QVERIFY2(events < 60, qPrintable(QString::number(events)));
+        link.ComClose();
     }
 
     void clockNeverSleepsShort()

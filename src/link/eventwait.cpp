@@ -1,0 +1,18 @@
+#include "eventwait.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+namespace qmr {
+
+void processEventsOrWait(quint32 maxMs)
+{
+    // The timer is the latest wake-up; a precise one, so the reply window ends on time.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(int(maxMs));
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+} // namespace qmr
