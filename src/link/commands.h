@@ -44,9 +44,9 @@ QByteArray moduleId(const QByteArray &replyText);     // "A00M"/"A00N": offsets 
 QByteArray serialNumber(const QByteArray &replyText); // "A00M"/"A00N": offsets 5..12
 // The serial number's last character (offset 12) as a number; throws ConversionError.
 int unitDigit(const QByteArray &replyText);
-QByteArray version(const QByteArray &replyText);    // "A00V": offsets 5..12
-QByteArray modeChar(const QByteArray &replyText);   // "A00A": offset 5 (empty when missing)
-QByteArray rs485Char(const QByteArray &replyText);  // "A00A": offset 7 (empty when missing)
+QByteArray version(const QByteArray &replyText);   // "A00V": offsets 5..12
+QByteArray modeChar(const QByteArray &replyText);  // "A00A": offset 5 (empty when missing)
+QByteArray rs485Char(const QByteArray &replyText); // "A00A": offset 7 (empty when missing)
 // Poll reply data: offsets 6..L-4; only meaningful when replyLength > 8.
 QByteArray pollData(const QByteArray &replyText, int replyLength);
 } // namespace Reply

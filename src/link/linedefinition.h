@@ -10,8 +10,8 @@ namespace qmr {
 
 // The twelve line definitions, in the order of the items of the line-setting list.
 inline constexpr std::array<const char *, 12> BaudRateTable = {
-    "4800,n,8,1",  "4800,e,8,1",  "9600,n,8,1",   "9600,e,8,1",   "19200,n,8,1",  "19200,e,8,1",
-    "38400,n,8,1", "38400,e,8,1", "57600,n,8,1",  "57600,e,8,1",  "115200,n,8,1", "115200,e,8,1",
+    "4800,n,8,1",  "4800,e,8,1",  "9600,n,8,1",  "9600,e,8,1",  "19200,n,8,1",  "19200,e,8,1",
+    "38400,n,8,1", "38400,e,8,1", "57600,n,8,1", "57600,e,8,1", "115200,n,8,1", "115200,e,8,1",
 };
 inline constexpr int DefaultBaudRateNo = 5; // "19200,e,8,1"
 

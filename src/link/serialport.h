@@ -30,7 +30,8 @@ struct CommTimeouts
 };
 
 // Why an open failed (or what went wrong last).
-enum class PortError {
+enum class PortError
+{
     NoError,
     NotFound,         // no such device (or the COM number maps to nothing)
     PermissionDenied, // the device exists but this user may not open it
