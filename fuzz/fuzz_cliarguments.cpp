@@ -4,18 +4,12 @@
 
 #include "cli/cliarguments.h"
 
+#include "require.h"
+
 #include <cstdint>
 #include <cstdlib>
 
 using namespace qmr;
-
-namespace {
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

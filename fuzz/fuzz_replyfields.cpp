@@ -4,18 +4,14 @@
 
 #include "link/commands.h"
 
+#include "require.h"
+
 #include <cstdint>
 #include <cstdlib>
 
 using namespace qmr;
 
 namespace {
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
 void requireField(const QByteArray &text, const QByteArray &field, int offset, int length)
 {
     require(field.size() <= length);

@@ -6,18 +6,12 @@
 #include "link/portmap.h"
 #include "streamport.h"
 
+#include "require.h"
+
 #include <cstdint>
 #include <cstdlib>
 
 using namespace qmr;
-
-namespace {
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -8,18 +8,14 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "require.h"
+
 #include <cstdint>
 #include <cstdlib>
 
 using namespace qmr;
 
 namespace {
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
