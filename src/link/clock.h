@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include <cstdint>
 
 namespace qmr {
 
@@ -12,7 +12,7 @@ class Clock
 public:
     virtual ~Clock() = default;
     // Monotonic milliseconds; wraps at 2^32 (callers take unsigned 32-bit differences).
-    virtual quint32 milliseconds() = 0;
+    virtual std::uint32_t milliseconds() = 0;
     // Blocks for ms milliseconds without processing any events; never shorter than ms.
     virtual void sleep(int ms) = 0;
 };

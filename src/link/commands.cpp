@@ -1,125 +1,111 @@
 #include "commands.h"
 
+#include "decimal.h"
 #include "linedefinition.h"
 
-#include <limits>
+#include <algorithm>
 
 namespace qmr {
 
-ConversionError::ConversionError(const QByteArray &text)
-    : std::runtime_error(("'" + text + "' is not a valid integer value").toStdString())
+ConversionError::ConversionError(std::string_view text)
+    : std::runtime_error("'" + std::string(text) + "' is not a valid integer value")
 {
 }
 
-int fieldToInt(const QByteArray &text)
+int fieldToInt(std::string_view text)
 {
     // Decimal only, like the conversion the module's fields were always read with: blanks
     // around the number and one sign are fine, hex or trailing letters are not.
-    const QByteArray t = text.trimmed();
-    int pos = 0;
-    bool negative = false;
-    if (pos < t.size() && (t[pos] == '+' || t[pos] == '-')) {
-        negative = t[pos] == '-';
-        ++pos;
-    }
-    if (pos >= t.size())
+    const auto value = parseInt32(text, Blanks::Allowed);
+    if (!value)
         throw ConversionError(text);
-    qint64 value = 0;
-    for (; pos < t.size(); ++pos) {
-        const char c = t[pos];
-        if (c < '0' || c > '9')
-            throw ConversionError(text);
-        value = value * 10 + (c - '0');
-        if (value > qint64(std::numeric_limits<int>::max()) + 1)
-            throw ConversionError(text);
-    }
-    if (negative)
-        value = -value;
-    if (value > std::numeric_limits<int>::max() || value < std::numeric_limits<int>::min())
-        throw ConversionError(text);
-    return int(value);
+    return *value;
 }
 
 namespace Command {
 
-QByteArray readFirstReader()
+std::string readFirstReader()
 {
-    return QByteArrayLiteral("A00M");
+    return "A00M";
 }
-QByteArray readSecondReader()
+std::string readSecondReader()
 {
-    return QByteArrayLiteral("A00N");
+    return "A00N";
 }
-QByteArray readVersion()
+std::string readVersion()
 {
-    return QByteArrayLiteral("A00V");
+    return "A00V";
 }
-QByteArray readMode()
+std::string readMode()
 {
-    return QByteArrayLiteral("A00A");
+    return "A00A";
 }
 
-QByteArray setMode(int modeIndex, int rs485Index)
+std::string setMode(int modeIndex, int rs485Index)
 {
     // The RS-485 list has three items; an index outside it would make a command the module
     // does not know, so it is held to the list.
-    const char rs485 = char('0' + qBound(0, rs485Index, 2));
-    return QByteArrayLiteral("A00A") + (modeIndex == 0 ? '0' : '1') + '0' + rs485;
+    const char rs485 = char('0' + std::clamp(rs485Index, 0, int(Rs485Values.size()) - 1));
+    std::string text = "A00A";
+    text += modeIndex == 0 ? '0' : '1';
+    text += '0';
+    text += rs485;
+    return text;
 }
 
-QByteArray setId(const QByteArray &serial, const QByteArray &id)
+std::string setId(std::string_view serial, std::string_view id)
 {
-    return QByteArrayLiteral("A00C") + serial + id;
+    return "A00C" + std::string(serial) + std::string(id);
 }
 
-QByteArray setLine(int baudRateNo)
+std::string setLine(int baudRateNo)
 {
     static constexpr char digits[] = "0123456789AB";
-    return QByteArrayLiteral("A00E") + digits[safeBaudRateNo(baudRateNo)];
+    return std::string("A00E") + digits[safeBaudRateNo(baudRateNo)];
 }
 
-QByteArray poll(const QByteArray &id)
+std::string poll(std::string_view id)
 {
-    return 'A' + id + 'F';
+    return "A" + std::string(id) + "F";
 }
 
 } // namespace Command
 
 namespace Reply {
 
-QByteArray field(const QByteArray &replyText, int offset, int length)
+std::string field(std::string_view replyText, int offset, int length)
 {
-    if (offset < 0 || length <= 0 || offset >= replyText.size())
+    if (offset < 0 || length <= 0 || std::size_t(offset) >= replyText.size())
         return {};
-    return replyText.mid(offset, length);
+    return std::string(replyText.substr(std::size_t(offset), std::size_t(length)));
 }
 
-QByteArray moduleId(const QByteArray &replyText)
+std::string moduleId(std::string_view replyText)
 {
     return field(replyText, 2, 2);
 }
-QByteArray serialNumber(const QByteArray &replyText)
+std::string serialNumber(std::string_view replyText)
 {
     return field(replyText, 5, 8);
 }
-int unitDigit(const QByteArray &replyText)
+int unitDigit(std::string_view replyText)
 {
     return fieldToInt(field(replyText, 12, 1));
 }
-QByteArray version(const QByteArray &replyText)
+std::string version(std::string_view replyText)
 {
     return field(replyText, 5, 8);
 }
-QByteArray modeChar(const QByteArray &replyText)
+std::string modeChar(std::string_view replyText)
 {
     return field(replyText, 5, 1);
 }
-QByteArray rs485Char(const QByteArray &replyText)
+std::string rs485Char(std::string_view replyText)
 {
     return field(replyText, 7, 1);
 }
 
-QByteArray pollData(const QByteArray &replyText, int replyLength)
+std::string pollData(std::string_view replyText, int replyLength)
 {
     if (replyLength <= 8)
         return {};

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 
 namespace qmr {
 
@@ -11,44 +11,46 @@ namespace qmr {
 class ConversionError : public std::runtime_error
 {
 public:
-    explicit ConversionError(const QByteArray &text);
-    QString message() const { return QString::fromUtf8(what()); }
+    explicit ConversionError(std::string_view text);
 };
 
 // Decimal text-to-integer conversion of a reply field (surrounding blanks allowed, an
-// optional sign); throws ConversionError when the text holds no decimal number.
-int fieldToInt(const QByteArray &text);
+// optional sign, 32-bit range); throws ConversionError when the text holds no such number.
+int fieldToInt(std::string_view text);
 
 // The command texts the tool sends.
 namespace Command {
-QByteArray readFirstReader();  // "A00M"
-QByteArray readSecondReader(); // "A00N"
-QByteArray readVersion();      // "A00V"
-QByteArray readMode();         // "A00A"
+std::string readFirstReader();  // "A00M"
+std::string readSecondReader(); // "A00N"
+std::string readVersion();      // "A00V"
+std::string readMode();         // "A00A"
 // "A00A" + mode digit + "0" + RS-485 digit: modeIndex 0 two readers, any other one reader;
 // rs485Index 0..2 ("RS485 24", "32", "40").
-QByteArray setMode(int modeIndex, int rs485Index);
+std::string setMode(int modeIndex, int rs485Index);
 // "A00C" + the reader's 8-character serial number + the new ID text (sent as given).
-QByteArray setId(const QByteArray &serial, const QByteArray &id);
+std::string setId(std::string_view serial, std::string_view id);
 // "A00E" + the line-setting index 0..11 as one upper-case hex digit.
-QByteArray setLine(int baudRateNo);
+std::string setLine(int baudRateNo);
 // "A" + ID text + "F": polls the reader with that ID.
-QByteArray poll(const QByteArray &id);
+std::string poll(std::string_view id);
 } // namespace Command
 
 // The reply fields, taken from a reply text (offsets count from its 0x0A). A field that
 // reaches past the end is cut short; one that starts beyond it is empty.
 namespace Reply {
-QByteArray field(const QByteArray &replyText, int offset, int length);
-QByteArray moduleId(const QByteArray &replyText);     // "A00M"/"A00N": offsets 2..3
-QByteArray serialNumber(const QByteArray &replyText); // "A00M"/"A00N": offsets 5..12
+// A reader's reply to "A00M" or "A00N" counts only with exactly this many bytes.
+inline constexpr int ReaderReplyLength = 16;
+
+std::string field(std::string_view replyText, int offset, int length);
+std::string moduleId(std::string_view replyText);     // "A00M"/"A00N": offsets 2..3
+std::string serialNumber(std::string_view replyText); // "A00M"/"A00N": offsets 5..12
 // The serial number's last character (offset 12) as a number; throws ConversionError.
-int unitDigit(const QByteArray &replyText);
-QByteArray version(const QByteArray &replyText);   // "A00V": offsets 5..12
-QByteArray modeChar(const QByteArray &replyText);  // "A00A": offset 5 (empty when missing)
-QByteArray rs485Char(const QByteArray &replyText); // "A00A": offset 7 (empty when missing)
+int unitDigit(std::string_view replyText);
+std::string version(std::string_view replyText);   // "A00V": offsets 5..12
+std::string modeChar(std::string_view replyText);  // "A00A": offset 5 (empty when missing)
+std::string rs485Char(std::string_view replyText); // "A00A": offset 7 (empty when missing)
 // Poll reply data: offsets 6..L-4; only meaningful when replyLength > 8.
-QByteArray pollData(const QByteArray &replyText, int replyLength);
+std::string pollData(std::string_view replyText, int replyLength);
 } // namespace Reply
 
 } // namespace qmr

@@ -9,19 +9,19 @@ namespace qmr {
 class Deadline
 {
 public:
-    Deadline(Clock &clock, quint32 lengthMs) : m_clock(clock), m_length(lengthMs) { restart(); }
+    Deadline(Clock &clock, std::uint32_t lengthMs) : m_clock(clock), m_length(lengthMs) { restart(); }
 
     void restart() { m_start = m_clock.milliseconds(); }
     // Milliseconds since the start, read from the clock now.
-    quint32 elapsed() const { return m_clock.milliseconds() - m_start; }
+    std::uint32_t elapsed() const { return m_clock.milliseconds() - m_start; }
     // True once more than the length has passed (a 120 ms wait is over at 121 ms).
     bool expired() const { return elapsed() > m_length; }
-    quint32 length() const { return m_length; }
+    std::uint32_t length() const { return m_length; }
 
 private:
     Clock &m_clock;
-    quint32 m_length;
-    quint32 m_start = 0;
+    std::uint32_t m_length;
+    std::uint32_t m_start = 0;
 };
 
 } // namespace qmr

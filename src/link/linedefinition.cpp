@@ -1,40 +1,68 @@
 #include "linedefinition.h"
 
-#include <QStringList>
+#include "decimal.h"
+
+#include <cctype>
+#include <string>
+#include <vector>
 
 namespace qmr {
 
-std::optional<LineSettings> parseLineDefinition(const QString &text)
+namespace {
+
+std::string_view trimmed(std::string_view s)
 {
-    const QStringList items = text.split(QLatin1Char(','));
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.remove_suffix(1);
+    return s;
+}
+
+} // namespace
+
+std::optional<LineSettings> parseLineDefinition(std::string_view text)
+{
+    std::vector<std::string_view> items;
+    for (;;) {
+        const auto comma = text.find(',');
+        items.push_back(trimmed(text.substr(0, comma)));
+        if (comma == std::string_view::npos)
+            break;
+        text.remove_prefix(comma + 1);
+    }
     if (items.size() != 4)
         return std::nullopt;
 
-    bool ok = false;
     LineSettings line;
-    line.baud = items[0].trimmed().toInt(&ok);
-    if (!ok || line.baud <= 0)
+    const auto baud = parseDecimal(items[0], 1, INT32_MAX);
+    if (!baud)
         return std::nullopt;
+    line.baud = std::int32_t(*baud);
 
-    const QString parity = items[1].trimmed().toLower();
-    if (parity.size() != 1 || !QStringLiteral("neoms").contains(parity[0]))
+    if (items[1].size() != 1)
         return std::nullopt;
-    line.parity = parity[0].toLatin1();
+    const char parity = char(std::tolower(static_cast<unsigned char>(items[1][0])));
+    if (std::string_view("neoms").find(parity) == std::string_view::npos)
+        return std::nullopt;
+    line.parity = parity;
 
-    line.dataBits = items[2].trimmed().toInt(&ok);
-    if (!ok || line.dataBits < 5 || line.dataBits > 8)
+    const auto data = parseDecimal(items[2], 5, 8);
+    if (!data)
         return std::nullopt;
+    line.dataBits = int(*data);
 
-    line.stopBits = items[3].trimmed().toInt(&ok);
-    if (!ok || (line.stopBits != 1 && line.stopBits != 2))
+    const auto stop = parseDecimal(items[3], 1, 2);
+    if (!stop)
         return std::nullopt;
+    line.stopBits = int(*stop);
     return line;
 }
 
-int baudRateIndexOf(const QString &text)
+int baudRateIndexOf(std::string_view text)
 {
     for (int i = 0; i < int(BaudRateTable.size()); ++i) {
-        if (text == QLatin1String(BaudRateTable[i]))
+        if (text == BaudRateTable[i])
             return i;
     }
     return -1;

@@ -3,16 +3,15 @@
 #include "deadline.h"
 #include "linedefinition.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qmr {
 
-Q_LOGGING_CATEGORY(lcFrames, "qmr.frames", QtWarningMsg)
-
 namespace {
-constexpr quint8 CommandStart = 0x09;
-constexpr quint8 ReplyStart = 0x0A;
-constexpr quint8 FrameEnd = 0x0D;
+constexpr std::uint8_t CommandStart = 0x09;
+constexpr std::uint8_t ReplyStart = 0x0A;
+constexpr std::uint8_t FrameEnd = 0x0D;
 } // namespace
 
 Link::Link(SerialPort &port, Clock &clock, const PortMap &ports)
@@ -20,16 +19,16 @@ Link::Link(SerialPort &port, Clock &clock, const PortMap &ports)
 {
 }
 
-bool Link::ComOpen(qint32 portNumber, const char *lineDefinition)
+bool Link::ComOpen(std::int32_t portNumber, const char *lineDefinition)
 {
     // Only one device is held at a time: a second open first gives the previous one back.
     if (m_open)
         ComClose();
 
     m_lastDevice = m_ports.deviceFor(portNumber);
-    if (m_lastDevice.isEmpty()) {
+    if (m_lastDevice.empty()) {
         m_lastOpenError = PortError::NotFound;
-        m_lastOpenErrorString = QStringLiteral("COM%1 has no device").arg(portNumber);
+        m_lastOpenErrorString = "COM" + std::to_string(portNumber) + " has no device";
         return false;
     }
     if (!PortHandle.open(m_lastDevice)) {
@@ -47,8 +46,7 @@ bool Link::ComOpen(qint32 portNumber, const char *lineDefinition)
     PortHandle.setTimeouts(WorkingTimeouts);
     // A definition the port does not take is not an open failure: the commands that follow
     // simply find no reply.
-    const auto line =
-        parseLineDefinition(lineDefinition ? QString::fromLatin1(lineDefinition) : QString());
+    const auto line = parseLineDefinition(lineDefinition ? lineDefinition : "");
     if (line)
         PortHandle.setLineSettings(*line);
     return true;
@@ -63,94 +61,93 @@ void Link::ComClose()
     m_open = false;
 }
 
-void Link::ComWriteByte(quint8 b)
+void Link::ComWriteByte(std::uint8_t b)
 {
     const char c = char(b);
     PortHandle.write(&c, 1);
-    m_clock.sleep(1);
+    m_clock.sleep(ByteWritePauseMs);
 }
 
 void Link::ComWriteText(const char *bytes, int count)
 {
     PortHandle.write(bytes, count);
-    m_clock.sleep(5);
+    m_clock.sleep(TextWritePauseMs);
 }
 
-QByteArray Link::checkDigits(quint8 value)
+std::string Link::checkDigits(std::uint8_t value)
 {
     auto digit = [](int v) { return char(v < 10 ? 0x30 + v : 0x37 + v); };
-    QByteArray digits(2, Qt::Uninitialized);
-    digits[0] = digit(value >> 4);
-    digits[1] = digit(value & 0x0F);
-    return digits;
+    return {digit(value >> 4), digit(value & 0x0F)};
 }
 
-QByteArray Link::frame(const QByteArray &commandText)
+std::string Link::frame(std::string_view commandText)
 {
     // The frame carries the text's length as one byte, so only that many bytes go out.
-    const quint8 n = quint8(commandText.size());
-    quint8 check = CommandStart;
+    const auto n = std::uint8_t(commandText.size());
+    std::uint8_t check = CommandStart;
     for (int i = 0; i < n; ++i)
-        check ^= quint8(commandText[i]);
-    QByteArray bytes;
-    bytes.reserve(n + 4);
-    bytes.append(char(CommandStart));
-    bytes.append(commandText.constData(), n);
-    bytes.append(checkDigits(check));
-    bytes.append(char(FrameEnd));
+        check ^= std::uint8_t(commandText[std::size_t(i)]);
+    std::string bytes;
+    bytes.reserve(n + 4u);
+    bytes += char(CommandStart);
+    bytes.append(commandText.data(), n);
+    bytes += checkDigits(check);
+    bytes += char(FrameEnd);
     return bytes;
 }
 
-bool Link::ReplyCheck(const char *bytes, qint32 length)
+bool Link::ReplyCheck(const char *bytes, std::int32_t length)
 {
     if (length < 4)
         return false;
-    quint8 check = 0;
-    for (qint32 i = 0; i <= length - 4; ++i)
-        check ^= quint8(bytes[i]);
-    const QByteArray digits = checkDigits(check);
+    std::uint8_t check = 0;
+    for (std::int32_t i = 0; i <= length - 4; ++i)
+        check ^= std::uint8_t(bytes[i]);
+    const std::string digits = checkDigits(check);
     return bytes[length - 3] == digits[0] && bytes[length - 2] == digits[1];
 }
 
-bool Link::SendCommand(const QByteArray &commandText)
+void Link::notify(FrameEvent event, std::string_view bytes) const
+{
+    if (m_observer)
+        m_observer(event, bytes);
+}
+
+bool Link::SendCommand(std::string_view commandText)
 {
     ReplyBuffer.fill(0);
 
-    const QByteArray out = frame(commandText);
-    const int n = out.size() - 4;
-    ComWriteByte(quint8(out[0]));
-    ComWriteText(out.constData() + 1, n);
-    ComWriteByte(quint8(out[1 + n]));
-    ComWriteByte(quint8(out[2 + n]));
-    ComWriteByte(quint8(out[3 + n]));
-    qCDebug(lcFrames) << "sent" << out.toHex(' ');
-    if (m_observer)
-        m_observer(true, out);
+    const std::string out = frame(commandText);
+    const int n = int(out.size()) - 4;
+    ComWriteByte(std::uint8_t(out[0]));
+    ComWriteText(out.data() + 1, n);
+    ComWriteByte(std::uint8_t(out[std::size_t(1 + n)]));
+    ComWriteByte(std::uint8_t(out[std::size_t(2 + n)]));
+    ComWriteByte(std::uint8_t(out[std::size_t(3 + n)]));
+    notify(FrameEvent::Sent, out);
 
     ReplyLength = 0;
     // The window closes 120 ms after the last byte was sent, measured only after a read that
     // brought nothing, so a reply that is still flowing is not cut off. A stream that never
     // ends a reply is cut off at the longer stream limit, checked after every read.
     const Deadline window(m_clock, ReplyWindowMs);
-    quint32 elapsed = 0;
-    qint32 received = 0;
+    std::uint32_t elapsed = 0;
+    std::int32_t received = 0;
     for (;;) {
         char byte = 0;
         if (PortHandle.readByte(&byte) == 1) {
-            ReplyBuffer[ReplyLength] = byte;
+            ReplyBuffer[std::size_t(ReplyLength)] = byte;
             ++ReplyLength;
             ++received;
             if (ReplyLength >= ReplyBufferSize)
                 ReplyLength = 0;
-            if (quint8(byte) == FrameEnd && quint8(ReplyBuffer[0]) == ReplyStart) {
-                ReplyBuffer[ReplyLength] = 0;
-                ReplyText = QByteArray(ReplyBuffer.data(),
-                                       int(qstrnlen(ReplyBuffer.data(), ReplyBufferSize)));
+            if (std::uint8_t(byte) == FrameEnd && std::uint8_t(ReplyBuffer[0]) == ReplyStart) {
+                ReplyBuffer[std::size_t(ReplyLength)] = 0;
+                // The text ends at the first NUL, as a C string of the buffer would.
+                ReplyText.assign(ReplyBuffer.data(), strnlen(ReplyBuffer.data(), ReplyBufferSize));
                 const bool ok = ReplyCheck(ReplyBuffer.data(), ReplyLength);
-                const QByteArray in(ReplyBuffer.data(), ReplyLength);
-                qCDebug(lcFrames) << "received" << in.toHex(' ') << (ok ? "ok" : "check failed");
-                if (m_observer)
-                    m_observer(false, in);
+                notify(ok ? FrameEvent::Received : FrameEvent::CheckFailed,
+                       std::string_view(ReplyBuffer.data(), std::size_t(ReplyLength)));
                 return ok;
             }
             if (window.elapsed() > ReplyStreamLimitMs)
@@ -158,7 +155,7 @@ bool Link::SendCommand(const QByteArray &commandText)
         } else {
             if (m_idleWait) {
                 // Sleeps until an event or a byte comes, at the latest when the window ends.
-                const quint32 spent = qMin(window.elapsed(), ReplyWindowMs);
+                const std::uint32_t spent = std::min(window.elapsed(), ReplyWindowMs);
                 m_idleWait(ReplyWindowMs + 1 - spent);
             } else if (m_pump) {
                 m_pump();
@@ -172,15 +169,9 @@ bool Link::SendCommand(const QByteArray &commandText)
     }
 
     // No complete reply: report what did arrive (up to the buffer's size).
-    const QByteArray in(ReplyBuffer.data(),
-                        received >= ReplyBufferSize ? ReplyBufferSize : ReplyLength);
-    if (in.isEmpty()) {
-        qCDebug(lcFrames) << "no reply";
-    } else {
-        qCDebug(lcFrames) << "abandoned" << in.toHex(' ');
-        if (m_observer)
-            m_observer(false, in);
-    }
+    const std::string_view in(ReplyBuffer.data(),
+                              std::size_t(received >= ReplyBufferSize ? ReplyBufferSize : ReplyLength));
+    notify(in.empty() ? FrameEvent::NoReply : FrameEvent::Abandoned, in);
     return false;
 }
 

@@ -4,15 +4,26 @@
 #include "portmap.h"
 #include "serialport.h"
 
-#include <QByteArray>
-#include <QLoggingCategory>
-#include <QString>
 #include <array>
+#include <cstdint>
 #include <functional>
+#include <string>
+#include <string_view>
 
 namespace qmr {
 
-Q_DECLARE_LOGGING_CATEGORY(lcFrames) // "qmr.frames": every frame sent and received, off by default
+// What the link tells a frame observer.
+enum class FrameEvent
+{
+    Sent,        // a whole command frame went out
+    Received,    // a reply frame arrived and its check value is right
+    CheckFailed, // a reply frame arrived with a wrong check value
+    Abandoned,   // bytes came but no reply end within the window (or the stream limit)
+    NoReply,     // nothing came within the window (bytes is empty)
+};
+
+// Called with every frame sent and every reply (or its absence), for traces.
+using FrameObserver = std::function<void(FrameEvent event, std::string_view bytes)>;
 
 // The module link: the one serial connection, the framed command/reply exchange and the
 // reply state. One instance serves the whole program; tests make their own over an
@@ -21,10 +32,16 @@ class Link
 {
 public:
     static constexpr int ReplyBufferSize = 1024;
-    static constexpr quint32 ReplyWindowMs = 120;
+    static constexpr std::uint32_t ReplyWindowMs = 120;
     // A stream of bytes that never brings a reply end is cut off this long after sending
     // ended, so a babbling line cannot hang the program.
-    static constexpr quint32 ReplyStreamLimitMs = 1000;
+    static constexpr std::uint32_t ReplyStreamLimitMs = 1000;
+    // Pauses after each write: 1 ms after a single byte, 5 ms after the command text.
+    static constexpr int ByteWritePauseMs = 1;
+    static constexpr int TextWritePauseMs = 5;
+    // The five writes of a frame (start byte, text, two check digits, end byte) pause this
+    // long in all: the least time a command takes before its reply can be read.
+    static constexpr int FramePauseMs = 4 * ByteWritePauseMs + TextWritePauseMs;
     // Read behaviour while the link uses the port: a one-byte read returns a waiting byte at
     // once, or nothing after about 1 ms; writes have no timeout.
     static constexpr CommTimeouts WorkingTimeouts{0, 0, 1, 0, 0};
@@ -33,60 +50,58 @@ public:
 
     // Opens the device of COM portNumber exclusively and applies lineDefinition and the
     // working timeouts. True when the device opened, even if the settings were refused.
-    bool ComOpen(qint32 portNumber, const char *lineDefinition);
+    bool ComOpen(std::int32_t portNumber, const char *lineDefinition);
     // Restores the timeouts found at open and gives the device back.
     void ComClose();
     // Writes one byte, then pauses 1 ms.
-    void ComWriteByte(quint8 b);
+    void ComWriteByte(std::uint8_t b);
     // Writes count bytes in one write, then pauses 5 ms.
     void ComWriteText(const char *bytes, int count);
 
     // Frames commandText (at most 255 bytes), sends it and waits for the reply frame:
     // true when a complete reply arrived within the window and its check value is right.
-    bool SendCommand(const QByteArray &commandText);
+    bool SendCommand(std::string_view commandText);
 
     // Called after every empty read while a reply is awaited (the window's event processing).
     void setMessagePump(std::function<void()> pump) { m_pump = std::move(pump); }
     // Replaces the message pump where an event loop can wait: lets pending events run and,
     // when there are none, blocks until one comes (a byte reaching the port is one) or maxMs
     // have passed. Saves waking every millisecond while a reply is awaited.
-    void setIdleWait(std::function<void(quint32 maxMs)> wait) { m_idleWait = std::move(wait); }
-    // Called with every frame sent (outgoing true) and every byte run received, for traces.
-    void setFrameObserver(std::function<void(bool outgoing, const QByteArray &bytes)> observer)
-    {
-        m_observer = std::move(observer);
-    }
+    void setIdleWait(std::function<void(std::uint32_t maxMs)> wait) { m_idleWait = std::move(wait); }
+    void setFrameObserver(FrameObserver observer) { m_observer = std::move(observer); }
 
     bool isOpen() const { return m_open; }
     // Why the last ComOpen failed (NoError after a successful one), and on which device.
     PortError lastOpenError() const { return m_lastOpenError; }
-    QString lastOpenErrorString() const { return m_lastOpenErrorString; }
-    QString lastDevice() const { return m_lastDevice; }
+    std::string lastOpenErrorString() const { return m_lastOpenErrorString; }
+    std::string lastDevice() const { return m_lastDevice; }
 
     // The reply state, overwritten by every SendCommand.
     std::array<char, ReplyBufferSize> ReplyBuffer{};
-    qint32 ReplyLength = 0;
-    QByteArray ReplyText; // the last complete reply, from its 0x0A to its 0x0D
+    std::int32_t ReplyLength = 0;
+    std::string ReplyText; // the last complete reply, from its 0x0A to its 0x0D
 
     // The check value of a frame's bytes as two upper-case hex digits.
-    static QByteArray checkDigits(quint8 value);
+    static std::string checkDigits(std::uint8_t value);
     // The whole command frame for commandText: 0x09, text, check digits, 0x0D.
-    static QByteArray frame(const QByteArray &commandText);
+    static std::string frame(std::string_view commandText);
     // True when bytes is a complete reply frame whose check digits are right.
-    static bool ReplyCheck(const char *bytes, qint32 length);
+    static bool ReplyCheck(const char *bytes, std::int32_t length);
 
 private:
+    void notify(FrameEvent event, std::string_view bytes) const;
+
     SerialPort &PortHandle; // the one serial device; open between ComOpen and ComClose
     Clock &m_clock;
     const PortMap &m_ports;
     std::function<void()> m_pump;
-    std::function<void(quint32)> m_idleWait;
-    std::function<void(bool, const QByteArray &)> m_observer;
+    std::function<void(std::uint32_t)> m_idleWait;
+    FrameObserver m_observer;
     bool m_open = false;
     CommTimeouts SavedTimeouts;
     PortError m_lastOpenError = PortError::NoError;
-    QString m_lastOpenErrorString;
-    QString m_lastDevice;
+    std::string m_lastOpenErrorString;
+    std::string m_lastDevice;
 };
 
 } // namespace qmr

@@ -1,16 +1,15 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-#include <QtGlobal>
+#include <cstdint>
+#include <string>
 
 namespace qmr {
 
 // One serial line definition: baud, parity (none or even), data bits, stop bits.
 struct LineSettings
 {
-    qint32 baud = 19200;
-    char parity = 'e'; // 'n' none, 'e' even
+    std::int32_t baud = 19200;
+    char parity = 'e'; // 'n' none, 'e' even ('o', 'm', 's' are read but never used here)
     int dataBits = 8;
     int stopBits = 1;
     friend bool operator==(const LineSettings &, const LineSettings &) = default;
@@ -21,11 +20,11 @@ struct LineSettings
 // once or nothing after about ReadTotalTimeoutConstant ms.
 struct CommTimeouts
 {
-    quint32 ReadIntervalTimeout = 0;
-    quint32 ReadTotalTimeoutMultiplier = 0;
-    quint32 ReadTotalTimeoutConstant = 0;
-    quint32 WriteTotalTimeoutMultiplier = 0;
-    quint32 WriteTotalTimeoutConstant = 0;
+    std::uint32_t ReadIntervalTimeout = 0;
+    std::uint32_t ReadTotalTimeoutMultiplier = 0;
+    std::uint32_t ReadTotalTimeoutConstant = 0;
+    std::uint32_t WriteTotalTimeoutMultiplier = 0;
+    std::uint32_t WriteTotalTimeoutConstant = 0;
     friend bool operator==(const CommTimeouts &, const CommTimeouts &) = default;
 };
 
@@ -42,6 +41,7 @@ enum class PortError
 };
 
 // A serial device as the link sees it. One object serves one open device at a time.
+// Device names and error texts are UTF-8.
 class SerialPort
 {
 public:
@@ -49,7 +49,7 @@ public:
 
     // Opens the device exclusively (no other program or copy, whatever path names it).
     // Returns false with error()/errorString() set when it does not open.
-    virtual bool open(const QString &device) = 0;
+    virtual bool open(const std::string &device) = 0;
     // Gives the device back: the line settings and timeouts it had before open() are restored.
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
@@ -62,13 +62,13 @@ public:
 
     // Writes count bytes and returns when they are handed to the device (blocking).
     // Returns the number written, or -1 on failure.
-    virtual qint64 write(const char *data, qint64 count) = 0;
+    virtual std::int64_t write(const char *data, std::int64_t count) = 0;
     // Reads at most one byte, honouring the timeouts: returns 1 with the byte when one is
     // waiting or arrives in time, 0 when none came, -1 when the read failed.
     virtual int readByte(char *byte) = 0;
 
     virtual PortError error() const = 0;
-    virtual QString errorString() const = 0;
+    virtual std::string errorString() const = 0;
 };
 
 } // namespace qmr

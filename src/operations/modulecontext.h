@@ -22,4 +22,9 @@ struct ModuleContext
     bool ProcessRunning = false; // the polling loop exists (running or stopping)
 };
 
+// Opens the port at the remembered ScanCommNo and ScanBaudRate, as every operation but the
+// sweep does. When it opens, the message line's detail is cleared, so the reason of an
+// earlier failure no longer shows; when it does not, the detail names device and reason.
+bool openRememberedPort(ModuleContext &ctx);
+
 } // namespace qmr

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "textrow.h"
+#include "texts/textrow.h"
 
-#include <QString>
+#include <string>
 
 namespace qmr {
 
@@ -11,6 +11,15 @@ enum class LampColour
     Red,
     Yellow
 };
+
+// The two outcome tones: high for success, low for failure or refusal.
+struct Tone
+{
+    int frequencyHz;
+    int durationMs;
+};
+inline constexpr Tone SuccessTone{1000, 300};
+inline constexpr Tone FailureTone{300, 300};
 
 // The controls process mode disables while it runs, in that order.
 enum class Control
@@ -35,19 +44,19 @@ class ModuleView
 public:
     virtual ~ModuleView() = default;
 
-    // The text of a row in the current language.
-    virtual QString text(TextRow row) const = 0;
+    // The text of a row in the current language (UTF-8, as every text of the view).
+    virtual std::string text(TextRow row) const = 0;
 
-    virtual void setMessage(const QString &text) = 0; // pnMsg
+    virtual void setMessage(const std::string &text) = 0; // pnMsg
     // The tooltip of the message line: the device behind a COM number and why it failed.
-    virtual void setMessageDetail(const QString &text) = 0;
-    virtual void setSerialText(const QString &text) = 0;  // pnSerial
-    virtual void setVersionText(const QString &text) = 0; // pnVersion
+    virtual void setMessageDetail(const std::string &text) = 0;
+    virtual void setSerialText(const std::string &text) = 0;  // pnSerial
+    virtual void setVersionText(const std::string &text) = 0; // pnVersion
 
-    virtual QString id1Text() const = 0; // pnID
-    virtual void setId1Text(const QString &text) = 0;
-    virtual QString id2Text() const = 0; // pnID2
-    virtual void setId2Text(const QString &text) = 0;
+    virtual std::string id1Text() const = 0; // pnID
+    virtual void setId1Text(const std::string &text) = 0;
+    virtual std::string id2Text() const = 0; // pnID2
+    virtual void setId2Text(const std::string &text) = 0;
     // The scroll bars; setting a position that differs from the current one runs the change
     // handler, which writes the panel as "%02d". Positions are clamped to 1..99.
     virtual int id1Position() const = 0;
@@ -63,15 +72,16 @@ public:
     virtual void selectRs485(int index) = 0;
     virtual bool lockChecked() const = 0; // chkLock
 
-    virtual void setReader1Data(const QString &text) = 0; // pnQMR1
-    virtual void setReader2Data(const QString &text) = 0; // pnQMR2
-    virtual QString processCaption() const = 0;           // btnProcess
-    virtual void setProcessCaption(const QString &text) = 0;
+    virtual void setReader1Data(const std::string &text) = 0; // pnQMR1
+    virtual void setReader2Data(const std::string &text) = 0; // pnQMR2
+    virtual std::string processCaption() const = 0;           // btnProcess
+    virtual void setProcessCaption(const std::string &text) = 0;
     virtual void setControlEnabled(Control control, bool enabled) = 0;
 
     virtual void setLamp(LampColour colour) = 0; // shComm
     // Sounds a tone and returns when it has finished (about ms later).
     virtual void beep(int frequencyHz, int durationMs) = 0;
+    void sound(Tone tone) { beep(tone.frequencyHz, tone.durationMs); }
     // The busy state: on = blink timer on, then the window disabled; off = the reverse.
     virtual void setBusy(bool on) = 0;
     virtual void setWindowEnabled(bool enabled) = 0;
@@ -80,7 +90,7 @@ public:
     virtual void processMessages() = 0;
     // An operation abandoned with an error text (a reply field that is no number): shown in
     // a message box by the window, on standard error by the console.
-    virtual void showError(const QString &text) = 0;
+    virtual void showError(const std::string &text) = 0;
 };
 
 } // namespace qmr

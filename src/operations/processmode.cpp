@@ -1,7 +1,6 @@
 #include "processmode.h"
 
 #include "link/commands.h"
-#include "portdetail.h"
 
 #include <array>
 
@@ -37,13 +36,12 @@ void pause(ModuleContext &ctx)
 
 // Polls the reader whose ID the panel shows now; the panel is read afresh for every
 // command, so a moved scroll bar takes effect at once.
-bool poll(ModuleContext &ctx, const QString &id, void (ModuleView::*show)(const QString &))
+bool poll(ModuleContext &ctx, const std::string &id, void (ModuleView::*show)(const std::string &))
 {
-    if (!ctx.link.SendCommand(Command::poll(id.toLatin1())))
+    if (!ctx.link.SendCommand(Command::poll(id)))
         return false;
     if (ctx.link.ReplyLength >= MinDataReplyLength)
-        (ctx.view.*
-         show)(QString::fromLatin1(Reply::pollData(ctx.link.ReplyText, ctx.link.ReplyLength)));
+        (ctx.view.*show)(Reply::pollData(ctx.link.ReplyText, ctx.link.ReplyLength));
     return true;
 }
 
@@ -67,7 +65,7 @@ ProcessOutcome pollLoop(ModuleContext &ctx)
     const bool userStop = !ctx.ProcessActive;
     view.setBusy(false);
     view.setLamp(userStop ? LampColour::Yellow : LampColour::Red);
-    view.beep(userStop ? 1000 : 300, 300);
+    view.sound(userStop ? SuccessTone : FailureTone);
     ctx.link.ComClose();
     return userStop ? ProcessOutcome::UserStop : ProcessOutcome::Failed;
 }
@@ -79,7 +77,7 @@ ProcessOutcome RunProcessMode(ModuleContext &ctx)
     ModuleView &view = ctx.view;
     if (!ctx.ScanOk) {
         view.setMessage(view.text(TextRow::StartScanModule));
-        view.beep(300, 300);
+        view.sound(FailureTone);
         return ProcessOutcome::NoScan;
     }
     if (ctx.ProcessActive) {
@@ -93,23 +91,20 @@ ProcessOutcome RunProcessMode(ModuleContext &ctx)
 
     ctx.ProcessActive = true;
     ctx.ProcessRunning = true;
-    const QString savedCaption = view.processCaption();
+    const std::string savedCaption = view.processCaption();
     view.setProcessCaption(view.text(TextRow::CancelProcessModule));
-    view.setReader1Data(QString());
-    view.setReader2Data(QString());
+    view.setReader1Data(std::string());
+    view.setReader2Data(std::string());
     setLockedControlsEnabled(view, false);
 
     ProcessOutcome outcome;
-    const QByteArray line = ctx.settings.ScanBaudRate.toLatin1();
-    if (ctx.link.ComOpen(ctx.settings.ScanCommNo, line.constData())) {
+    if (openRememberedPort(ctx)) {
         outcome = pollLoop(ctx);
     } else {
         view.setLamp(LampColour::Red);
-        view.setMessage(view.text(TextRow::OpenCom) + QStringLiteral(" : ") +
-                        QString::number(ctx.settings.ScanCommNo) + QStringLiteral(" ") +
-                        view.text(TextRow::Error));
-        view.setMessageDetail(failedPortDetail(ctx.settings.ScanCommNo, ctx.link));
-        view.beep(300, 300);
+        view.setMessage(view.text(TextRow::OpenCom) + " : " +
+                        std::to_string(ctx.settings.ScanCommNo) + " " + view.text(TextRow::Error));
+        view.sound(FailureTone);
         outcome = ProcessOutcome::OpenFailed;
     }
 

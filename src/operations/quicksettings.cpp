@@ -26,7 +26,7 @@ void setControls(ModuleView &view, QuickSetting which)
         view.selectMode(1);
         view.selectRs485(QuickRs485);
         view.setId2Position(5);
-        view.setId2Text(QStringLiteral("__"));
+        view.setId2Text("__");
     }
 }
 
@@ -41,11 +41,11 @@ SettingOutcome RunQuickSetting(ModuleContext &ctx, QuickSetting which)
     };
     // Both configurations give the second reader ID 05, one-reader mode included.
     procedure.attempt = [which](ModuleContext &c, SettingFrame &frame) {
-        if (!frame.send(Command::readFirstReader(), 16))
+        if (!frame.send(Command::readFirstReader(), Reply::ReaderReplyLength))
             return false;
         if (!frame.send(Command::setId(Reply::serialNumber(c.link.ReplyText), "01")))
             return false;
-        if (!frame.send(Command::readSecondReader(), 16))
+        if (!frame.send(Command::readSecondReader(), Reply::ReaderReplyLength))
             return false;
         if (!frame.send(Command::setId(Reply::serialNumber(c.link.ReplyText), "05")))
             return false;

@@ -14,7 +14,6 @@ constexpr int RememberedPortAttempts = 3;
 constexpr int SearchAttempts = 2;
 constexpr int VersionAttempts = 2;
 constexpr int InfoPauseMs = 100;
-constexpr int FirstReaderReplyLength = 16;
 
 class Scan
 {
@@ -24,45 +23,44 @@ public:
     {
     }
 
-    ScanOutcome run()
+    ScanResult run()
     {
         prepare();
         if (m_settings.ScanCommNo > 0)
             tryRememberedPort();
         if (!m_found)
             search();
-        if (!m_found)
-            return notFound();
-        return readInformation();
+        m_result.outcome = m_found ? readInformation() : notFound();
+        return m_result;
     }
 
 private:
-    QString text(TextRow row) const { return m_view.text(row); }
+    std::string text(TextRow row) const { return m_view.text(row); }
 
     void prepare()
     {
         m_view.setWaitCursor(true);
         m_view.processMessages();
         m_view.setBusy(true);
-        m_view.setMessage(text(TextRow::ScanModule) + QStringLiteral(" ...."));
-        m_view.setSerialText(text(TextRow::SN) + QStringLiteral(" : ________-_"));
-        m_view.setVersionText(text(TextRow::Ver) + QStringLiteral(" : __.__-__"));
-        m_view.setId1Text(QStringLiteral("__"));
-        m_view.setId2Text(QStringLiteral("__"));
+        m_view.setMessage(text(TextRow::ScanModule) + " ....");
+        m_view.setSerialText(text(TextRow::SN) + " : ________-_");
+        m_view.setVersionText(text(TextRow::Ver) + " : __.__-__");
+        m_view.setId1Text("__");
+        m_view.setId2Text("__");
         m_view.processMessages();
         m_found = false;
         m_ctx.ScanOk = false;
-        m_view.setMessageDetail(QString());
+        m_view.setMessageDetail(std::string());
     }
 
-    void showScanning(qint32 port)
+    void showScanning(std::int32_t port)
     {
-        m_view.setMessage(text(TextRow::ScanCom) + QStringLiteral(" : #") + QString::number(port));
+        m_view.setMessage(text(TextRow::ScanCom) + " : #" + std::to_string(port));
     }
 
     // Names the device that did not open. A plain "no such device" does not hide an earlier,
     // more telling reason (a port the user may not open) from the same scan.
-    void noteOpenFailure(qint32 port)
+    void noteOpenFailure(std::int32_t port)
     {
         if (m_link.lastOpenError() == PortError::NotFound && m_telling)
             return;
@@ -75,8 +73,10 @@ private:
     {
         for (int i = 0; i < attempts; ++i) {
             if (m_link.SendCommand(Command::readFirstReader()) &&
-                m_link.ReplyLength == FirstReaderReplyLength)
+                m_link.ReplyLength == Reply::ReaderReplyLength) {
+                m_result.readFirstReader = true;
                 return true;
+            }
         }
         return false;
     }
@@ -85,9 +85,8 @@ private:
     void tryRememberedPort()
     {
         m_view.selectBaudRate(safeBaudRateNo(m_settings.ScanBaudRateNo));
-        const QByteArray line = m_settings.ScanBaudRate.toLatin1();
-        if (!m_link.ComOpen(m_settings.ScanCommNo, line.constData())) {
-            noteOpenFailure(m_settings.ScanCommNo);
+        if (!openRememberedPort(m_ctx)) {
+            m_telling = m_link.lastOpenError() != PortError::NotFound;
             return;
         }
         showScanning(m_settings.ScanCommNo);
@@ -112,9 +111,9 @@ private:
                 if (askFirstReader(SearchAttempts)) {
                     m_found = true;
                     m_settings.ScanCommNo = port;
-                    m_settings.ScanBaudRate = QString::fromLatin1(BaudRateTable[index]);
+                    m_settings.ScanBaudRate = BaudRateTable[index];
                     m_settings.ScanBaudRateNo = index;
-                    m_ctx.store.SaveScanSettings(m_settings);
+                    SaveScanSettings(m_ctx.store, m_settings);
                 }
                 m_link.ComClose();
                 if (m_found || locked)
@@ -129,7 +128,7 @@ private:
         m_view.setLamp(LampColour::Red);
         m_view.selectBaudRate(DefaultBaudRateNo);
         m_view.setMessage(text(TextRow::ModuleNotFind));
-        m_view.beep(300, 300);
+        m_view.sound(FailureTone);
         m_view.setWaitCursor(false);
         return ScanOutcome::NotFound;
     }
@@ -138,42 +137,43 @@ private:
     // A field that holds no number abandons the read; the scan still ends as an info error.
     ScanOutcome readInformation()
     {
-        QString conversionError;
+        m_result.port = m_settings.ScanCommNo;
+        m_result.line = m_settings.ScanBaudRate;
+        m_result.baudRateNo = baudRateIndexOf(m_settings.ScanBaudRate);
+        m_result.device = m_link.lastDevice();
+        std::string conversionError;
         try {
             showIdentity();
             m_found = false;
-            const QByteArray line = m_settings.ScanBaudRate.toLatin1();
-            if (m_link.ComOpen(m_settings.ScanCommNo, line.constData())) {
+            if (openRememberedPort(m_ctx)) {
                 readModuleInfo();
                 m_link.ComClose();
-            } else {
-                noteOpenFailure(m_settings.ScanCommNo);
             }
         } catch (const ConversionError &error) {
-            conversionError = error.message();
+            conversionError = error.what();
+            m_result.error = conversionError;
             m_found = false;
             if (m_link.isOpen())
                 m_link.ComClose();
         }
 
-        const QString port =
-            QStringLiteral(" : #") + QString::number(m_settings.ScanCommNo) + QStringLiteral(")");
+        const std::string port = " : #" + std::to_string(m_settings.ScanCommNo) + ")";
         ScanOutcome outcome;
         if (m_found) {
             m_view.setBusy(false);
             m_view.setLamp(LampColour::Yellow);
-            m_view.beep(1000, 300);
+            m_view.sound(SuccessTone);
             outcome = ScanOutcome::Ok;
         } else {
             m_view.setMessage(text(TextRow::GetModuleInfoError) + port);
             m_view.setBusy(false);
             m_view.setLamp(LampColour::Red);
-            m_view.beep(300, 300);
+            m_view.sound(FailureTone);
             outcome = ScanOutcome::InfoError;
         }
         m_view.setWaitCursor(false);
         // Shown last, so the window is already back to normal behind the message box.
-        if (!conversionError.isEmpty())
+        if (!conversionError.empty())
             m_view.showError(conversionError);
         return outcome;
     }
@@ -181,14 +181,15 @@ private:
     void showIdentity()
     {
         m_view.selectBaudRate(safeBaudRateNo(m_settings.ScanBaudRateNo));
-        const QByteArray reply = m_link.ReplyText;
+        const std::string reply = m_link.ReplyText;
+        m_result.serial = Reply::serialNumber(reply);
+        m_result.id1 = Reply::moduleId(reply);
         const int suffix = Reply::unitDigit(reply) + 1;
-        m_view.setSerialText(text(TextRow::SN) + QStringLiteral(" : ") +
-                             QString::fromLatin1(Reply::serialNumber(reply)) + QStringLiteral("-") +
-                             QString::number(suffix));
-        const QByteArray id = Reply::moduleId(reply);
-        m_view.setId1Text(QString::fromLatin1(id));
-        m_view.setId1Position(fieldToInt(id));
+        m_result.unitSuffix = suffix;
+        m_view.setSerialText(text(TextRow::SN) + " : " + m_result.serial + "-" +
+                             std::to_string(suffix));
+        m_view.setId1Text(m_result.id1);
+        m_view.setId1Position(fieldToInt(m_result.id1));
     }
 
     void readModuleInfo()
@@ -200,28 +201,33 @@ private:
         }
         if (!version)
             return;
+        m_result.readVersion = true;
+        m_result.version = Reply::version(m_link.ReplyText);
         m_ctx.clock.sleep(InfoPauseMs);
-        m_view.setVersionText(text(TextRow::Ver) + QStringLiteral(" : ") +
-                              QString::fromLatin1(Reply::version(m_link.ReplyText)));
+        m_view.setVersionText(text(TextRow::Ver) + " : " + m_result.version);
 
         if (!m_link.SendCommand(Command::readMode()))
             return;
-        const QByteArray mode = Reply::modeChar(m_link.ReplyText);
-        m_view.selectMode(mode == "0" ? 0 : 1);
-        const QByteArray rs485 = Reply::rs485Char(m_link.ReplyText);
-        if (rs485 == "0" || rs485 == "1" || rs485 == "2")
-            m_view.selectRs485(rs485.at(0) - '0');
+        m_result.readMode = true;
+        const std::string mode = Reply::modeChar(m_link.ReplyText);
+        m_result.modeIndex = mode == "0" ? 0 : 1;
+        m_view.selectMode(m_result.modeIndex);
+        const std::string rs485 = Reply::rs485Char(m_link.ReplyText);
+        if (rs485 == "0" || rs485 == "1" || rs485 == "2") {
+            m_result.rs485Index = rs485[0] - '0';
+            m_view.selectRs485(m_result.rs485Index);
+        }
 
         m_ctx.clock.sleep(InfoPauseMs);
         if (!m_link.SendCommand(Command::readSecondReader()))
             return;
-        const QByteArray id2 = Reply::moduleId(m_link.ReplyText);
-        m_view.setId2Position(fieldToInt(id2));
-        m_view.setId2Text(m_view.modeIndex() == 0 ? QString::fromLatin1(id2)
-                                                  : QStringLiteral("__"));
+        m_result.readSecondReader = true;
+        m_result.id2 = Reply::moduleId(m_link.ReplyText);
+        m_view.setId2Position(fieldToInt(m_result.id2));
+        m_view.setId2Text(m_view.modeIndex() == 0 ? m_result.id2 : std::string("__"));
         m_found = true;
-        m_view.setMessage(text(TextRow::GetModuleInfoOk) + QStringLiteral(" : #") +
-                          QString::number(m_settings.ScanCommNo) + QStringLiteral(")"));
+        m_view.setMessage(text(TextRow::GetModuleInfoOk) + " : #" +
+                          std::to_string(m_settings.ScanCommNo) + ")");
         m_ctx.ScanOk = true;
         m_view.setMessageDetail(openedPortDetail(m_settings.ScanCommNo, m_link));
     }
@@ -230,13 +236,14 @@ private:
     ModuleView &m_view;
     Link &m_link;
     Settings &m_settings;
+    ScanResult m_result;
     bool m_found = false;
     bool m_telling = false; // the message detail names a reason other than "no such device"
 };
 
 } // namespace
 
-ScanOutcome RunScan(ModuleContext &ctx)
+ScanResult RunScan(ModuleContext &ctx)
 {
     return Scan(ctx).run();
 }

@@ -19,9 +19,8 @@ SettingOutcome RunSetModuleBaudRate(ModuleContext &ctx)
     SettingProcedure procedure;
     procedure.prepare = [](ModuleContext &c) {
         const int index = c.view.baudRateIndex();
-        const QString line =
-            isTableIndex(index) ? QString::fromLatin1(BaudRateTable[index]) : QString();
-        c.view.setMessage(c.view.text(TextRow::SetModuleBaudRate) + QStringLiteral(" = ") + line);
+        const std::string line = isTableIndex(index) ? BaudRateTable[index] : "";
+        c.view.setMessage(c.view.text(TextRow::SetModuleBaudRate) + " = " + line);
     };
     // The rate command travels at the old rate; the port is not reopened at the new one.
     // With no line setting chosen there is nothing to send, and the procedure fails.
@@ -29,13 +28,13 @@ SettingOutcome RunSetModuleBaudRate(ModuleContext &ctx)
         const int index = c.view.baudRateIndex();
         if (!isTableIndex(index))
             return false;
-        return frame.send(Command::readFirstReader(), 16) && frame.send(Command::setLine(index));
+        return frame.send(Command::readFirstReader(), Reply::ReaderReplyLength) && frame.send(Command::setLine(index));
     };
     // Only the in-memory settings follow; the store keeps what the last sweep found.
     procedure.onSuccess = [](ModuleContext &c) {
         const int index = c.view.baudRateIndex();
         c.settings.ScanBaudRateNo = index;
-        c.settings.ScanBaudRate = QString::fromLatin1(BaudRateTable[index]);
+        c.settings.ScanBaudRate = BaudRateTable[index];
     };
     procedure.okMessage = TextRow::SetModuleBaudRateOk;
     procedure.errorMessage = TextRow::SetModuleBaudRateError;

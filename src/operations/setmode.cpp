@@ -1,6 +1,7 @@
 #include "setmode.h"
 
 #include "link/commands.h"
+#include "link/linedefinition.h"
 
 namespace qmr {
 
@@ -12,9 +13,9 @@ SettingOutcome RunSetModuleMode(ModuleContext &ctx)
     // fails the procedure before anything is sent.
     procedure.attempt = [](ModuleContext &c, SettingFrame &frame) {
         const int rs485 = c.view.rs485Index();
-        if (rs485 < 0 || rs485 > 2)
+        if (rs485 < 0 || rs485 >= int(Rs485Values.size()))
             return false;
-        if (!frame.send(Command::readFirstReader(), 16))
+        if (!frame.send(Command::readFirstReader(), Reply::ReaderReplyLength))
             return false;
         const int mode = c.view.modeIndex() == 0 ? 0 : 1;
         return frame.send(Command::setMode(mode, c.view.rs485Index()));

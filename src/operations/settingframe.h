@@ -2,7 +2,7 @@
 
 #include "modulecontext.h"
 
-#include <QByteArray>
+#include <string_view>
 #include <functional>
 
 namespace qmr {
@@ -42,7 +42,7 @@ public:
 
     // Pauses 100 ms, sends command; true when SendCommand succeeded and, if
     // requiredLength > 0, the reply had exactly that length.
-    bool send(const QByteArray &command, int requiredLength = 0);
+    bool send(std::string_view command, int requiredLength = 0);
     // The 100 ms pause alone, where a sequence pauses without sending.
     void pause();
 

@@ -1,15 +1,67 @@
 #include "settings/settings.h"
+#include "settings/settingsstore.h"
+
+#include <type_traits>
+#include <utility>
 
 namespace qmr {
 
-int Settings::languageIndexFor(const QString &flag)
+int Settings::languageIndexFor(std::string_view flag)
 {
     // Exact and case-sensitive: "chinesegb" or " ChineseGB" start the window in English.
-    if (flag == QLatin1String("ChineseGB"))
+    if (flag == "ChineseGB")
         return 1;
-    if (flag == QLatin1String("ChineseBIG5"))
+    if (flag == "ChineseBIG5")
         return 2;
     return 0;
+}
+
+namespace {
+
+// Copies a value that was read into target; false when it had the wrong type, which ends
+// the load. Reads into a copy so a value of the wrong type keeps its default whatever the
+// backend left in the variable.
+template <typename T>
+bool load(SettingsStore &store, std::string_view name, T &target)
+{
+    T value = target;
+    ReadResult result;
+    if constexpr (std::is_same_v<T, std::int32_t>)
+        result = store.readInt(name, value);
+    else
+        result = store.readText(name, value);
+    if (result == ReadResult::WrongType)
+        return false;
+    if (result == ReadResult::Read)
+        target = std::move(value);
+    return true;
+}
+
+} // namespace
+
+void LoadSettings(SettingsStore &store, Settings &settings)
+{
+    settings = Settings{};
+    if (!store.beginLoad())
+        return;
+    if (load(store, ScanCommNoName, settings.ScanCommNo) &&
+        load(store, ScanBaudRateName, settings.ScanBaudRate) &&
+        load(store, ScanBaudRateNoName, settings.ScanBaudRateNo) &&
+        load(store, LanguageFlagName, settings.LanguageFlag))
+        settings.LanguageIndex = Settings::languageIndexFor(settings.LanguageFlag);
+    store.endLoad();
+}
+
+void SaveScanSettings(SettingsStore &store, const Settings &settings)
+{
+    store.write({{std::string(ScanCommNoName), settings.ScanCommNo},
+                 {std::string(ScanBaudRateNoName), settings.ScanBaudRateNo},
+                 {std::string(ScanBaudRateName), settings.ScanBaudRate}});
+}
+
+void SaveLanguage(SettingsStore &store, const Settings &settings)
+{
+    store.write({{std::string(LanguageFlagName), settings.LanguageFlag}});
 }
 
 } // namespace qmr

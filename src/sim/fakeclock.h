@@ -2,8 +2,9 @@
 
 #include "link/clock.h"
 
-#include <QList>
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace qmr {
 
@@ -13,30 +14,30 @@ namespace qmr {
 class FakeClock : public Clock
 {
 public:
-    explicit FakeClock(quint32 start = 1000) : m_now(start) {}
+    explicit FakeClock(std::uint32_t start = 1000) : m_now(start) {}
 
-    quint32 milliseconds() override { return m_now; }
+    std::uint32_t milliseconds() override { return m_now; }
     void sleep(int ms) override
     {
-        m_sleeps.append(ms);
+        m_sleeps.push_back(ms);
         advance(ms);
     }
     void advance(int ms)
     {
-        m_now += quint32(ms);
+        m_now += std::uint32_t(ms);
         if (m_onAdvance)
             m_onAdvance(m_now);
     }
     // Every sleep() in order, for tests of pauses.
-    const QList<int> &sleeps() const { return m_sleeps; }
+    const std::vector<int> &sleeps() const { return m_sleeps; }
     void clearSleeps() { m_sleeps.clear(); }
     // Called after time moved, with the new reading (lets a test act at a chosen moment).
-    void setOnAdvance(std::function<void(quint32)> hook) { m_onAdvance = std::move(hook); }
+    void setOnAdvance(std::function<void(std::uint32_t)> hook) { m_onAdvance = std::move(hook); }
 
 private:
-    quint32 m_now;
-    QList<int> m_sleeps;
-    std::function<void(quint32)> m_onAdvance;
+    std::uint32_t m_now;
+    std::vector<int> m_sleeps;
+    std::function<void(std::uint32_t)> m_onAdvance;
 };
 
 } // namespace qmr

@@ -1,5 +1,6 @@
 // qmrsim: a QLN-72RT module on a pseudo-terminal, for trying the tool without the hardware.
 
+#include "link/decimal.h"
 #include "link/linedefinition.h"
 #include "modulemodel.h"
 #include "ptymodule.h"
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <string>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -37,13 +39,13 @@ bool isPrintable(const QByteArray &text)
     return true;
 }
 
+// An index 0..11 (blanks around it allowed) or a definition as written in the table, in
+// either case.
 std::optional<int> lineIndexOf(const QString &text)
 {
-    bool ok = false;
-    const int index = text.toInt(&ok);
-    if (ok)
-        return index >= 0 && index < int(BaudRateTable.size()) ? std::optional<int>(index)
-                                                               : std::nullopt;
+    if (const auto index = parseDecimal(text.toStdString(), 0,
+                                        std::int64_t(BaudRateTable.size()) - 1, Blanks::Allowed))
+        return int(*index);
     for (size_t i = 0; i < BaudRateTable.size(); ++i)
         if (text.compare(QLatin1String(BaudRateTable[i]), Qt::CaseInsensitive) == 0)
             return int(i);
@@ -69,7 +71,7 @@ QString readOptions(const QCommandLineParser &p, Options &out)
     struct Text
     {
         const char *name;
-        QByteArray *field;
+        std::string *field;
         int length; // required length, 0: any
     };
     const Text texts[] = {
@@ -87,7 +89,7 @@ QString readOptions(const QCommandLineParser &p, Options &out)
                                   .arg(t.length)
                             : QStringLiteral("--%1: '%2' must be printable characters")
                                   .arg(QLatin1String(t.name), p.value(t.name));
-        *t.field = value;
+        *t.field = value.toStdString();
     }
     for (const char *name : {"id1", "id2"}) {
         const QString id = p.value(name);
@@ -104,12 +106,18 @@ QString readOptions(const QCommandLineParser &p, Options &out)
             return QStringLiteral("--mode: '%1' is not two, one, 0 or 1").arg(p.value("mode"));
     }
     if (p.isSet("rs485")) {
+        // The value as the module's RS-485 list shows it, or its index, written exactly.
         const QString r = p.value("rs485");
-        const int at = QStringList{"24", "32", "40"}.indexOf(r);
+        const int digit = r.size() == 1 ? r[0].unicode() - u'0' : -1;
+        int at = -1;
+        for (int i = 0; i < int(Rs485Values.size()); ++i) {
+            if (r == QString::number(Rs485Values[i]))
+                at = i;
+        }
         if (at >= 0)
             out.config.rs485 = char('0' + at);
-        else if (r == "0" || r == "1" || r == "2")
-            out.config.rs485 = r[0].toLatin1();
+        else if (digit >= 0 && digit < int(Rs485Values.size()))
+            out.config.rs485 = char('0' + digit);
         else
             return QStringLiteral("--rs485: '%1' is not 24, 32, 40, 0, 1 or 2").arg(r);
     }
@@ -133,14 +141,15 @@ QString readOptions(const QCommandLineParser &p, Options &out)
     for (const Number &n : numbers) {
         if (!p.isSet(n.name))
             continue;
-        bool ok = false;
-        const int value = p.value(n.name).toInt(&ok);
-        if (!ok || value < n.min || value > n.max)
+        // Blanks around the number are allowed, as they always were.
+        const auto value =
+            parseDecimal(p.value(n.name).toStdString(), n.min, n.max, Blanks::Allowed);
+        if (!value)
             return QStringLiteral("--%1: '%2' is not a number from %3 to %4")
                 .arg(QLatin1String(n.name), p.value(n.name))
                 .arg(n.min)
                 .arg(n.max);
-        *n.field = value;
+        *n.field = int(*value);
     }
     return QString();
 }

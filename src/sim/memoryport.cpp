@@ -1,69 +1,71 @@
 #include "memoryport.h"
 
+#include <algorithm>
+
 namespace qmr {
 
 namespace {
 
 // True when the fake time `at` has come at `now` (readings wrap at 2^32).
-bool isDue(quint32 at, quint32 now)
+bool isDue(std::uint32_t at, std::uint32_t now)
 {
-    return qint32(now - at) >= 0;
+    return std::int32_t(now - at) >= 0;
 }
 
 } // namespace
 
 MemoryPort::MemoryPort(FakeClock &clock) : m_clock(clock) {}
 
-void MemoryPort::addDevice(const QString &device, ModuleModel *module)
+void MemoryPort::addDevice(const std::string &device, ModuleModel *module)
 {
     m_devices[device].module = module;
 }
 
-void MemoryPort::refuseOpen(const QString &device, PortError error)
+void MemoryPort::refuseOpen(const std::string &device, PortError error)
 {
     m_devices[device].refuse = error;
 }
 
-void MemoryPort::inject(const QByteArray &bytes, quint32 atMs)
+void MemoryPort::inject(std::string_view bytes, std::uint32_t atMs)
 {
     queue(bytes, atMs);
 }
 
-void MemoryPort::vanish(const QString &device)
+void MemoryPort::vanish(const std::string &device)
 {
     m_devices[device].vanished = true;
 }
 
-bool MemoryPort::fail(PortError error, const QString &text)
+bool MemoryPort::fail(PortError error, std::string text)
 {
     m_error = error;
-    m_errorString = text;
+    m_errorString = std::move(text);
     return false;
 }
 
 MemoryPort::Device *MemoryPort::openDevice()
 {
-    if (m_device.isEmpty())
+    if (m_device.empty())
         return nullptr;
     auto it = m_devices.find(m_device);
-    return it == m_devices.end() ? nullptr : &it.value();
+    return it == m_devices.end() ? nullptr : &it->second;
 }
 
-bool MemoryPort::open(const QString &device)
+bool MemoryPort::open(const std::string &device)
 {
     if (isOpen())
-        return fail(PortError::Busy, QStringLiteral("%1 is already open").arg(m_device));
+        return fail(PortError::Busy, m_device + " is already open");
     auto it = m_devices.find(device);
-    if (it == m_devices.end() || it->vanished)
-        return fail(PortError::NotFound, QStringLiteral("%1: no such device").arg(device));
-    if (it->refuse != PortError::NoError)
-        return fail(it->refuse, QStringLiteral("%1: open refused").arg(device));
+    if (it == m_devices.end() || it->second.vanished)
+        return fail(PortError::NotFound, device + ": no such device");
+    if (it->second.refuse != PortError::NoError)
+        return fail(it->second.refuse, device + ": open refused");
     m_device = device;
-    m_timeouts = it->timeouts;
-    m_line = it->line;
+    m_timeouts = it->second.timeouts;
+    m_line = it->second.line;
     m_incoming.clear();
     m_endless.clear();
-    m_opens.append(device);
+    m_opens.push_back(device);
     m_error = PortError::NoError;
     m_errorString.clear();
     return true;
@@ -88,7 +90,7 @@ bool MemoryPort::setTimeouts(const CommTimeouts &timeouts)
 {
     const Device *device = openDevice();
     if (!device || device->vanished)
-        return fail(PortError::Io, QStringLiteral("the port is not usable"));
+        return fail(PortError::Io, "the port is not usable");
     m_timeouts = timeouts;
     return true;
 }
@@ -97,37 +99,37 @@ bool MemoryPort::setLineSettings(const LineSettings &settings)
 {
     const Device *device = openDevice();
     if (!device || device->vanished)
-        return fail(PortError::Io, QStringLiteral("the port is not usable"));
+        return fail(PortError::Io, "the port is not usable");
     m_line = settings;
     return true;
 }
 
-void MemoryPort::queue(const QByteArray &bytes, quint32 dueMs)
+void MemoryPort::queue(std::string_view bytes, std::uint32_t dueMs)
 {
     // Kept in order of due time; bytes due at the same time keep the order they were sent.
-    qsizetype at = m_incoming.size();
-    while (at > 0 && !isDue(m_incoming[at - 1].dueMs, dueMs))
+    auto at = m_incoming.end();
+    while (at != m_incoming.begin() && !isDue(std::prev(at)->dueMs, dueMs))
         --at;
     for (char b : bytes)
-        m_incoming.insert(at++, Pending{b, dueMs});
+        at = std::next(m_incoming.insert(at, Pending{b, dueMs}));
 }
 
-qint64 MemoryPort::write(const char *data, qint64 count)
+std::int64_t MemoryPort::write(const char *data, std::int64_t count)
 {
     Device *device = openDevice();
     if (!device || device->vanished) {
-        fail(PortError::Io, QStringLiteral("write failed: the device is gone"));
+        fail(PortError::Io, "write failed: the device is gone");
         return -1;
     }
-    const QByteArray bytes(data, count);
-    const quint32 now = m_clock.milliseconds();
-    m_writes.append(Written{m_device, m_line, bytes, now});
+    const std::string bytes(data, std::size_t(std::max<std::int64_t>(0, count)));
+    const std::uint32_t now = m_clock.milliseconds();
+    m_writes.push_back(Written{m_device, m_line, bytes, now});
     m_endless.clear(); // a babbling module stops when spoken to
     if (device->module) {
-        const QList<ModuleReply> replies = device->module->hear(bytes, m_line, true);
+        const std::vector<ModuleReply> replies = device->module->hear(bytes, m_line, true);
         for (const ModuleReply &reply : replies) {
-            const quint32 due = now + quint32(qMax(0, reply.delayMs));
-            if (reply.endless && !reply.bytes.isEmpty()) {
+            const std::uint32_t due = now + std::uint32_t(std::max(0, reply.delayMs));
+            if (reply.endless && !reply.bytes.empty()) {
                 m_endless = reply.bytes;
                 m_endlessDueMs = due;
                 m_endlessPos = 0;
@@ -142,18 +144,19 @@ qint64 MemoryPort::write(const char *data, qint64 count)
 
 bool MemoryPort::takeDue(char *byte)
 {
-    const quint32 now = m_clock.milliseconds();
-    if (!m_incoming.isEmpty() && isDue(m_incoming.first().dueMs, now)) {
-        *byte = m_incoming.takeFirst().byte;
+    const std::uint32_t now = m_clock.milliseconds();
+    if (!m_incoming.empty() && isDue(m_incoming.front().dueMs, now)) {
+        *byte = m_incoming.front().byte;
+        m_incoming.pop_front();
         return true;
     }
-    if (!m_endless.isEmpty() && isDue(m_endlessDueMs, now)) {
+    if (!m_endless.empty() && isDue(m_endlessDueMs, now)) {
         *byte = m_endless[m_endlessPos];
         m_endlessPos = (m_endlessPos + 1) % m_endless.size();
         // A stream takes line time: ten bits a byte at the line's baud, so that a reader
         // that bounds a stream by the clock sees the clock move.
         m_endlessBits += 10 * 1000;
-        const qint64 baud = qMax<qint64>(1, m_line.baud);
+        const std::int64_t baud = std::max<std::int64_t>(1, m_line.baud);
         if (m_endlessBits >= baud) {
             const int ms = int(m_endlessBits / baud);
             m_endlessBits -= ms * baud;
@@ -168,28 +171,22 @@ int MemoryPort::readByte(char *byte)
 {
     const Device *device = openDevice();
     if (!device || device->vanished) {
-        fail(PortError::Io, QStringLiteral("read failed: the device is gone"));
+        fail(PortError::Io, "read failed: the device is gone");
         // A failing read still takes its time on the fake clock; otherwise a reply wait on
         // a vanished device would never see its window run out.
-        m_clock.advance(int(qMax<quint32>(1, m_timeouts.ReadTotalTimeoutConstant)));
+        m_clock.advance(int(std::max<std::uint32_t>(1, m_timeouts.ReadTotalTimeoutConstant)));
         return -1;
     }
     if (takeDue(byte))
         return 1;
     // Nothing waiting: the read waits its timeout, or less when a byte falls due sooner.
-    const quint32 now = m_clock.milliseconds();
-    quint32 wait = qMax<quint32>(1, m_timeouts.ReadTotalTimeoutConstant);
-    if (!m_incoming.isEmpty()) {
-        const quint32 until = m_incoming.first().dueMs - now;
-        if (until < wait)
-            wait = until;
-    }
-    if (!m_endless.isEmpty()) {
-        const quint32 until = m_endlessDueMs - now;
-        if (until < wait)
-            wait = until;
-    }
-    m_clock.advance(int(qMax<quint32>(1, wait)));
+    const std::uint32_t now = m_clock.milliseconds();
+    std::uint32_t wait = std::max<std::uint32_t>(1, m_timeouts.ReadTotalTimeoutConstant);
+    if (!m_incoming.empty())
+        wait = std::min(wait, m_incoming.front().dueMs - now);
+    if (!m_endless.empty())
+        wait = std::min(wait, m_endlessDueMs - now);
+    m_clock.advance(int(std::max<std::uint32_t>(1, wait)));
     // The clock's hook may have unplugged the device or closed the port.
     if (!openDevice() || openDevice()->vanished)
         return 0;

@@ -4,10 +4,13 @@
 #include "link/serialport.h"
 #include "modulemodel.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QMap>
-#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace qmr {
 
@@ -21,40 +24,41 @@ class MemoryPort : public SerialPort
 public:
     struct Written
     {
-        QString device;
+        std::string device;
         LineSettings line;
-        QByteArray bytes; // one write() call
-        quint32 atMs;     // fake time of the write
+        std::string bytes;  // one write() call
+        std::uint32_t atMs; // fake time of the write
     };
 
     explicit MemoryPort(FakeClock &clock);
 
     // A device that opens; module may be null (a line with nothing on it). Not owned.
-    void addDevice(const QString &device, ModuleModel *module = nullptr);
+    void addDevice(const std::string &device, ModuleModel *module = nullptr);
     // Opening this device fails with error.
-    void refuseOpen(const QString &device, PortError error);
+    void refuseOpen(const std::string &device, PortError error);
     // Bytes that arrive on the open device at the given fake time, as if the far end sent them.
-    void inject(const QByteArray &bytes, quint32 atMs);
+    void inject(std::string_view bytes, std::uint32_t atMs);
     // Every later read or write fails (the adapter was unplugged); open() fails too.
-    void vanish(const QString &device);
+    void vanish(const std::string &device);
 
     // What happened, for tests.
-    const QList<Written> &writes() const { return m_writes; }
-    QList<QString> opens() const { return m_opens; } // device of every successful open()
+    const std::vector<Written> &writes() const { return m_writes; }
+    // The device of every successful open().
+    const std::vector<std::string> &opens() const { return m_opens; }
     int closeCount() const { return m_closes; }
-    QString currentDevice() const { return m_device; }
+    std::string currentDevice() const { return m_device; }
     LineSettings currentLine() const { return m_line; }
 
-    bool open(const QString &device) override;
+    bool open(const std::string &device) override;
     void close() override;
-    bool isOpen() const override { return !m_device.isEmpty(); }
+    bool isOpen() const override { return !m_device.empty(); }
     CommTimeouts timeouts() const override { return m_timeouts; }
     bool setTimeouts(const CommTimeouts &timeouts) override;
     bool setLineSettings(const LineSettings &settings) override;
-    qint64 write(const char *data, qint64 count) override;
+    std::int64_t write(const char *data, std::int64_t count) override;
     int readByte(char *byte) override;
     PortError error() const override { return m_error; }
-    QString errorString() const override { return m_errorString; }
+    std::string errorString() const override { return m_errorString; }
 
 private:
     struct Device
@@ -68,29 +72,29 @@ private:
     struct Pending
     {
         char byte;
-        quint32 dueMs;
+        std::uint32_t dueMs;
     };
 
-    FakeClock &m_clock;
-    QMap<QString, Device> m_devices;
-    QString m_device; // empty while closed
-    LineSettings m_line;
-    CommTimeouts m_timeouts;
-    QList<Pending> m_incoming;
-    QByteArray m_endless; // repeats while set (an endless-stream fault)
-    quint32 m_endlessDueMs = 0;
-    qsizetype m_endlessPos = 0;
-    qint64 m_endlessBits = 0; // bits sent since the last whole millisecond of line time
-
-    void queue(const QByteArray &bytes, quint32 dueMs);
+    void queue(std::string_view bytes, std::uint32_t dueMs);
     bool takeDue(char *byte);
     Device *openDevice();
-    bool fail(PortError error, const QString &text);
-    QList<Written> m_writes;
-    QList<QString> m_opens;
+    bool fail(PortError error, std::string text);
+
+    FakeClock &m_clock;
+    std::map<std::string, Device> m_devices;
+    std::string m_device; // empty while closed
+    LineSettings m_line;
+    CommTimeouts m_timeouts;
+    std::deque<Pending> m_incoming; // in due order
+    std::string m_endless;          // repeats while set (an endless-stream fault)
+    std::uint32_t m_endlessDueMs = 0;
+    std::size_t m_endlessPos = 0;
+    std::int64_t m_endlessBits = 0; // bits sent since the last whole millisecond of line time
+    std::vector<Written> m_writes;
+    std::vector<std::string> m_opens;
     int m_closes = 0;
     PortError m_error = PortError::NoError;
-    QString m_errorString;
+    std::string m_errorString;
 };
 
 } // namespace qmr

@@ -2,7 +2,9 @@
 
 #include "link/linedefinition.h"
 
-#include <optional>
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 
 namespace qmr {
 
@@ -13,21 +15,20 @@ constexpr char ReplyStart = 0x0A;
 constexpr char FrameEnd = 0x0D;
 // A frame longer than this cannot be a command (texts are at most 14 characters); the
 // partial frame is dropped so a babbling line cannot grow it without bound.
-constexpr int MaxFrameLength = 300;
+constexpr std::size_t MaxFrameLength = 300;
 
-// The twelve line settings by index: pairs of no parity / even parity per baud rate.
+// The line setting of a table index; an index outside the table stands for the default.
 LineSettings lineOfIndex(int index)
 {
-    static constexpr std::array<qint32, 6> bauds = {4800, 9600, 19200, 38400, 57600, 115200};
-    const int i = safeBaudRateNo(index);
-    return LineSettings{bauds[size_t(i / 2)], i % 2 ? 'e' : 'n', 8, 1};
+    // Every table entry is a well-formed definition.
+    return *parseLineDefinition(BaudRateTable[std::size_t(safeBaudRateNo(index))]);
 }
 
-quint8 xorOf(char start, const QByteArray &text)
+std::uint8_t xorOf(char start, std::string_view text)
 {
-    quint8 value = quint8(start);
+    auto value = std::uint8_t(start);
     for (char c : text)
-        value ^= quint8(c);
+        value ^= std::uint8_t(c);
     return value;
 }
 
@@ -45,12 +46,12 @@ int hexValue(char c)
     return -1; // lower case is not a check digit
 }
 
-bool hasLetter(quint8 value)
+bool hasLetter(std::uint8_t value)
 {
     return (value >> 4) > 9 || (value & 0x0F) > 9;
 }
 
-bool isDecimalId(const QByteArray &id)
+bool isDecimalId(std::string_view id)
 {
     return id.size() == 2 && id[0] >= '0' && id[0] <= '9' && id[1] >= '0' && id[1] <= '9' &&
            id != "00";
@@ -58,17 +59,17 @@ bool isDecimalId(const QByteArray &id)
 
 // Carries out one command on the module; returns the reply text, or nothing when the
 // module stays silent. A line change is handed back in newLineIndex, not made here.
-std::optional<QByteArray> carryOut(ModuleConfig &config, const QByteArray &text, int &newLineIndex)
+std::optional<std::string> carryOut(ModuleConfig &config, std::string_view text, int &newLineIndex)
 {
     if (text.size() < 4 || text[0] != 'A')
         return std::nullopt;
-    const QByteArray address = text.mid(1, 2);
+    const std::string_view address = text.substr(1, 2);
     const char letter = text[3];
-    const QByteArray params = text.mid(4);
+    const std::string_view params = text.substr(4);
 
     if (letter == 'F') {
         // The poll addresses a reader by its own ID; in one-reader mode only the first listens.
-        if (!params.isEmpty())
+        if (!params.empty())
             return std::nullopt;
         const ReaderState *reader = nullptr;
         if (address == config.reader1.id)
@@ -85,37 +86,37 @@ std::optional<QByteArray> carryOut(ModuleConfig &config, const QByteArray &text,
     switch (letter) {
     case 'M':
     case 'N': {
-        if (!params.isEmpty())
+        if (!params.empty())
             return std::nullopt;
         const ReaderState &reader = letter == 'M' ? config.reader1 : config.reader2;
-        return QByteArray(1, letter) + reader.id + ":" + reader.serial;
+        return std::string(1, letter) + reader.id + ":" + reader.serial;
     }
     case 'V':
-        if (!params.isEmpty())
+        if (!params.empty())
             return std::nullopt;
         return "V00:" + config.version;
     case 'A':
-        if (params.isEmpty()) {
-            QByteArray settings = "A00:";
+        if (params.empty()) {
+            std::string settings = "A00:";
             settings += config.mode;
             settings += '0';
             settings += config.rs485;
             return settings + "00000";
         }
         if (params.size() != 3 || (params[0] != '0' && params[0] != '1') || params[1] != '0' ||
-            params[2] < '0' || params[2] > '2')
+            params[2] < '0' || params[2] >= '0' + int(Rs485Values.size()))
             return std::nullopt;
         config.mode = params[0];
         config.rs485 = params[2];
-        return QByteArray("AOK");
+        return std::string("AOK");
     case 'C': {
         // Serial number of the reader, then its new ID. No reader with that serial number,
         // or an ID that is not two decimal digits 01..99: the command is not carried out
         // and nothing answers, so the sender cannot mistake it for done.
         if (params.size() != 10)
             return std::nullopt;
-        const QByteArray serial = params.left(8);
-        const QByteArray id = params.mid(8);
+        const std::string_view serial = params.substr(0, 8);
+        const std::string_view id = params.substr(8);
         if (!isDecimalId(id))
             return std::nullopt;
         if (serial == config.reader1.serial)
@@ -124,7 +125,7 @@ std::optional<QByteArray> carryOut(ModuleConfig &config, const QByteArray &text,
             config.reader2.id = id;
         else
             return std::nullopt;
-        return QByteArray("COK");
+        return std::string("COK");
     }
     case 'E': {
         if (params.size() != 1)
@@ -133,7 +134,7 @@ std::optional<QByteArray> carryOut(ModuleConfig &config, const QByteArray &text,
         if (index < 0 || index >= int(BaudRateTable.size()))
             return std::nullopt;
         newLineIndex = index;
-        return QByteArray("EOK");
+        return std::string("EOK");
     }
     default:
         return std::nullopt;
@@ -147,10 +148,10 @@ LineSettings ModuleModel::line() const
     return lineOfIndex(m_config.lineIndex);
 }
 
-QList<ModuleReply> ModuleModel::hear(const QByteArray &bytes, const LineSettings &line,
-                                     bool parityKnown)
+std::vector<ModuleReply> ModuleModel::hear(std::string_view bytes, const LineSettings &line,
+                                           bool parityKnown)
 {
-    QList<ModuleReply> replies;
+    std::vector<ModuleReply> replies;
     for (char byte : bytes) {
         // Checked per byte: an "A00E" earlier in the same run moves the module off the line.
         const LineSettings own = this->line();
@@ -159,38 +160,38 @@ QList<ModuleReply> ModuleModel::hear(const QByteArray &bytes, const LineSettings
             break;
         }
         if (byte == FrameStart) {
-            m_partial = QByteArray(1, byte); // a new start byte begins a new frame
+            m_partial.assign(1, byte); // a new start byte begins a new frame
             continue;
         }
-        if (m_partial.isEmpty())
+        if (m_partial.empty())
             continue; // noise between frames
-        m_partial.append(byte);
+        m_partial += byte;
         if (m_partial.size() > MaxFrameLength) {
             m_partial.clear();
             continue;
         }
         if (byte != FrameEnd)
             continue;
-        const QByteArray frame = m_partial;
+        const std::string frame = std::move(m_partial);
         m_partial.clear();
         if (frame.size() < 4)
             continue;
-        const QByteArray text = frame.mid(1, frame.size() - 4);
+        std::string text = frame.substr(1, frame.size() - 4);
         const int high = hexValue(frame[frame.size() - 3]);
         const int low = hexValue(frame[frame.size() - 2]);
-        if (high < 0 || low < 0 || quint8(high * 16 + low) != xorOf(FrameStart, text))
+        if (high < 0 || low < 0 || std::uint8_t(high * 16 + low) != xorOf(FrameStart, text))
             continue;
-        m_commands.append(text);
+        m_commands.push_back(text);
         if (auto reply = answer(text))
-            replies.append(*reply);
+            replies.push_back(std::move(*reply));
     }
     return replies;
 }
 
-std::optional<ModuleReply> ModuleModel::answer(const QByteArray &command)
+std::optional<ModuleReply> ModuleModel::answer(const std::string &command)
 {
     int newLineIndex = -1;
-    std::optional<QByteArray> text = carryOut(m_config, command, newLineIndex);
+    std::optional<std::string> text = carryOut(m_config, command, newLineIndex);
     // The acknowledgement of a line change is sent at the old setting (the caller sends it
     // right away); the module listens at the new one from the next byte on.
     if (newLineIndex >= 0)
@@ -205,28 +206,30 @@ std::optional<ModuleReply> ModuleModel::answer(const QByteArray &command)
     reply.delayMs = m_faults.delayMs;
     if (m_faults.endless) {
         // Starts like a reply, never ends: a start byte then text, repeated, with no 0x0D.
-        reply.bytes = QByteArray(1, ReplyStart) + "0123456789ABCDE";
+        reply.bytes = std::string(1, ReplyStart) + "0123456789ABCDE";
         reply.endless = true;
         return reply;
     }
     if (m_faults.floodBytes > 0) {
-        reply.bytes = QByteArray(1, ReplyStart) + QByteArray(m_faults.floodBytes - 1, 'X');
+        reply.bytes =
+            std::string(1, ReplyStart) + std::string(std::size_t(m_faults.floodBytes - 1), 'X');
         return reply;
     }
 
-    QByteArray body = *text;
+    std::string body = std::move(*text);
     if (m_faults.lengthDelta > 0)
-        body.append(QByteArray(m_faults.lengthDelta, '0'));
+        body.append(std::size_t(m_faults.lengthDelta), '0');
     else if (m_faults.lengthDelta < 0)
-        body.chop(qMin<qsizetype>(-qsizetype(m_faults.lengthDelta), body.size()));
-    quint8 check = xorOf(ReplyStart, body);
+        body.resize(body.size() -
+                    std::min(std::size_t(-std::int64_t(m_faults.lengthDelta)), body.size()));
+    std::uint8_t check = xorOf(ReplyStart, body);
     if (m_faults.wrongCheck)
-        check = quint8(check + 1);
-    if (m_faults.lowerCaseCheck && !hasLetter(check) && !body.isEmpty()) {
+        check = std::uint8_t(check + 1);
+    if (m_faults.lowerCaseCheck && !hasLetter(check) && !body.empty()) {
         // Digits without a letter have no lower-case form; change the first text character
         // (never read by the tool in any reply) until the check carries a letter.
         for (char c = 'a'; c <= 'z'; ++c) {
-            const quint8 candidate = quint8(check ^ quint8(body[0]) ^ quint8(c));
+            const auto candidate = std::uint8_t(check ^ std::uint8_t(body[0]) ^ std::uint8_t(c));
             if (hasLetter(candidate)) {
                 body[0] = c;
                 check = candidate;
@@ -234,11 +237,13 @@ std::optional<ModuleReply> ModuleModel::answer(const QByteArray &command)
             }
         }
     }
-    QByteArray digits;
+    std::string digits;
     digits += hexDigit(check >> 4);
     digits += hexDigit(check & 0x0F);
-    if (m_faults.lowerCaseCheck)
-        digits = digits.toLower();
+    if (m_faults.lowerCaseCheck) {
+        for (char &c : digits)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
 
     if (m_faults.leadingGarbage)
         reply.bytes += char(0x55);

@@ -2,18 +2,19 @@
 
 #include "link/serialport.h"
 
-#include <QByteArray>
-#include <QList>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace qmr {
 
 // One reader of the module.
 struct ReaderState
 {
-    QByteArray id;     // two characters, "01".."99"
-    QByteArray serial; // eight characters; the last one is the unit digit
-    QByteArray data;   // what a poll of this reader returns
+    std::string id;     // two characters, "01".."99"
+    std::string serial; // eight characters; the last one is the unit digit
+    std::string data;   // what a poll of this reader returns
 };
 
 // What the emulated QLN-72RT is and does; every command acts on it.
@@ -21,9 +22,9 @@ struct ModuleConfig
 {
     ReaderState reader1{"01", "20250010", "0000012345"};
     ReaderState reader2{"05", "20250021", "0000067890"};
-    QByteArray version = "03.20-01";
+    std::string version = "03.20-01";
     char mode = '0';   // '0' two readers, '1' one reader
-    char rs485 = '1';  // '0', '1', '2': RS485 24, 32, 40
+    char rs485 = '1';  // '0', '1', '2': index into Rs485Values (24, 32, 40)
     int lineIndex = 5; // index into BaudRateTable
 };
 
@@ -44,7 +45,7 @@ struct FaultConfig
 // One reply the module sends, and when (relative to the end of the command it answers).
 struct ModuleReply
 {
-    QByteArray bytes;
+    std::string bytes;
     int delayMs = 0;
     bool endless = false; // bytes repeat without end
 };
@@ -65,20 +66,20 @@ public:
     // Bytes heard with the sender's line at `line`. When baud (and, if parityKnown, parity)
     // differ from the module's own, the bytes are noise: they are dropped and any partial
     // frame is discarded. Returns the replies to send, in order.
-    QList<ModuleReply> hear(const QByteArray &bytes, const LineSettings &line,
-                            bool parityKnown = true);
+    std::vector<ModuleReply> hear(std::string_view bytes, const LineSettings &line,
+                                  bool parityKnown = true);
 
     // The command texts of all complete, correctly checked frames heard, in order.
-    const QList<QByteArray> &commands() const { return m_commands; }
+    const std::vector<std::string> &commands() const { return m_commands; }
 
 private:
     // The reply to one correctly checked command, faults applied; nothing when none is sent.
-    std::optional<ModuleReply> answer(const QByteArray &command);
+    std::optional<ModuleReply> answer(const std::string &command);
 
     ModuleConfig m_config;
     FaultConfig m_faults;
-    QByteArray m_partial;
-    QList<QByteArray> m_commands;
+    std::string m_partial;
+    std::vector<std::string> m_commands;
     int m_replyCount = 0;
 };
 

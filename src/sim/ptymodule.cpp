@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -24,22 +25,22 @@ namespace qmr {
 namespace {
 
 // An endless stream is paced like a real line: a slice every 10 ms.
-constexpr qint64 EndlessSliceUs = 10'000;
+constexpr std::int64_t EndlessSliceUs = 10'000;
 // After EIO or a hang-up on the master it is polled again only this much later.
-constexpr qint64 MasterRetryUs = 100'000;
+constexpr std::int64_t MasterRetryUs = 100'000;
 // A partial frame with no end byte is logged after this much silence.
-constexpr qint64 RxLogIdleUs = 200'000;
+constexpr std::int64_t RxLogIdleUs = 200'000;
 
 struct SpeedEntry
 {
     speed_t speed;
-    qint32 baud;
+    std::int32_t baud;
 };
 constexpr SpeedEntry Speeds[] = {{B1200, 1200},   {B2400, 2400},     {B4800, 4800},
                                  {B9600, 9600},   {B19200, 19200},   {B38400, 38400},
                                  {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
 
-qint32 baudOf(speed_t speed)
+std::int32_t baudOf(speed_t speed)
 {
     for (const SpeedEntry &e : Speeds)
         if (e.speed == speed)
@@ -47,7 +48,7 @@ qint32 baudOf(speed_t speed)
     return 0;
 }
 
-speed_t speedOf(qint32 baud)
+speed_t speedOf(std::int32_t baud)
 {
     for (const SpeedEntry &e : Speeds)
         if (e.baud == baud)
@@ -63,13 +64,14 @@ QString errnoText(const char *what)
 
 // The text of a frame for the log: the command or reply text when the bytes look like a
 // frame, otherwise every byte with the unprintable ones escaped.
-QString decoded(const QByteArray &bytes)
+QString decoded(std::string_view text)
 {
-    QByteArray text = bytes;
-    const int start = text.indexOf(char(0x09)) >= 0 ? int(text.indexOf(char(0x09)))
-                                                    : int(text.indexOf(char(0x0A)));
-    if (start >= 0 && text.endsWith(char(0x0D)) && text.size() - start >= 4)
-        text = text.mid(start + 1, text.size() - start - 4);
+    std::size_t start = text.find(char(0x09));
+    if (start == std::string_view::npos)
+        start = text.find(char(0x0A));
+    if (start != std::string_view::npos && !text.empty() && text.back() == char(0x0D) &&
+        text.size() - start >= 4)
+        text = text.substr(start + 1, text.size() - start - 4);
     QString out;
     for (char c : text) {
         if (c >= 0x20 && c < 0x7F && c != '\\')
@@ -82,11 +84,11 @@ QString decoded(const QByteArray &bytes)
 
 } // namespace
 
-qint64 monotonicMicroseconds()
+std::int64_t monotonicMicroseconds()
 {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1'000'000 + ts.tv_nsec / 1000;
+    return std::int64_t(ts.tv_sec) * 1'000'000 + ts.tv_nsec / 1000;
 }
 
 PtyModule::PtyModule(ModuleModel &model) : m_model(model) {}
@@ -165,7 +167,7 @@ void PtyModule::removeLink()
     m_linkPath.clear();
 }
 
-qint32 PtyModule::slaveBaud() const
+std::int32_t PtyModule::slaveBaud() const
 {
     termios tio{};
     if (m_slave < 0 || ::tcgetattr(m_slave, &tio) != 0)
@@ -176,30 +178,30 @@ qint32 PtyModule::slaveBaud() const
 void PtyModule::run(int stopFd)
 {
     for (;;) {
-        qint64 now = monotonicMicroseconds();
+        std::int64_t now = monotonicMicroseconds();
         sendDue(now);
         flushOut();
 
         // Sleep until the next thing to do; with nothing scheduled, until bytes arrive.
-        qint64 wakeUs = -1;
-        auto wakeAt = [&](qint64 at) {
+        std::int64_t wakeUs = -1;
+        auto wakeAt = [&](std::int64_t at) {
             if (wakeUs < 0 || at < wakeUs)
                 wakeUs = at;
         };
-        if (!m_scheduled.isEmpty())
-            wakeAt(m_scheduled.first().dueUs);
-        if (!m_endless.isEmpty())
+        if (!m_scheduled.empty())
+            wakeAt(m_scheduled.front().dueUs);
+        if (!m_endless.empty())
             wakeAt(m_endlessNextUs);
-        if (!m_rxFrame.isEmpty())
+        if (!m_rxFrame.empty())
             wakeAt(m_rxFrameAtUs + RxLogIdleUs);
         const bool masterPaused = m_masterRetryUs > now;
         if (masterPaused)
             wakeAt(m_masterRetryUs);
-        if (!m_out.isEmpty())
+        if (!m_out.empty())
             wakeAt(now + EndlessSliceUs); // the terminal was full; try again soon
         int timeoutMs = -1;
         if (wakeUs >= 0)
-            timeoutMs = int(qBound(qint64(0), (wakeUs - now + 999) / 1000, qint64(INT_MAX)));
+            timeoutMs = int(std::clamp<std::int64_t>((wakeUs - now + 999) / 1000, 0, INT_MAX));
 
         pollfd fds[2] = {{stopFd, POLLIN, 0}, {masterPaused ? -1 : m_master, POLLIN, 0}};
         const int ready = ::poll(fds, 2, timeoutMs);
@@ -211,7 +213,7 @@ void PtyModule::run(int stopFd)
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR))
             return;
         now = monotonicMicroseconds();
-        if (!m_rxFrame.isEmpty() && now - m_rxFrameAtUs >= RxLogIdleUs) {
+        if (!m_rxFrame.empty() && now - m_rxFrameAtUs >= RxLogIdleUs) {
             logLine("rx", m_rxFrame, QStringLiteral("incomplete"));
             m_rxFrame.clear();
         }
@@ -219,7 +221,7 @@ void PtyModule::run(int stopFd)
             char buffer[4096];
             const ssize_t n = ::read(m_master, buffer, sizeof buffer);
             if (n > 0) {
-                heard(QByteArray(buffer, int(n)));
+                heard(std::string_view(buffer, std::size_t(n)));
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 m_masterRetryUs = now + MasterRetryUs; // nobody on the slave (EIO)
             }
@@ -229,27 +231,27 @@ void PtyModule::run(int stopFd)
     }
 }
 
-void PtyModule::heard(const QByteArray &bytes)
+void PtyModule::heard(std::string_view bytes)
 {
-    const qint64 now = monotonicMicroseconds();
+    const std::int64_t now = monotonicMicroseconds();
     m_endless.clear(); // a babbling module stops when spoken to
     LineSettings line;
     line.baud = slaveBaud();
     // Frames are handed over one by one so that each one's replies and log lines stay
     // together.
-    qsizetype from = 0;
+    std::size_t from = 0;
     while (from < bytes.size()) {
-        qsizetype end = bytes.indexOf(char(0x0D), from);
-        end = end < 0 ? bytes.size() : end + 1;
-        const QByteArray piece = bytes.mid(from, end - from);
+        std::size_t end = bytes.find(char(0x0D), from);
+        end = end == std::string_view::npos ? bytes.size() : end + 1;
+        const std::string_view piece = bytes.substr(from, end - from);
         from = end;
 
-        if (m_rxFrame.isEmpty())
+        if (m_rxFrame.empty())
             m_rxCommands = m_model.commands().size();
         m_rxFrame += piece;
         m_rxFrameAtUs = now;
-        const QList<ModuleReply> replies = m_model.hear(piece, line, false);
-        if (piece.endsWith(char(0x0D))) {
+        const std::vector<ModuleReply> replies = m_model.hear(piece, line, false);
+        if (piece.back() == char(0x0D)) {
             const bool accepted = m_model.commands().size() > m_rxCommands;
             logLine(
                 "rx", m_rxFrame,
@@ -259,19 +261,20 @@ void PtyModule::heard(const QByteArray &bytes)
                 writeState();
         }
         for (const ModuleReply &reply : replies) {
-            Scheduled s{now + qint64(qMax(0, reply.delayMs)) * 1000, reply};
-            qsizetype at = m_scheduled.size();
-            while (at > 0 && m_scheduled[at - 1].dueUs > s.dueUs)
+            Scheduled s{now + std::int64_t(std::max(0, reply.delayMs)) * 1000, reply};
+            auto at = m_scheduled.end();
+            while (at != m_scheduled.begin() && std::prev(at)->dueUs > s.dueUs)
                 --at;
-            m_scheduled.insert(at, s);
+            m_scheduled.insert(at, std::move(s));
         }
     }
 }
 
-void PtyModule::sendDue(qint64 nowUs)
+void PtyModule::sendDue(std::int64_t nowUs)
 {
-    while (!m_scheduled.isEmpty() && m_scheduled.first().dueUs <= nowUs) {
-        const Scheduled s = m_scheduled.takeFirst();
+    while (!m_scheduled.empty() && m_scheduled.front().dueUs <= nowUs) {
+        const Scheduled s = std::move(m_scheduled.front());
+        m_scheduled.pop_front();
         if (s.reply.endless) {
             logLine("tx", s.reply.bytes, QStringLiteral("endless"));
             m_endless = s.reply.bytes;
@@ -282,11 +285,12 @@ void PtyModule::sendDue(qint64 nowUs)
             m_out += s.reply.bytes;
         }
     }
-    if (!m_endless.isEmpty() && m_endlessNextUs <= nowUs) {
+    if (!m_endless.empty() && m_endlessNextUs <= nowUs) {
         // One slice of line time: a byte is ten bits at the slave's speed.
-        const qint64 perSlice = qMax<qint64>(1, qint64(qMax(slaveBaud(), 1200)) / 10 / 100);
+        const std::int64_t perSlice =
+            std::max<std::int64_t>(1, std::int64_t(std::max(slaveBaud(), 1200)) / 10 / 100);
         if (m_out.size() < 4096) {
-            for (qint64 i = 0; i < perSlice; ++i) {
+            for (std::int64_t i = 0; i < perSlice; ++i) {
                 m_out += m_endless[m_endlessPos];
                 m_endlessPos = (m_endlessPos + 1) % m_endless.size();
             }
@@ -297,10 +301,10 @@ void PtyModule::sendDue(qint64 nowUs)
 
 void PtyModule::flushOut()
 {
-    while (!m_out.isEmpty()) {
-        const ssize_t n = ::write(m_master, m_out.constData(), size_t(m_out.size()));
+    while (!m_out.empty()) {
+        const ssize_t n = ::write(m_master, m_out.data(), m_out.size());
         if (n > 0) {
-            m_out.remove(0, n);
+            m_out.erase(0, std::size_t(n));
         } else {
             if (n < 0 && errno == EINTR)
                 continue;
@@ -309,14 +313,15 @@ void PtyModule::flushOut()
     }
 }
 
-void PtyModule::logLine(const char *direction, const QByteArray &bytes, const QString &note)
+void PtyModule::logLine(const char *direction, std::string_view bytes, const QString &note)
 {
     if (!m_log)
         return;
+    const QByteArray raw(bytes.data(), qsizetype(bytes.size()));
     QString line = QStringLiteral("%1\t%2\t%3\t%4")
                        .arg(monotonicMicroseconds())
-                       .arg(QLatin1String(direction),
-                            QString::fromLatin1(bytes.toHex(' ').toUpper()), decoded(bytes));
+                       .arg(QLatin1String(direction), QString::fromLatin1(raw.toHex(' ').toUpper()),
+                            decoded(bytes));
     if (!note.isEmpty())
         line += QLatin1Char('\t') + note;
     line += QLatin1Char('\n');
@@ -331,23 +336,24 @@ void PtyModule::writeState()
     if (m_statePath.isEmpty())
         return;
     const ModuleConfig &c = m_model.config();
-    auto reader = [](const ReaderState &r) {
-        return QJsonObject{{"id", QString::fromLatin1(r.id)},
-                           {"serial", QString::fromLatin1(r.serial)},
-                           {"data", QString::fromLatin1(r.data)}};
+    auto latin1 = [](const std::string &bytes) {
+        return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+    };
+    auto reader = [&](const ReaderState &r) {
+        return QJsonObject{
+            {"id", latin1(r.id)}, {"serial", latin1(r.serial)}, {"data", latin1(r.data)}};
     };
     const QJsonObject state{
         {"reader1", reader(c.reader1)},
         {"reader2", reader(c.reader2)},
-        {"version", QString::fromLatin1(c.version)},
+        {"version", latin1(c.version)},
         {"mode", QString(QLatin1Char(c.mode))},
         {"rs485", QString(QLatin1Char(c.rs485))},
         {"lineIndex", c.lineIndex},
         {"line", QLatin1String(BaudRateTable[size_t(safeBaudRateNo(c.lineIndex))])},
         {"commands", qint64(m_model.commands().size())},
         {"lastCommand",
-         QString::fromLatin1(m_model.commands().isEmpty() ? QByteArray()
-                                                          : m_model.commands().last())},
+         latin1(m_model.commands().empty() ? std::string() : m_model.commands().back())},
     };
     // Written whole and renamed into place, so a reader never sees half a file.
     QSaveFile file(m_statePath);

@@ -2,9 +2,12 @@
 
 #include "modulemodel.h"
 
-#include <QByteArray>
-#include <QList>
 #include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
 
 class QIODevice;
 
@@ -37,19 +40,19 @@ public:
     // Serves the line until stopFd (a signalfd or the read end of a pipe) becomes readable.
     void run(int stopFd);
     // The baud rate currently set on the slave, 0 when unknown.
-    qint32 slaveBaud() const;
+    std::int32_t slaveBaud() const;
 
 private:
     struct Scheduled
     {
-        qint64 dueUs;
+        std::int64_t dueUs;
         ModuleReply reply;
     };
 
-    void heard(const QByteArray &bytes);
-    void sendDue(qint64 nowUs);
+    void heard(std::string_view bytes);
+    void sendDue(std::int64_t nowUs);
     void flushOut();
-    void logLine(const char *direction, const QByteArray &bytes, const QString &note);
+    void logLine(const char *direction, std::string_view bytes, const QString &note);
     void writeState();
     void removeLink();
 
@@ -61,18 +64,18 @@ private:
     QIODevice *m_log = nullptr;
     QString m_statePath;
 
-    QList<Scheduled> m_scheduled; // replies waiting for their time, in due order
-    QByteArray m_out;             // bytes the terminal did not take yet
-    QByteArray m_endless;         // repeats while set, until the next bytes are heard
-    qsizetype m_endlessPos = 0;
-    qint64 m_endlessNextUs = 0;
-    QByteArray m_rxFrame; // bytes of the frame being received, for the log
-    qint64 m_rxFrameAtUs = 0;
-    qsizetype m_rxCommands = 0;
-    qint64 m_masterRetryUs = 0; // while in the future the master is not polled (after EIO)
+    std::deque<Scheduled> m_scheduled; // replies waiting for their time, in due order
+    std::string m_out;                 // bytes the terminal did not take yet
+    std::string m_endless;             // repeats while set, until the next bytes are heard
+    std::size_t m_endlessPos = 0;
+    std::int64_t m_endlessNextUs = 0;
+    std::string m_rxFrame; // bytes of the frame being received, for the log
+    std::int64_t m_rxFrameAtUs = 0;
+    std::size_t m_rxCommands = 0;
+    std::int64_t m_masterRetryUs = 0; // while in the future the master is not polled (after EIO)
 };
 
 // Monotonic microseconds, the time base of the log.
-qint64 monotonicMicroseconds();
+std::int64_t monotonicMicroseconds();
 
 } // namespace qmr

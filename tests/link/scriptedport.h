@@ -3,10 +3,13 @@
 #include "link/serialport.h"
 #include "sim/fakeclock.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QMap>
-#include <QString>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace qmr::test {
 
@@ -18,53 +21,60 @@ class ScriptedPort : public SerialPort
 public:
     struct Write
     {
-        QByteArray bytes;
-        quint32 atMs;
+        std::string bytes;
+        std::uint32_t atMs;
     };
 
     explicit ScriptedPort(FakeClock &clock) : m_clock(clock) {}
 
     // Devices that open; any other path fails with NotFound.
-    void addDevice(const QString &device) { m_devices.insert(device, PortError::NoError); }
-    void refuseOpen(const QString &device, PortError error) { m_devices.insert(device, error); }
+    void addDevice(const std::string &device) { m_devices[device] = PortError::NoError; }
+    void refuseOpen(const std::string &device, PortError error) { m_devices[device] = error; }
+    // The device does not open, yet the port names no error and no reason.
+    void refuseOpenSilently(const std::string &device) { m_silentRefusals.insert(device); }
 
     // Bytes that become readable, one after the other, from the fake time atMs on.
-    void script(const QByteArray &bytes, quint32 atMs)
+    void script(std::string_view bytes, std::uint32_t atMs)
     {
-        for (char c : bytes)
-            m_pending.append({c, atMs});
+        for (const char c : bytes)
+            m_pending.push_back({c, atMs});
     }
     // Bytes readable right after the next write (the far end answers at once).
-    void answer(const QByteArray &bytes) { m_answer = bytes; }
+    void answer(std::string_view bytes) { m_answer = bytes; }
     // Every read brings the next byte of pattern, repeated without end.
-    void stream(const QByteArray &pattern) { m_stream = pattern; }
+    void stream(std::string_view pattern) { m_stream = pattern; }
     // Each byte read takes this long on the clock (the time the byte needs on the line).
     void setByteTime(int ms) { m_byteMs = ms; }
     void failReads(bool fail) { m_failReads = fail; }
     void refuseLineSettings(bool refuse) { m_refuseLine = refuse; }
 
     // What happened.
-    QList<Write> writes;
-    QList<CommTimeouts> timeoutsSet;
-    QList<LineSettings> linesSet;
-    QList<QString> opened;
+    std::vector<Write> writes;
+    std::vector<CommTimeouts> timeoutsSet;
+    std::vector<LineSettings> linesSet;
+    std::vector<std::string> opened;
     int closes = 0;
     int reads = 0;
     int emptyReads = 0;
     CommTimeouts deviceTimeouts{10, 0, 50, 0, 0}; // what the device had before the open
     int unread() const { return int(m_pending.size()); }
 
-    bool open(const QString &device) override
+    bool open(const std::string &device) override
     {
-        const auto it = m_devices.constFind(device);
-        m_error = it == m_devices.constEnd() ? PortError::NotFound : it.value();
+        if (m_silentRefusals.count(device)) {
+            m_error = PortError::NoError;
+            m_errorString.clear();
+            return false;
+        }
+        const auto it = m_devices.find(device);
+        m_error = it == m_devices.end() ? PortError::NotFound : it->second;
         if (m_error != PortError::NoError) {
-            m_errorString = QStringLiteral("cannot open ") + device;
+            m_errorString = "cannot open " + device;
             return false;
         }
         m_open = true;
         m_timeouts = deviceTimeouts;
-        opened.append(device);
+        opened.push_back(device);
         return true;
     }
     void close() override
@@ -77,19 +87,19 @@ public:
     CommTimeouts timeouts() const override { return m_timeouts; }
     bool setTimeouts(const CommTimeouts &timeouts) override
     {
-        timeoutsSet.append(timeouts);
+        timeoutsSet.push_back(timeouts);
         m_timeouts = timeouts;
         return true;
     }
     bool setLineSettings(const LineSettings &settings) override
     {
-        linesSet.append(settings);
+        linesSet.push_back(settings);
         return !m_refuseLine;
     }
-    qint64 write(const char *data, qint64 count) override
+    std::int64_t write(const char *data, std::int64_t count) override
     {
-        writes.append({QByteArray(data, int(count)), m_clock.milliseconds()});
-        if (!m_answer.isEmpty()) {
+        writes.push_back({std::string(data, std::size_t(count)), m_clock.milliseconds()});
+        if (!m_answer.empty()) {
             script(m_answer, m_clock.milliseconds());
             m_answer.clear();
         }
@@ -98,14 +108,16 @@ public:
     int readByte(char *byte) override
     {
         ++reads;
-        if (!m_stream.isEmpty()) {
-            *byte = m_stream.at(m_streamPos++ % m_stream.size());
+        if (!m_stream.empty()) {
+            *byte = m_stream[m_streamPos++ % m_stream.size()];
             m_clock.advance(m_byteMs);
             return 1;
         }
-        if (!m_failReads && !m_pending.isEmpty() &&
-            qint32(m_clock.milliseconds() - m_pending.first().dueMs) >= 0) {
-            *byte = m_pending.takeFirst().byte;
+        // Due once the clock reached the byte's time (an unsigned difference survives the wrap).
+        if (!m_failReads && !m_pending.empty() &&
+            std::int32_t(m_clock.milliseconds() - m_pending.front().dueMs) >= 0) {
+            *byte = m_pending.front().byte;
+            m_pending.pop_front();
             m_clock.advance(m_byteMs);
             return 1;
         }
@@ -114,27 +126,28 @@ public:
         return m_failReads ? -1 : 0;
     }
     PortError error() const override { return m_error; }
-    QString errorString() const override { return m_errorString; }
+    std::string errorString() const override { return m_errorString; }
 
 private:
     struct Pending
     {
         char byte;
-        quint32 dueMs;
+        std::uint32_t dueMs;
     };
     FakeClock &m_clock;
-    QMap<QString, PortError> m_devices;
-    QList<Pending> m_pending;
-    QByteArray m_answer;
-    QByteArray m_stream;
+    std::map<std::string, PortError> m_devices;
+    std::set<std::string> m_silentRefusals;
+    std::deque<Pending> m_pending;
+    std::string m_answer;
+    std::string m_stream;
     int m_byteMs = 0;
-    int m_streamPos = 0;
+    std::size_t m_streamPos = 0;
     bool m_failReads = false;
     bool m_refuseLine = false;
     bool m_open = false;
     CommTimeouts m_timeouts;
     PortError m_error = PortError::NoError;
-    QString m_errorString;
+    std::string m_errorString;
 };
 
 } // namespace qmr::test

@@ -1,234 +1,255 @@
 #include "link/commands.h"
 #include "link/linedefinition.h"
 
-#include <QTest>
+#include <gtest/gtest.h>
+
+#include <string>
 
 using namespace qmr;
 
-class TestCommands : public QObject
+TEST(Commands, FixedCommands)
 {
-    Q_OBJECT
+    EXPECT_EQ(Command::readFirstReader(), "A00M");
+    EXPECT_EQ(Command::readSecondReader(), "A00N");
+    EXPECT_EQ(Command::readVersion(), "A00V");
+    EXPECT_EQ(Command::readMode(), "A00A");
+}
 
-private slots:
-    void fixedCommands()
+TEST(Commands, SetLine)
+{
+    const struct
     {
-        QCOMPARE(Command::readFirstReader(), QByteArray("A00M"));
-        QCOMPARE(Command::readSecondReader(), QByteArray("A00N"));
-        QCOMPARE(Command::readVersion(), QByteArray("A00V"));
-        QCOMPARE(Command::readMode(), QByteArray("A00A"));
+        int index;
+        const char *command;
+    } rows[] = {
+        {0, "A00E0"},  {5, "A00E5"},  {9, "A00E9"}, {10, "A00EA"}, {11, "A00EB"},
+        {12, "A00E5"}, // out of range is the default
+        {-1, "A00E5"}, // negative is the default
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.index);
+        EXPECT_EQ(Command::setLine(r.index), r.command);
     }
+}
 
-    void setLine_data()
+TEST(Commands, SetMode)
+{
+    const struct
     {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QByteArray>("command");
-        QTest::newRow("0") << 0 << QByteArray("A00E0");
-        QTest::newRow("5") << 5 << QByteArray("A00E5");
-        QTest::newRow("9") << 9 << QByteArray("A00E9");
-        QTest::newRow("10") << 10 << QByteArray("A00EA");
-        QTest::newRow("11") << 11 << QByteArray("A00EB");
-        QTest::newRow("out of range is the default") << 12 << QByteArray("A00E5");
-        QTest::newRow("negative is the default") << -1 << QByteArray("A00E5");
+        int mode;
+        int rs485;
+        const char *command;
+    } rows[] = {
+        {0, 0, "A00A000"}, {0, 1, "A00A001"}, {0, 2, "A00A002"},
+        {1, 0, "A00A100"}, {1, 1, "A00A101"}, {1, 2, "A00A102"},
+        {3, 2, "A00A102"},  // any other mode is one reader
+        {0, 7, "A00A002"},  // an RS-485 index past the list is held to its last item
+        {1, -4, "A00A100"}, // and one before it to the first
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(std::to_string(r.mode) + "/" + std::to_string(r.rs485));
+        EXPECT_EQ(Command::setMode(r.mode, r.rs485), r.command);
     }
-    void setLine()
-    {
-        QFETCH(int, index);
-        QFETCH(QByteArray, command);
-        QCOMPARE(Command::setLine(index), command);
-    }
+}
 
-    void setMode_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("rs485");
-        QTest::addColumn<QByteArray>("command");
-        QTest::newRow("two readers, 24") << 0 << 0 << QByteArray("A00A000");
-        QTest::newRow("two readers, 32") << 0 << 1 << QByteArray("A00A001");
-        QTest::newRow("two readers, 40") << 0 << 2 << QByteArray("A00A002");
-        QTest::newRow("one reader, 24") << 1 << 0 << QByteArray("A00A100");
-        QTest::newRow("one reader, 32") << 1 << 1 << QByteArray("A00A101");
-        QTest::newRow("one reader, 40") << 1 << 2 << QByteArray("A00A102");
-        QTest::newRow("any other mode is one reader") << 3 << 2 << QByteArray("A00A102");
-    }
-    void setMode()
-    {
-        QFETCH(int, mode);
-        QFETCH(int, rs485);
-        QFETCH(QByteArray, command);
-        QCOMPARE(Command::setMode(mode, rs485), command);
-    }
+TEST(Commands, SetIdAndPoll)
+{
+    const std::string command = Command::setId("12345670", "12");
+    EXPECT_EQ(command, "A00C1234567012");
+    EXPECT_EQ(command.size(), 14u);
+    EXPECT_EQ(Command::poll("07"), "A07F");
+    EXPECT_EQ(Command::poll("__"), "A__F");
+}
 
-    void setIdAndPoll()
+TEST(Reply, FieldsOfReplyCutAnywhere)
+{
+    const std::string full("\n 07 12345679XX\r");
+    const struct
     {
-        const QByteArray command = Command::setId("12345670", "12");
-        QCOMPARE(command, QByteArray("A00C1234567012"));
-        QCOMPARE(command.size(), 14);
-        QCOMPARE(Command::poll("07"), QByteArray("A07F"));
-        QCOMPARE(Command::poll("__"), QByteArray("A__F"));
+        const char *name;
+        std::string reply;
+        const char *moduleId;
+        const char *serial;
+        const char *mode;
+        const char *rs485;
+    } rows[] = {
+        {"sixteen bytes", full, "07", "12345679", "1", "3"},
+        {"cut in the serial", full.substr(0, 9), "07", "1234", "1", "3"},
+        {"cut in the ID", full.substr(0, 3), "0", "", "", ""},
+        {"mode but no RS-485", full.substr(0, 7), "07", "12", "1", ""},
+        {"empty", "", "", "", "", ""},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(Reply::moduleId(r.reply), r.moduleId);
+        EXPECT_EQ(Reply::serialNumber(r.reply), r.serial);
+        EXPECT_EQ(Reply::version(r.reply), r.serial);
+        EXPECT_EQ(Reply::modeChar(r.reply), r.mode);
+        EXPECT_EQ(Reply::rs485Char(r.reply), r.rs485);
     }
+}
 
-    void fields_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QByteArray>("moduleId");
-        QTest::addColumn<QByteArray>("serial");
-        QTest::addColumn<QByteArray>("mode");
-        QTest::addColumn<QByteArray>("rs485");
-        const QByteArray full("\n 07 12345679XX\r");
-        QTest::newRow("sixteen bytes") << full << QByteArray("07") << QByteArray("12345679")
-                                       << QByteArray("1") << QByteArray("3");
-        QTest::newRow("cut in the serial") << full.left(9) << QByteArray("07") << QByteArray("1234")
-                                           << QByteArray("1") << QByteArray("3");
-        QTest::newRow("cut in the ID")
-            << full.left(3) << QByteArray("0") << QByteArray() << QByteArray() << QByteArray();
-        QTest::newRow("mode but no RS-485") << full.left(7) << QByteArray("07") << QByteArray("12")
-                                            << QByteArray("1") << QByteArray();
-        QTest::newRow("empty") << QByteArray() << QByteArray() << QByteArray() << QByteArray()
-                               << QByteArray();
-    }
-    void fields()
-    {
-        QFETCH(QByteArray, reply);
-        QFETCH(QByteArray, moduleId);
-        QFETCH(QByteArray, serial);
-        QFETCH(QByteArray, mode);
-        QFETCH(QByteArray, rs485);
-        QCOMPARE(Reply::moduleId(reply), moduleId);
-        QCOMPARE(Reply::serialNumber(reply), serial);
-        QCOMPARE(Reply::version(reply), serial);
-        QCOMPARE(Reply::modeChar(reply), mode);
-        QCOMPARE(Reply::rs485Char(reply), rs485);
-    }
+TEST(Reply, FieldStaysInsideText)
+{
+    const std::string reply("\nabcdef\r");
+    EXPECT_EQ(Reply::field(reply, 1, 3), "abc");
+    EXPECT_EQ(Reply::field(reply, 6, 5), "f\r");
+    EXPECT_EQ(Reply::field(reply, 8, 1), "");
+    EXPECT_EQ(Reply::field(reply, 40, 2), "");
+    EXPECT_EQ(Reply::field(reply, -1, 2), "");
+    EXPECT_EQ(Reply::field(reply, 1, 0), "");
+    EXPECT_EQ(Reply::field(reply, 1, -3), "");
+}
 
-    void field()
-    {
-        const QByteArray reply("\nabcdef\r");
-        QCOMPARE(Reply::field(reply, 1, 3), QByteArray("abc"));
-        QCOMPARE(Reply::field(reply, 6, 5), QByteArray("f\r"));
-        QCOMPARE(Reply::field(reply, 8, 1), QByteArray());
-        QCOMPARE(Reply::field(reply, 40, 2), QByteArray());
-        QCOMPARE(Reply::field(reply, -1, 2), QByteArray());
-    }
+TEST(Reply, UnitDigit)
+{
+    EXPECT_EQ(Reply::unitDigit("\n 07 12345670XX\r"), 0);
+    EXPECT_EQ(Reply::unitDigit("\n 07 12345679XX\r"), 9);
+    EXPECT_THROW(Reply::unitDigit("\n 07 1234567AXX\r"), ConversionError);
+    EXPECT_THROW(Reply::unitDigit("\n 07 12"), ConversionError);
+}
 
-    void unitDigit()
+TEST(Reply, PollData)
+{
+    const struct
     {
-        QCOMPARE(Reply::unitDigit("\n 07 12345670XX\r"), 0);
-        QCOMPARE(Reply::unitDigit("\n 07 12345679XX\r"), 9);
-        QVERIFY_THROWS_EXCEPTION(ConversionError, Reply::unitDigit("\n 07 1234567AXX\r"));
-        QVERIFY_THROWS_EXCEPTION(ConversionError, Reply::unitDigit("\n 07 12"));
+        const char *name;
+        std::string reply;
+        const char *data;
+    } rows[] = {
+        {"eight bytes: nothing", "\n12345XX", ""},
+        {"nine bytes: empty", "\n12345XX\r", ""},
+        {"ten bytes: one character", "\n12345dXX\r", "d"},
+        {"longer", "\n12345CARD0042XX\r", "CARD0042"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(Reply::pollData(r.reply, int(r.reply.size())), r.data);
     }
+}
 
-    void pollData_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QByteArray>("data");
-        QTest::newRow("eight bytes: nothing") << QByteArray("\n12345XX") << QByteArray();
-        QTest::newRow("nine bytes: empty") << QByteArray("\n12345XX\r") << QByteArray();
-        QTest::newRow("ten bytes: one character") << QByteArray("\n12345dXX\r") << QByteArray("d");
-        QTest::newRow("longer") << QByteArray("\n12345CARD0042XX\r") << QByteArray("CARD0042");
-    }
-    void pollData()
-    {
-        QFETCH(QByteArray, reply);
-        QFETCH(QByteArray, data);
-        QCOMPARE(Reply::pollData(reply, int(reply.size())), data);
-    }
+TEST(Reply, PollDataCutShort)
+{
+    // A zero byte in the reply ends its text before ReplyLength does.
+    EXPECT_EQ(Reply::pollData("\n12345ab", 14), "ab");
+}
 
-    void pollDataCutShort()
+TEST(FieldToInt, ConvertsOrRaises)
+{
+    const struct
     {
-        // A zero byte in the reply ends its text before ReplyLength does.
-        QCOMPARE(Reply::pollData("\n12345ab", 14), QByteArray("ab"));
-    }
-
-    void fieldToInt_data()
-    {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<int>("value");
-        QTest::newRow("two digits") << QByteArray("07") << true << 7;
-        QTest::newRow("99") << QByteArray("99") << true << 99;
-        QTest::newRow("blanks") << QByteArray(" 5 ") << true << 5;
-        QTest::newRow("plus") << QByteArray("+3") << true << 3;
-        QTest::newRow("minus") << QByteArray("-3") << true << -3;
-        QTest::newRow("largest") << QByteArray("2147483647") << true << 2147483647;
-        QTest::newRow("smallest") << QByteArray("-2147483648") << true << int(-2147483647 - 1);
-        QTest::newRow("placeholder") << QByteArray("__") << false << 0;
-        QTest::newRow("empty") << QByteArray() << false << 0;
-        QTest::newRow("blank") << QByteArray("  ") << false << 0;
-        QTest::newRow("sign only") << QByteArray("-") << false << 0;
-        QTest::newRow("trailing letter") << QByteArray("1a") << false << 0;
-        QTest::newRow("hex") << QByteArray("0x1") << false << 0;
-        QTest::newRow("dollar hex") << QByteArray("$1") << false << 0;
-        QTest::newRow("inner blank") << QByteArray("1 2") << false << 0;
-        QTest::newRow("too large") << QByteArray("2147483648") << false << 0;
-        QTest::newRow("two signs") << QByteArray("+-1") << false << 0;
-    }
-    void fieldToInt()
-    {
-        QFETCH(QByteArray, text);
-        QFETCH(bool, valid);
-        QFETCH(int, value);
-        if (valid) {
-            QCOMPARE(qmr::fieldToInt(text), value);
-            return;
+        const char *name;
+        std::string text;
+        bool valid;
+        int value;
+    } rows[] = {
+        {"two digits", "07", true, 7},
+        {"99", "99", true, 99},
+        {"blanks", " 5 ", true, 5},
+        {"tab", "\t5", true, 5},
+        {"plus", "+3", true, 3},
+        {"minus", "-3", true, -3},
+        {"largest", "2147483647", true, 2147483647},
+        {"smallest", "-2147483648", true, -2147483647 - 1},
+        {"placeholder", "__", false, 0},
+        {"empty", "", false, 0},
+        {"blank", "  ", false, 0},
+        {"sign only", "-", false, 0},
+        {"trailing letter", "1a", false, 0},
+        {"hex", "0x1", false, 0},
+        {"dollar hex", "$1", false, 0},
+        {"inner blank", "1 2", false, 0},
+        {"blank after sign", "- 1", false, 0},
+        {"too large", "2147483648", false, 0},
+        {"too small", "-2147483649", false, 0},
+        {"two signs", "+-1", false, 0},
+        {"zero byte", std::string("1\0", 2), false, 0},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.name);
+        if (r.valid) {
+            EXPECT_EQ(fieldToInt(r.text), r.value);
+            continue;
         }
         try {
-            qmr::fieldToInt(text);
-            QFAIL("no exception");
+            fieldToInt(r.text);
+            ADD_FAILURE() << "no exception";
         } catch (const ConversionError &e) {
-            QCOMPARE(
-                e.message(),
-                QStringLiteral("'%1' is not a valid integer value").arg(QString::fromLatin1(text)));
+            EXPECT_EQ(std::string(e.what()), "'" + r.text + "' is not a valid integer value");
         }
     }
+}
 
-    void lineDefinitions_data()
+TEST(LineDefinition, Parses)
+{
+    const struct
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<int>("baud");
-        QTest::addColumn<char>("parity");
-        QTest::addColumn<int>("dataBits");
-        QTest::addColumn<int>("stopBits");
-        QTest::newRow("default") << "19200,e,8,1" << true << 19200 << 'e' << 8 << 1;
-        QTest::newRow("lowest") << "4800,n,8,1" << true << 4800 << 'n' << 8 << 1;
-        QTest::newRow("highest") << "115200,e,8,1" << true << 115200 << 'e' << 8 << 1;
-        QTest::newRow("odd, 7, 2") << "9600,o,7,2" << true << 9600 << 'o' << 7 << 2;
-        QTest::newRow("upper case, blanks") << " 9600, E ,8, 1" << true << 9600 << 'e' << 8 << 1;
-        QTest::newRow("three items") << "9600,n,8" << false << 0 << 'n' << 0 << 0;
-        QTest::newRow("bad parity") << "9600,x,8,1" << false << 0 << 'n' << 0 << 0;
-        QTest::newRow("bad baud") << "fast,n,8,1" << false << 0 << 'n' << 0 << 0;
-        QTest::newRow("zero baud") << "0,n,8,1" << false << 0 << 'n' << 0 << 0;
-        QTest::newRow("nine data bits") << "9600,n,9,1" << false << 0 << 'n' << 0 << 0;
-        QTest::newRow("three stop bits") << "9600,n,8,3" << false << 0 << 'n' << 0 << 0;
-        QTest::newRow("empty") << "" << false << 0 << 'n' << 0 << 0;
+        const char *text;
+        bool valid;
+        LineSettings line;
+    } rows[] = {
+        {"19200,e,8,1", true, {19200, 'e', 8, 1}},
+        {"4800,n,8,1", true, {4800, 'n', 8, 1}},
+        {"115200,e,8,1", true, {115200, 'e', 8, 1}},
+        {"9600,o,7,2", true, {9600, 'o', 7, 2}},
+        {"300,M,5,1", true, {300, 'm', 5, 1}},
+        {"300,s,6,2", true, {300, 's', 6, 2}},
+        {" 9600, E ,8, 1", true, {9600, 'e', 8, 1}},
+        {"\t9600\t,e,8,1 ", true, {9600, 'e', 8, 1}},
+        {"2147483647,n,8,1", true, {2147483647, 'n', 8, 1}},
+        {"9600,n,8", false, {}},
+        {"9600,n,8,1,", false, {}},
+        {"9600,x,8,1", false, {}},
+        {"9600,,8,1", false, {}},
+        {"9600,ne,8,1", false, {}},
+        {"fast,n,8,1", false, {}},
+        {"0,n,8,1", false, {}},
+        {"-9600,n,8,1", false, {}},
+        {"2147483648,n,8,1", false, {}},
+        {"9 600,n,8,1", false, {}},
+        {"9600,n,9,1", false, {}},
+        {"9600,n,4,1", false, {}},
+        {"9600,n,8,0", false, {}},
+        {"9600,n,8,3", false, {}},
+        {"", false, {}},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.text);
+        const auto line = parseLineDefinition(r.text);
+        ASSERT_EQ(line.has_value(), r.valid);
+        if (r.valid)
+            EXPECT_EQ(*line, r.line);
     }
-    void lineDefinitions()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, valid);
-        const auto line = parseLineDefinition(text);
-        QCOMPARE(line.has_value(), valid);
-        if (!valid)
-            return;
-        QFETCH(int, baud);
-        QFETCH(char, parity);
-        QFETCH(int, dataBits);
-        QFETCH(int, stopBits);
-        QCOMPARE(*line, (LineSettings{baud, parity, dataBits, stopBits}));
-    }
+}
 
-    void everyTableEntryParses()
-    {
-        for (int i = 0; i < int(BaudRateTable.size()); ++i) {
-            const QString text = QLatin1String(BaudRateTable[i]);
-            QVERIFY2(parseLineDefinition(text).has_value(), BaudRateTable[i]);
-            QCOMPARE(baudRateIndexOf(text), i);
-        }
-        QCOMPARE(baudRateIndexOf(QStringLiteral("19200,E,8,1")), -1);
-        QCOMPARE(baudRateIndexOf(QString()), -1);
+TEST(LineDefinition, EveryTableEntryParsesAndIsFound)
+{
+    for (int i = 0; i < int(BaudRateTable.size()); ++i) {
+        SCOPED_TRACE(BaudRateTable[std::size_t(i)]);
+        EXPECT_TRUE(parseLineDefinition(BaudRateTable[std::size_t(i)]).has_value());
+        EXPECT_EQ(baudRateIndexOf(BaudRateTable[std::size_t(i)]), i);
     }
-};
+    EXPECT_EQ(BaudRateTable[std::size_t(DefaultBaudRateNo)], std::string("19200,e,8,1"));
+    // Only the exact text is found.
+    EXPECT_EQ(baudRateIndexOf("19200,E,8,1"), -1);
+    EXPECT_EQ(baudRateIndexOf(" 19200,e,8,1"), -1);
+    EXPECT_EQ(baudRateIndexOf(""), -1);
+}
 
-QTEST_GUILESS_MAIN(TestCommands)
-#include "tst_commands.moc"
+TEST(LineDefinition, SafeBaudRateNo)
+{
+    EXPECT_EQ(safeBaudRateNo(0), 0);
+    EXPECT_EQ(safeBaudRateNo(11), 11);
+    EXPECT_EQ(safeBaudRateNo(12), DefaultBaudRateNo);
+    EXPECT_EQ(safeBaudRateNo(-1), DefaultBaudRateNo);
+    EXPECT_EQ(safeBaudRateNo(INT32_MIN), DefaultBaudRateNo);
+}
+
+TEST(LineDefinition, Rs485IndexOf)
+{
+    EXPECT_EQ(rs485IndexOf(24), 0);
+    EXPECT_EQ(rs485IndexOf(32), 1);
+    EXPECT_EQ(rs485IndexOf(40), 2);
+    for (const int value : {0, 1, 2, 23, 25, 48, -24})
+        EXPECT_EQ(rs485IndexOf(value), -1) << value;
+}

@@ -1,85 +1,77 @@
 #include "link/link.h"
 
-#include <QTest>
+#include <gtest/gtest.h>
+
+#include <string>
 
 using namespace qmr;
 
-class TestFrame : public QObject
+TEST(Frame, CheckDigitsAreUpperCaseHex)
 {
-    Q_OBJECT
+    const struct
+    {
+        std::uint8_t value;
+        const char *digits;
+    } rows[] = {
+        {0x00, "00"}, {0x05, "05"}, {0x0A, "0A"}, {0xBF, "BF"}, {0x90, "90"}, {0xFF, "FF"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(int(r.value));
+        EXPECT_EQ(Link::checkDigits(r.value), r.digits);
+    }
+}
 
-private slots:
-    void checkDigits_data()
+TEST(Frame, CommandFrames)
+{
+    const struct
     {
-        QTest::addColumn<int>("value");
-        QTest::addColumn<QByteArray>("digits");
-        QTest::newRow("zero") << 0x00 << QByteArray("00");
-        QTest::newRow("low digit") << 0x05 << QByteArray("05");
-        QTest::newRow("ten is A") << 0x0A << QByteArray("0A");
-        QTest::newRow("upper case") << 0xBF << QByteArray("BF");
-        QTest::newRow("high digit") << 0x90 << QByteArray("90");
-        QTest::newRow("all ones") << 0xFF << QByteArray("FF");
+        std::string text;
+        std::string frame;
+    } rows[] = {
+        {"A00M", "\x09"
+                 "A00M05\r"},
+        {"", "\x09"
+             "09\r"},
+        {"A00EB", "\x09"
+                  "A00EB4F\r"},
+        {"A07F", "\x09"
+                 "A07F09\r"},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.text);
+        EXPECT_EQ(Link::frame(r.text), r.frame);
     }
-    void checkDigits()
-    {
-        QFETCH(int, value);
-        QFETCH(QByteArray, digits);
-        QCOMPARE(Link::checkDigits(quint8(value)), digits);
-    }
+}
 
-    void frame_data()
-    {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("A00M") << QByteArray("A00M")
-                              << QByteArray::fromHex("0941 30 30 4D 30 35 0D");
-        QTest::newRow("empty text") << QByteArray() << QByteArray::fromHex("09 30 39 0D");
-        QTest::newRow("A00EB") << QByteArray("A00EB")
-                               << QByteArray("\x09"
-                                             "A00EB"
-                                             "4F\r");
-        QTest::newRow("poll") << QByteArray("A07F")
-                              << QByteArray("\x09"
-                                            "A07F"
-                                            "09\r");
-    }
-    void frame()
-    {
-        QFETCH(QByteArray, text);
-        QFETCH(QByteArray, frame);
-        QCOMPARE(Link::frame(text).toHex(' '), frame.toHex(' '));
-    }
+TEST(Frame, LengthIsOneByte)
+{
+    // The length travels as one byte: 256 + 4 bytes of text send only 4 of them.
+    const std::string out = Link::frame(std::string(256, 'x') + "A00M");
+    ASSERT_EQ(out.size(), 8u);
+    EXPECT_EQ(out.substr(1, 4), "xxxx");
+    EXPECT_EQ(out.substr(5), Link::checkDigits(0x09) + "\r"); // x ^ x ^ x ^ x leaves the start byte
+}
 
-    void frameLengthIsOneByte()
+TEST(Frame, ReplyCheck)
+{
+    const struct
     {
-        // The length travels as one byte: 256 + 4 bytes of text send only 4 of them.
-        const QByteArray text = QByteArray(256, 'x') + "A00M";
-        const QByteArray out = Link::frame(text);
-        QCOMPARE(out.size(), 8);
-        QCOMPARE(out.mid(1, 4), QByteArray("xxxx"));
+        const char *name;
+        std::string reply;
+        bool ok;
+    } rows[] = {
+        {"worked example", "\n1209\r", true},
+        {"shortest", "\n0A\r", true},
+        {"lower-case digits", "\n0a\r", false},
+        {"wrong value", "\n1208\r", false},
+        {"digits swapped", "\n1290\r", false},
+        {"two bytes", "\n\r", false},
+        {"three bytes", "\nA\r", false},
+        {"one byte", "\r", false},
+        {"sixteen bytes", "\n 01 123456700B\r", true},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(Link::ReplyCheck(r.reply.data(), std::int32_t(r.reply.size())), r.ok);
     }
-
-    void replyCheck_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("worked example") << QByteArray::fromHex("0A 31 32 30 39 0D") << true;
-        QTest::newRow("shortest") << QByteArray::fromHex("0A 30 41 0D") << true;
-        QTest::newRow("lower-case digits") << QByteArray::fromHex("0A 30 61 0D") << false;
-        QTest::newRow("wrong value") << QByteArray::fromHex("0A 31 32 30 38 0D") << false;
-        QTest::newRow("digits swapped") << QByteArray::fromHex("0A 31 32 39 30 0D") << false;
-        QTest::newRow("two bytes") << QByteArray::fromHex("0A 0D") << false;
-        QTest::newRow("three bytes") << QByteArray::fromHex("0A 41 0D") << false;
-        QTest::newRow("one byte") << QByteArray::fromHex("0D") << false;
-        QTest::newRow("sixteen bytes") << QByteArray("\n 01 123456700B\r") << true;
-    }
-    void replyCheck()
-    {
-        QFETCH(QByteArray, reply);
-        QFETCH(bool, ok);
-        QCOMPARE(Link::ReplyCheck(reply.constData(), qint32(reply.size())), ok);
-    }
-};
-
-QTEST_GUILESS_MAIN(TestFrame)
-#include "tst_frame.moc"
+}

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "clock.h"
+#include "link/clock.h"
+
+#include <cstdint>
 
 namespace qmr {
 
@@ -12,7 +14,7 @@ public:
     // Sets the calling thread's timer slack; create the clock on the thread that sleeps.
     SystemClock();
 
-    quint32 milliseconds() override;
+    std::uint32_t milliseconds() override;
     void sleep(int ms) override;
 };
 

@@ -1,9 +1,13 @@
-#include "portmap.h"
+#include "systemportmap.h"
 
 #include <QFileInfo>
 #include <QSerialPortInfo>
-#include <QSet>
+#include <QString>
+
 #include <algorithm>
+#include <cstddef>
+#include <set>
+#include <utility>
 
 namespace qmr {
 
@@ -70,54 +74,62 @@ bool naturalLess(const QString &a, const QString &b)
 
 } // namespace
 
-SystemPortMap::SystemPortMap(QMap<int, QString> assignments, QStringList systemPorts)
+SystemPortMap::SystemPortMap(std::map<int, std::string> assignments,
+                             std::vector<std::string> systemPorts)
     : m_assignments(std::move(assignments))
 {
-    if (systemPorts.isEmpty())
+    if (systemPorts.empty())
         systemPorts = systemSerialPorts();
 
-    QSet<QString> assigned;
-    for (const QString &path : std::as_const(m_assignments)) {
-        if (!path.isEmpty())
-            assigned.insert(canonicalDevice(path));
+    std::set<QString> assigned;
+    for (const auto &[comNumber, path] : m_assignments) {
+        if (!path.empty())
+            assigned.insert(canonicalDevice(QString::fromStdString(path)));
     }
-    QSet<QString> seen;
-    for (const QString &device : sortedDevices(systemPorts)) {
-        const QString canonical = canonicalDevice(device);
+    std::set<QString> seen;
+    for (const std::string &device : sortedDevices(std::move(systemPorts))) {
+        const QString canonical = canonicalDevice(QString::fromStdString(device));
         if (assigned.contains(canonical) || seen.contains(canonical))
             continue;
         seen.insert(canonical);
-        m_unassigned.append(device);
+        m_unassigned.push_back(device);
     }
 }
 
-QString SystemPortMap::deviceFor(int comNumber) const
+std::string SystemPortMap::deviceFor(int comNumber) const
 {
-    if (m_assignments.contains(comNumber))
-        return m_assignments.value(comNumber);
+    if (const auto it = m_assignments.find(comNumber); it != m_assignments.end())
+        return it->second;
     if (comNumber < 1)
         return {};
     // The COM numbers not named in [Ports] take the system's ports in turn.
-    qsizetype index = comNumber - 1;
-    for (auto it = m_assignments.constBegin(); it != m_assignments.constEnd(); ++it) {
-        if (it.key() >= 1 && it.key() < comNumber)
+    std::size_t index = std::size_t(comNumber - 1);
+    for (const auto &[assigned, path] : m_assignments) {
+        if (assigned >= 1 && assigned < comNumber)
             --index;
     }
-    return index < m_unassigned.size() ? m_unassigned.at(index) : QString();
+    return index < m_unassigned.size() ? m_unassigned[index] : std::string();
 }
 
-QStringList SystemPortMap::systemSerialPorts()
+std::vector<std::string> SystemPortMap::systemSerialPorts()
 {
-    QStringList devices;
+    std::vector<std::string> devices;
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports)
-        devices.append(info.systemLocation());
-    return sortedDevices(devices);
+        devices.push_back(info.systemLocation().toStdString());
+    return sortedDevices(std::move(devices));
 }
 
-QStringList SystemPortMap::sortedDevices(QStringList devices)
+std::vector<std::string> SystemPortMap::sortedDevices(std::vector<std::string> devices)
 {
-    std::stable_sort(devices.begin(), devices.end(), [](const QString &a, const QString &b) {
+    // Compared as Qt text, the way the names were always ordered here.
+    std::vector<std::pair<QString, std::string>> keyed;
+    keyed.reserve(devices.size());
+    for (std::string &device : devices)
+        keyed.emplace_back(QString::fromStdString(device), std::move(device));
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto &ka, const auto &kb) {
+        const QString &a = ka.first;
+        const QString &b = kb.first;
         const QString na = QFileInfo(a).fileName();
         const QString nb = QFileInfo(b).fileName();
         const int ga = deviceGroup(na);
@@ -128,6 +140,9 @@ QStringList SystemPortMap::sortedDevices(QStringList devices)
             return naturalLess(na, nb);
         return naturalLess(a, b);
     });
+    devices.clear();
+    for (auto &entry : keyed)
+        devices.push_back(std::move(entry.second));
     return devices;
 }
 

@@ -1,8 +1,12 @@
 #pragma once
 
-#include "serialport.h"
+#include "link/serialport.h"
 
 #include <QSerialPort>
+#include <QString>
+
+#include <cstdint>
+#include <string>
 
 namespace qmr {
 
@@ -16,7 +20,7 @@ public:
     QtSerialPortBackend();
     ~QtSerialPortBackend() override;
 
-    bool open(const QString &device) override;
+    bool open(const std::string &device) override;
     void close() override;
     bool isOpen() const override;
 
@@ -24,14 +28,14 @@ public:
     bool setTimeouts(const CommTimeouts &timeouts) override;
     bool setLineSettings(const LineSettings &settings) override;
 
-    qint64 write(const char *data, qint64 count) override;
+    std::int64_t write(const char *data, std::int64_t count) override;
     int readByte(char *byte) override;
 
     PortError error() const override { return m_error; }
-    QString errorString() const override { return m_errorString; }
+    std::string errorString() const override { return m_errorString; }
 
     // "permission denied for <device> (owned by group <group>)"; exposed for tests.
-    static QString permissionMessage(const QString &device);
+    static std::string permissionMessage(const std::string &device);
 
 private:
     void setError(PortError error, const QString &text);
@@ -41,7 +45,7 @@ private:
     QSerialPort m_port;
     CommTimeouts m_timeouts;
     PortError m_error = PortError::NoError;
-    QString m_errorString;
+    std::string m_errorString;
     QString m_device;
 };
 

@@ -1,16 +1,21 @@
-#include "link/eventwait.h"
 #include "link/link.h"
-#include "link/qtserialportbackend.h"
-#include "link/systemclock.h"
+#include "platform/linux/eventwait.h"
+#include "platform/linux/framelog.h"
+#include "platform/linux/qtserialportbackend.h"
+#include "platform/linux/systemclock.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <cstdint>
 #include <fcntl.h>
 #include <pty.h>
+#include <string>
+#include <string_view>
 #include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
@@ -27,7 +32,7 @@ struct Pty
     {
         char name[256] = {};
         if (::openpty(&master, &slave, name, nullptr, nullptr) == 0)
-            path = QString::fromLocal8Bit(name);
+            path = name;
     }
     ~Pty()
     {
@@ -67,7 +72,7 @@ struct Pty
 
     int master = -1;
     int slave = -1;
-    QString path;
+    std::string path;
 };
 
 } // namespace
@@ -80,10 +85,10 @@ private slots:
     void exclusiveOpen()
     {
         Pty pty;
-        QVERIFY(!pty.path.isEmpty());
+        QVERIFY(!pty.path.empty());
         QtSerialPortBackend first;
         QtSerialPortBackend second;
-        QVERIFY2(first.open(pty.path), qPrintable(first.errorString()));
+        QVERIFY2(first.open(pty.path), first.errorString().c_str());
         QVERIFY(first.isOpen());
 
         QVERIFY(!second.open(pty.path));
@@ -92,8 +97,8 @@ private slots:
 
         // Another name for the same device is refused as well.
         QTemporaryDir dir;
-        const QString link = dir.filePath("module");
-        QVERIFY(QFile::link(pty.path, link));
+        const std::string link = dir.filePath("module").toStdString();
+        QVERIFY(QFile::link(QString::fromStdString(pty.path), QString::fromStdString(link)));
         QVERIFY(!second.open(link));
         QCOMPARE(second.error(), PortError::Busy);
 
@@ -116,9 +121,9 @@ private slots:
         QFETCH(QString, path);
         QFETCH(int, error);
         QtSerialPortBackend port;
-        QVERIFY(!port.open(path));
+        QVERIFY(!port.open(path.toStdString()));
         QCOMPARE(int(port.error()), error);
-        QVERIFY(!port.errorString().isEmpty());
+        QVERIFY(!port.errorString().empty());
         QVERIFY(!port.isOpen());
     }
 
@@ -133,15 +138,15 @@ private slots:
         const QString dangling = dir.filePath("dangling");
         QVERIFY(QFile::link(dir.filePath("gone"), dangling));
         QtSerialPortBackend port;
-        QVERIFY(!port.open(file));
+        QVERIFY(!port.open(file.toStdString()));
         QCOMPARE(port.error(), PortError::NotASerialPort);
-        QVERIFY(!port.open(dangling));
+        QVERIFY(!port.open(dangling.toStdString()));
         QCOMPARE(port.error(), PortError::NotFound);
     }
 
     void permissionMessageNamesGroup()
     {
-        QCOMPARE(QtSerialPortBackend::permissionMessage("/dev/null"),
+        QCOMPARE(QString::fromStdString(QtSerialPortBackend::permissionMessage("/dev/null")),
                  QStringLiteral("permission denied for /dev/null (owned by group root)"));
     }
 
@@ -221,7 +226,7 @@ private slots:
         }
         QCOMPARE(got, QByteArray("\nOK"));
 
-        QCOMPARE(port.write("A00M", 4), qint64(4));
+        QCOMPARE(port.write("A00M", 4), std::int64_t(4));
         QCOMPARE(pty.readMaster(), QByteArray("A00M"));
     }
 
@@ -238,7 +243,7 @@ private slots:
         if (result == -1)
             QCOMPARE(port.error(), PortError::Io);
         QVERIFY(port.readByte(&byte) <= 0);
-        QCOMPARE(port.write("A", 1), qint64(-1));
+        QCOMPARE(port.write("A", 1), std::int64_t(-1));
         QCOMPARE(port.error(), PortError::Io);
     }
 
@@ -247,7 +252,7 @@ private slots:
         // Another program that holds the device's flock (another copy of this one, say)
         // keeps it, even without a lock file.
         Pty pty;
-        const int other = ::open(QFile::encodeName(pty.path).constData(), O_RDWR | O_NOCTTY);
+        const int other = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY);
         QVERIFY(other >= 0);
         QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), 0);
         QtSerialPortBackend port;
@@ -270,10 +275,11 @@ private slots:
         link.setMessagePump([&] { ++pumps; });
 
         QVERIFY(link.ComOpen(3, "19200,e,8,1"));
-        QCOMPARE(link.lastDevice(), pty.path);
+        QCOMPARE(QString::fromStdString(link.lastDevice()), QString::fromStdString(pty.path));
         QVERIFY(pty.writeMaster(QByteArray::fromHex("0A 31 32 30 39 0D")));
         QVERIFY(link.SendCommand("A00M"));
-        QCOMPARE(link.ReplyText, QByteArray::fromHex("0A 31 32 30 39 0D"));
+        QCOMPARE(QByteArray::fromStdString(link.ReplyText),
+                 QByteArray::fromHex("0A 31 32 30 39 0D"));
         QCOMPARE(pty.readMaster(), QByteArray::fromHex("09 41 30 30 4D 30 35 0D"));
 
         // Silence: the window runs out, with the messages processed while it waits.
@@ -293,7 +299,7 @@ private slots:
         const FixedPortMap ports({{3, pty.path}});
         Link link(port, clock, ports);
         int events = 0;
-        link.setIdleWait([&](quint32 maxMs) {
+        link.setIdleWait([&](std::uint32_t maxMs) {
             QVERIFY(maxMs >= 1 && maxMs <= Link::ReplyWindowMs + 1);
             ++events;
             processEventsOrWait(maxMs);
@@ -304,7 +310,8 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QVERIFY(link.SendCommand("A00M"));
-        QCOMPARE(link.ReplyText, QByteArray::fromHex("0A 31 32 30 39 0D"));
+        QCOMPARE(QByteArray::fromStdString(link.ReplyText),
+                 QByteArray::fromHex("0A 31 32 30 39 0D"));
         QVERIFY(timer.elapsed() < 120);
         QVERIFY(events > 0);
         // Far fewer waits than the 120 one-millisecond reads a polling wait would take.
@@ -316,13 +323,34 @@ private slots:
         link.ComClose();
     }
 
+    void frameLogWritesEveryEvent()
+    {
+        // The trace users turn on with QT_LOGGING_RULES="qmr.frames.debug=true": its lines
+        // must read as they always did.
+        QVERIFY(!lcFrames().isDebugEnabled());
+        QLoggingCategory::setFilterRules(QStringLiteral("qmr.frames.debug=true"));
+        const FrameObserver log = frameLogObserver();
+        const std::string reply = QByteArray::fromHex("0A 31 32 30 39 0D").toStdString();
+        QTest::ignoreMessage(QtDebugMsg, "sent \"09 41 30 30 4d 30 35 0d\"");
+        log(FrameEvent::Sent, Link::frame("A00M"));
+        QTest::ignoreMessage(QtDebugMsg, "received \"0a 31 32 30 39 0d\" ok");
+        log(FrameEvent::Received, reply);
+        QTest::ignoreMessage(QtDebugMsg, "received \"0a 31 32 30 39 0d\" check failed");
+        log(FrameEvent::CheckFailed, reply);
+        QTest::ignoreMessage(QtDebugMsg, "abandoned \"0a 31 00\"");
+        log(FrameEvent::Abandoned, std::string_view("\n1\0", 3));
+        QTest::ignoreMessage(QtDebugMsg, "no reply");
+        log(FrameEvent::NoReply, {});
+        QLoggingCategory::setFilterRules(QString());
+    }
+
     void clockNeverSleepsShort()
     {
         SystemClock clock;
         for (int ms : {1, 2, 5}) {
-            const quint32 before = clock.milliseconds();
+            const std::uint32_t before = clock.milliseconds();
             clock.sleep(ms);
-            QVERIFY(clock.milliseconds() - before >= quint32(ms));
+            QVERIFY(clock.milliseconds() - before >= std::uint32_t(ms));
         }
     }
 };

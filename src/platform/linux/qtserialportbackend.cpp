@@ -1,10 +1,12 @@
 #include "qtserialportbackend.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -41,6 +43,14 @@ bool mayOpen(const QString &path)
     return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
 }
 
+QString permissionText(const QString &device)
+{
+    const QString group = groupOf(device);
+    if (group.isEmpty())
+        return QStringLiteral("permission denied for %1").arg(device);
+    return QStringLiteral("permission denied for %1 (owned by group %2)").arg(device, group);
+}
+
 } // namespace
 
 QtSerialPortBackend::QtSerialPortBackend() = default;
@@ -50,22 +60,20 @@ QtSerialPortBackend::~QtSerialPortBackend()
     close();
 }
 
-QString QtSerialPortBackend::permissionMessage(const QString &device)
+std::string QtSerialPortBackend::permissionMessage(const std::string &device)
 {
-    const QString group = groupOf(device);
-    if (group.isEmpty())
-        return QStringLiteral("permission denied for %1").arg(device);
-    return QStringLiteral("permission denied for %1 (owned by group %2)").arg(device, group);
+    return permissionText(QString::fromStdString(device)).toStdString();
 }
 
 void QtSerialPortBackend::setError(PortError error, const QString &text)
 {
     m_error = error;
-    m_errorString = text;
+    m_errorString = text.toStdString();
 }
 
-bool QtSerialPortBackend::open(const QString &device)
+bool QtSerialPortBackend::open(const std::string &deviceName)
 {
+    const QString device = QString::fromStdString(deviceName);
     if (m_port.isOpen())
         close();
     setError(PortError::NoError, {});
@@ -95,7 +103,7 @@ bool QtSerialPortBackend::open(const QString &device)
         case QSerialPort::PermissionError:
             // Qt reports a held lock and a refused open alike; the file's mode tells them apart.
             if (!mayOpen(real))
-                setError(PortError::PermissionDenied, permissionMessage(real));
+                setError(PortError::PermissionDenied, permissionText(real));
             else
                 setError(PortError::Busy,
                          QStringLiteral("%1 is in use by another program").arg(real));
@@ -192,7 +200,7 @@ bool QtSerialPortBackend::setLineSettings(const LineSettings &settings)
     return ok;
 }
 
-qint64 QtSerialPortBackend::write(const char *data, qint64 count)
+std::int64_t QtSerialPortBackend::write(const char *data, std::int64_t count)
 {
     if (!m_port.isOpen()) {
         setError(PortError::Io, QStringLiteral("the port is not open"));
@@ -203,7 +211,7 @@ qint64 QtSerialPortBackend::write(const char *data, qint64 count)
     // Straight to the descriptor: QSerialPort's write buffer would need its event loop (or a
     // waitForBytesWritten() round trip per call) to drain, which costs time on every frame.
     const int fd = int(m_port.handle());
-    qint64 written = 0;
+    std::int64_t written = 0;
     while (written < count) {
         const ssize_t n = ::write(fd, data + written, size_t(count - written));
         if (n > 0) {
@@ -235,10 +243,11 @@ int QtSerialPortBackend::readWaitMs() const
     if (t.ReadIntervalTimeout == UINT_MAX && t.ReadTotalTimeoutMultiplier == 0 &&
         t.ReadTotalTimeoutConstant == 0)
         return 0;
-    const quint64 total = quint64(t.ReadTotalTimeoutMultiplier) + t.ReadTotalTimeoutConstant;
+    const std::uint64_t total =
+        std::uint64_t(t.ReadTotalTimeoutMultiplier) + t.ReadTotalTimeoutConstant;
     if (total == 0)
         return -1;
-    return total > quint64(INT_MAX) ? INT_MAX : int(total);
+    return total > std::uint64_t(INT_MAX) ? INT_MAX : int(total);
 }
 
 int QtSerialPortBackend::readByte(char *byte)
@@ -258,7 +267,7 @@ int QtSerialPortBackend::readByte(char *byte)
     int ready = 0;
     for (;;) {
         pfd.revents = 0;
-        const qint64 remaining = deadline.isForever() ? -1 : deadline.remainingTime();
+        const std::int64_t remaining = deadline.isForever() ? -1 : deadline.remainingTime();
         ready = ::poll(&pfd, 1, int(remaining));
         if (ready >= 0 || errno != EINTR)
             break;

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QtGlobal>
+#include <cstdint>
 
 namespace qmr {
 
 // Lets pending events of this thread run; when there are none, blocks until one comes or
 // maxMs have passed. An open QtSerialPortBackend's port signals arriving bytes as an event,
 // so a reply ends the wait at once. For Link::setIdleWait in programs with an event loop.
-void processEventsOrWait(quint32 maxMs);
+void processEventsOrWait(std::uint32_t maxMs);
 
 } // namespace qmr

@@ -13,12 +13,13 @@ SystemClock::SystemClock()
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }
 
-quint32 SystemClock::milliseconds()
+std::uint32_t SystemClock::milliseconds()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const quint64 ms = quint64(now.tv_sec) * 1000u + quint64(now.tv_nsec) / 1000000u;
-    return quint32(ms);
+    const std::uint64_t ms =
+        std::uint64_t(now.tv_sec) * 1000u + std::uint64_t(now.tv_nsec) / 1000000u;
+    return std::uint32_t(ms);
 }
 
 void SystemClock::sleep(int ms)

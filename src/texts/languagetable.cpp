@@ -1,4 +1,4 @@
-#include "window/languagetable.h"
+#include "texts/languagetable.h"
 
 #include <cstddef>
 
@@ -7,7 +7,7 @@ namespace qmr {
 namespace {
 
 // Every on-screen text, row by row, each row in English, Simplified and Traditional Chinese.
-// The Chinese texts are kept as UTF-8 here and converted once when the table is built.
+// The source file is UTF-8, so the literals are the UTF-8 texts byte for byte.
 constexpr const char *Texts[LanguageTable::Rows * LanguageTable::Languages] = {
     // 0
     "TAVEX Technology Corp.   www.tavex.example",
@@ -184,18 +184,19 @@ constexpr const char *Texts[LanguageTable::Rows * LanguageTable::Languages] = {
 LanguageTable::LanguageTable()
 {
     for (std::size_t i = 0; i < m_texts.size(); ++i)
-        m_texts[i] = QString::fromUtf8(Texts[i]);
+        m_texts[i] = Texts[i];
 }
 
-QString LanguageTable::text(TextRow row, int languageIndex) const
+const std::string &LanguageTable::text(TextRow row, int languageIndex) const
 {
     return text(static_cast<int>(row), languageIndex);
 }
 
-QString LanguageTable::text(int row, int languageIndex) const
+const std::string &LanguageTable::text(int row, int languageIndex) const
 {
+    static const std::string none;
     if (row < 0 || row >= Rows)
-        return {};
+        return none;
     // An unknown language reads English rather than a neighbouring row's text.
     if (languageIndex < 0 || languageIndex >= Languages)
         languageIndex = 0;

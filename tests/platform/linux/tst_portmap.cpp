@@ -1,10 +1,37 @@
-#include "link/portmap.h"
+#include "platform/linux/systemportmap.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <map>
+#include <string>
+#include <vector>
+
 using namespace qmr;
+
+namespace {
+
+// The rows stay Qt lists, so a failing comparison prints both sides.
+std::vector<std::string> toStd(const QStringList &list)
+{
+    std::vector<std::string> out;
+    for (const QString &s : list)
+        out.push_back(s.toStdString());
+    return out;
+}
+
+QStringList toQt(const std::vector<std::string> &list)
+{
+    QStringList out;
+    for (const std::string &s : list)
+        out.append(QString::fromStdString(s));
+    return out;
+}
+
+using Assign = std::map<int, std::string>;
+
+} // namespace
 
 class TestPortMap : public QObject
 {
@@ -34,12 +61,11 @@ private slots:
     {
         QFETCH(QStringList, devices);
         QFETCH(QStringList, sorted);
-        QCOMPARE(SystemPortMap::sortedDevices(devices), sorted);
+        QCOMPARE(toQt(SystemPortMap::sortedDevices(toStd(devices))), sorted);
     }
 
     void numbering_data()
     {
-        using Assign = QMap<int, QString>;
         QTest::addColumn<Assign>("assignments");
         QTest::addColumn<QStringList>("system");
         QTest::addColumn<QStringList>("com"); // COM1, COM2, ... (empty: no port)
@@ -64,15 +90,14 @@ private slots:
     }
     void numbering()
     {
-        using Assign = QMap<int, QString>;
         QFETCH(Assign, assignments);
         QFETCH(QStringList, system);
         QFETCH(QStringList, com);
-        const SystemPortMap map(assignments, system);
+        const SystemPortMap map(assignments, toStd(system));
         for (int i = 0; i < com.size(); ++i)
-            QCOMPARE(map.deviceFor(i + 1), com[i]);
-        QCOMPARE(map.deviceFor(0), QString());
-        QCOMPARE(map.deviceFor(-1), QString());
+            QCOMPARE(QString::fromStdString(map.deviceFor(i + 1)), com[i]);
+        QCOMPARE(QString::fromStdString(map.deviceFor(0)), QString());
+        QCOMPARE(QString::fromStdString(map.deviceFor(-1)), QString());
     }
 
     void linkNamesSameDevice()
@@ -89,10 +114,11 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
         QVERIFY(QFile::link(real, link));
-        const SystemPortMap map({{2, link}}, {real, other});
-        QCOMPARE(map.deviceFor(1), other);
-        QCOMPARE(map.deviceFor(2), link);
-        QCOMPARE(map.deviceFor(3), QString());
+        const SystemPortMap map({{2, link.toStdString()}},
+                                {real.toStdString(), other.toStdString()});
+        QCOMPARE(QString::fromStdString(map.deviceFor(1)), other);
+        QCOMPARE(QString::fromStdString(map.deviceFor(2)), link);
+        QCOMPARE(QString::fromStdString(map.deviceFor(3)), QString());
     }
 };
 

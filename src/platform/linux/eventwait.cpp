@@ -5,7 +5,7 @@
 
 namespace qmr {
 
-void processEventsOrWait(quint32 maxMs)
+void processEventsOrWait(std::uint32_t maxMs)
 {
     // The timer is the latest wake-up; a precise one, so the reply window ends on time.
     QTimer wake;

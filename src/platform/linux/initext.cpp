@@ -1,0 +1,435 @@
+#include "platform/linux/initext.h"
+
+#include "link/decimal.h"
+
+#include <variant>
+
+namespace qmr {
+
+namespace ini {
+
+namespace {
+
+constexpr std::string_view Bom = "\xEF\xBB\xBF";
+constexpr std::string_view ReplacementCharacter = "\xEF\xBF\xBD"; // U+FFFD
+
+bool isContinuation(unsigned char c)
+{
+    return (c & 0xC0) == 0x80;
+}
+
+// Length of the well-formed UTF-8 sequence at text[i], or 0 when there is none there
+// (overlong forms, surrogates and values above U+10FFFF are not well-formed).
+std::size_t sequenceLength(std::string_view text, std::size_t i)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    const std::size_t left = text.size() - i;
+    const unsigned char c = byte(0);
+    if (c < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        if (c == 0xE0)
+            low = 0xA0;
+        else if (c == 0xED)
+            high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        if (c == 0xF0)
+            low = 0x90;
+        else if (c == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (left < length || byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t k = 2; k < length; ++k) {
+        if (!isContinuation(byte(k)))
+            return 0;
+    }
+    return length;
+}
+
+// The code point of the well-formed sequence of length bytes at text[i].
+char32_t codePoint(std::string_view text, std::size_t i, std::size_t length)
+{
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (length == 1)
+        return c;
+    char32_t cp = c & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    return cp;
+}
+
+void appendUtf8(std::string &out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+// The Unicode blanks: ASCII white space, NEL, and the space, line and paragraph separators.
+bool isSpace(char32_t cp)
+{
+    return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 ||
+           cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 ||
+           cp == 0x202F || cp == 0x205F || cp == 0x3000;
+}
+
+bool startsWithSpace(std::string_view text, std::size_t *length = nullptr)
+{
+    if (text.empty())
+        return false;
+    const std::size_t n = sequenceLength(text, 0);
+    if (length)
+        *length = n;
+    return n > 0 && isSpace(codePoint(text, 0, n));
+}
+
+bool endsWithSpace(std::string_view text, std::size_t *length = nullptr)
+{
+    if (text.empty())
+        return false;
+    std::size_t start = text.size() - 1;
+    while (start > 0 && text.size() - start < 4 &&
+           isContinuation(static_cast<unsigned char>(text[start])))
+        --start;
+    const std::size_t n = sequenceLength(text, start);
+    if (length)
+        *length = n;
+    return n == text.size() - start && isSpace(codePoint(text, start, n));
+}
+
+// No control characters but tab: such a line survives being written and read back.
+bool isPlainLine(std::string_view line)
+{
+    for (const char ch : line) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c < 0x20 && c != '\t') || c == 0x7F)
+            return false;
+    }
+    return true;
+}
+
+// Well-formed UTF-8: every broken sequence replaced by U+FFFD.
+std::string wellFormed(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = sequenceLength(text, i);
+        if (n == 0) {
+            out += ReplacementCharacter;
+            ++i;
+        } else {
+            out.append(text, i, n);
+            i += n;
+        }
+    }
+    return out;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+Line makeLine(LineKind kind, std::string text, std::string name, std::string value,
+              std::string group)
+{
+    return Line{kind, std::move(text), std::move(name), std::move(value), std::move(group)};
+}
+
+} // namespace
+
+bool isValidUtf8(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = sequenceLength(text, i);
+        if (n == 0)
+            return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string_view trim(std::string_view text)
+{
+    std::size_t n = 0;
+    while (startsWithSpace(text, &n))
+        text.remove_prefix(n);
+    while (endsWithSpace(text, &n))
+        text.remove_suffix(n);
+    return text;
+}
+
+std::vector<Line> parse(std::string_view bytes, bool truncated)
+{
+    // A cut-off last line would be half a value: leave it out.
+    if (truncated) {
+        const std::size_t lastBreak = bytes.rfind('\n');
+        bytes = bytes.substr(0, lastBreak == std::string_view::npos ? 0 : lastBreak + 1);
+    }
+    std::vector<Line> lines;
+    std::string group;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        if (end == std::string_view::npos)
+            end = bytes.size();
+        std::string_view text = bytes.substr(start, end - start);
+        start = end + 1;
+        if (!text.empty() && text.back() == '\r')
+            text.remove_suffix(1);
+        // A byte order mark at a line's start is not part of the line.
+        if (text.substr(0, Bom.size()) == Bom)
+            text.remove_prefix(Bom.size());
+        if (!isValidUtf8(text) || !isPlainLine(text))
+            continue;
+        const std::string_view trimmed = trim(text);
+        if (trimmed.empty()) {
+            lines.push_back(makeLine(LineKind::Blank, std::string(text), {}, {}, group));
+        } else if (trimmed.front() == '#' || trimmed.front() == ';') {
+            lines.push_back(makeLine(LineKind::Comment, std::string(text), {}, {}, group));
+        } else if (trimmed.front() == '[' && trimmed.back() == ']' && trimmed.size() >= 2) {
+            group = std::string(trim(trimmed.substr(1, trimmed.size() - 2)));
+            lines.push_back(makeLine(LineKind::Group, std::string(text), group, {}, group));
+        } else if (const std::size_t eq = text.find('=');
+                   eq != std::string_view::npos && eq > 0) {
+            const std::string_view key = trim(text.substr(0, eq));
+            if (key.empty())
+                continue;
+            lines.push_back(makeLine(LineKind::Entry, std::string(text), std::string(key),
+                                     std::string(text.substr(eq + 1)), group));
+        }
+    }
+    return lines;
+}
+
+const Line *findEntry(const std::vector<Line> &lines, std::string_view group, std::string_view key)
+{
+    for (const Line &line : lines) {
+        if (line.kind == LineKind::Entry && line.group == group && line.name == key)
+            return &line;
+    }
+    return nullptr;
+}
+
+void setEntry(std::vector<Line> &lines, std::string_view group, std::string_view key,
+              std::string_view value)
+{
+    std::string text = std::string(key) + '=' + std::string(value);
+    for (Line &line : lines) {
+        if (line.kind == LineKind::Entry && line.group == group && line.name == key) {
+            line.text = std::move(text);
+            line.value = std::string(value);
+            return;
+        }
+    }
+    std::size_t groupAt = lines.size();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].kind == LineKind::Group && lines[i].name == group) {
+            groupAt = i;
+            break;
+        }
+    }
+    if (groupAt == lines.size()) {
+        if (!lines.empty() && lines.back().kind != LineKind::Blank)
+            lines.push_back(makeLine(LineKind::Blank, {}, {}, {}, lines.back().group));
+        lines.push_back(makeLine(LineKind::Group, '[' + std::string(group) + ']',
+                                 std::string(group), {}, std::string(group)));
+        groupAt = lines.size() - 1;
+    }
+    std::size_t insertAt = groupAt + 1;
+    for (std::size_t i = groupAt + 1; i < lines.size() && lines[i].kind != LineKind::Group; ++i) {
+        if (lines[i].kind == LineKind::Entry)
+            insertAt = i + 1;
+    }
+    lines.insert(lines.begin() + std::ptrdiff_t(insertAt),
+                 makeLine(LineKind::Entry, std::move(text), std::string(key), std::string(value),
+                          std::string(group)));
+}
+
+std::string serialize(const std::vector<Line> &lines)
+{
+    std::string out;
+    for (const Line &line : lines) {
+        out += line.text;
+        out += '\n';
+    }
+    return out;
+}
+
+std::string encodeText(std::string_view input)
+{
+    const std::string text = wellFormed(input);
+    bool plain = (text.empty() || text.front() != '"') && isPlainLine(text) &&
+                 text.find('\t') == std::string::npos;
+    if (plain && !text.empty())
+        plain = !startsWithSpace(text) && !endsWithSpace(text);
+    if (plain)
+        return text;
+    static constexpr char Hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    for (const char ch : text) {
+        switch (ch) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (const auto c = static_cast<unsigned char>(ch); c < 0x20 || c == 0x7F) {
+                out += "\\x";
+                out += Hex[c >> 4];
+                out += Hex[c & 0xF];
+            } else {
+                out += ch;
+            }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string decodeText(std::string_view value)
+{
+    if (value.size() < 2 || value.front() != '"' || value.back() != '"')
+        return std::string(value);
+    std::string out;
+    const std::size_t last = value.size() - 1;
+    for (std::size_t i = 1; i < last; ++i) {
+        const char ch = value[i];
+        if (ch == '"')
+            return std::string(value); // not one quoted text: take the line as written
+        if (ch != '\\') {
+            out += ch;
+            continue;
+        }
+        if (++i >= last)
+            return std::string(value);
+        switch (value[i]) {
+        case '\\':
+            out += '\\';
+            break;
+        case '"':
+            out += '"';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'x': {
+            const int high = i + 1 < last ? hexDigit(value[i + 1]) : -1;
+            const int low = i + 2 < last ? hexDigit(value[i + 2]) : -1;
+            if (high < 0 || low < 0)
+                return std::string(value);
+            // \xHH names the character U+00HH.
+            appendUtf8(out, char32_t(high * 16 + low));
+            i += 2;
+            break;
+        }
+        default:
+            return std::string(value);
+        }
+    }
+    return out;
+}
+
+std::map<int, std::string> portAssignments(const std::vector<Line> &lines)
+{
+    std::map<int, std::string> ports;
+    for (const Line &line : lines) {
+        if (line.kind != LineKind::Entry || line.group != PortsGroup ||
+            line.name.compare(0, 3, "COM") != 0)
+            continue;
+        const std::string_view digits = std::string_view(line.name).substr(3);
+        // Digits only: no sign ("COM+5" is no port).
+        if (digits.empty() || digits.front() < '0' || digits.front() > '9')
+            continue;
+        const auto number = parseInt32(digits);
+        if (!number || *number < 1 || ports.count(*number))
+            continue;
+        ports.emplace(*number, std::string(trim(decodeText(line.value))));
+    }
+    return ports;
+}
+
+} // namespace ini
+
+ReadResult IniText::readInt(std::string_view name, std::int32_t &value)
+{
+    const ini::Line *line = ini::findEntry(m_lines, ini::SettingsGroup, name);
+    if (!line)
+        return ReadResult::Missing;
+    // A value is every character after the '=': "ScanCommNo= 3" holds a text.
+    const auto number = parseInt32(line->value);
+    if (!number)
+        return ReadResult::WrongType;
+    value = *number;
+    return ReadResult::Read;
+}
+
+ReadResult IniText::readText(std::string_view name, std::string &value)
+{
+    const ini::Line *line = ini::findEntry(m_lines, ini::SettingsGroup, name);
+    if (!line)
+        return ReadResult::Missing;
+    value = ini::decodeText(line->value);
+    return ReadResult::Read;
+}
+
+void IniText::write(const std::vector<NamedValue> &values)
+{
+    for (const NamedValue &entry : values) {
+        const std::string text =
+            std::holds_alternative<std::int32_t>(entry.value)
+                ? std::to_string(std::get<std::int32_t>(entry.value))
+                : ini::encodeText(std::get<std::string>(entry.value));
+        ini::setEntry(m_lines, ini::SettingsGroup, entry.name, text);
+    }
+}
+
+} // namespace qmr

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "settings/settingsstore.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qmr {
+
+// The text of the INI settings file, read and written in memory (the file format is described
+// at IniSettingsStore). Standard C++ only, so it is fuzzed and tested without any file.
+namespace ini {
+
+inline constexpr std::string_view SettingsGroup = "QMRConfig";
+inline constexpr std::string_view PortsGroup = "Ports";
+
+enum class LineKind
+{
+    Blank,
+    Comment,
+    Group,
+    Entry,
+};
+
+struct Line
+{
+    LineKind kind;
+    std::string text;  // the whole line as it stands in the file, without its line break
+    std::string name;  // group name or key
+    std::string value; // Entry only: everything after the first '='
+    std::string group; // the group the line lies in (empty before the first group)
+};
+
+// Splits file contents into lines, keeping every line that makes sense and skipping the rest
+// (binary junk, invalid UTF-8, control characters, lines without a key and '='). truncated:
+// bytes are only the start of the file, so their cut-off last line is left out.
+std::vector<Line> parse(std::string_view bytes, bool truncated = false);
+// The first entry key in group, or nullptr.
+const Line *findEntry(const std::vector<Line> &lines, std::string_view group, std::string_view key);
+// Changes the line of key in group, or adds it after the group's last entry; adds the group at
+// the end when there is none. value is written as given (see encodeText).
+void setEntry(std::vector<Line> &lines, std::string_view group, std::string_view key,
+              std::string_view value);
+// The lines as file contents, each ended by '\n'.
+std::string serialize(const std::vector<Line> &lines);
+
+// How a text value is written and read back. encodeText takes UTF-8 (an invalid sequence is
+// written as U+FFFD) and quotes what would not survive the plain form.
+std::string encodeText(std::string_view text);
+std::string decodeText(std::string_view value);
+// Unicode blanks removed from both ends of UTF-8 text, as the file's reader trims keys.
+std::string_view trim(std::string_view text);
+// True when text is well-formed UTF-8.
+bool isValidUtf8(std::string_view text);
+
+// The [Ports] group: COM number -> device path (an empty path means "no such port").
+std::map<int, std::string> portAssignments(const std::vector<Line> &lines);
+
+} // namespace ini
+
+// A settings file's text held in memory and used as a store: loads read the [QMRConfig] group
+// (integers as plain decimal numbers, anything else is the wrong type; texts decoded), saves
+// change only the lines of the values written.
+class IniText : public SettingsStore
+{
+public:
+    IniText() = default;
+    explicit IniText(std::string_view bytes, bool truncated = false)
+        : m_lines(ini::parse(bytes, truncated))
+    {
+    }
+
+    const std::vector<ini::Line> &lines() const { return m_lines; }
+    std::string bytes() const { return ini::serialize(m_lines); }
+    std::map<int, std::string> portAssignments() const { return ini::portAssignments(m_lines); }
+
+    bool beginLoad() override { return true; }
+    ReadResult readInt(std::string_view name, std::int32_t &value) override;
+    ReadResult readText(std::string_view name, std::string &value) override;
+    void write(const std::vector<NamedValue> &values) override;
+
+private:
+    std::vector<ini::Line> m_lines;
+};
+
+} // namespace qmr
