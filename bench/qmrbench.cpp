@@ -1,33 +1,42 @@
 // qmrbench: measures the module link and the operations against qmrsim on a pseudo-terminal
-// with the real clock, and prints each figure as a ratio to what the exchange prescribes.
+// with the real clock, and prints each figure as a ratio to what the link and the operations
+// prescribe (their own timing constants, so the references follow the code).
 //
 //   build/bench/qmrbench [path/to/qmrsim]
 //
 // Run it by hand on an otherwise quiet machine; it takes about half a minute.
 
-#include "link/eventwait.h"
+#include "link/commands.h"
+#include "link/decimal.h"
 #include "link/linedefinition.h"
 #include "link/link.h"
 #include "link/portmap.h"
-#include "link/qtserialportbackend.h"
-#include "link/systemclock.h"
 #include "operations/modulecontext.h"
 #include "operations/processmode.h"
 #include "operations/scan.h"
-#include "settings/memorysettingsstore.h"
+#include "platform/linux/eventwait.h"
+#include "platform/linux/qtserialportbackend.h"
+#include "platform/linux/systemclock.h"
+#include "settings/settingsstore.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QProcess>
-#include <QTemporaryDir>
-#include <QThread>
+#include <QStringList>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
 #include <sys/resource.h>
+#include <thread>
 #include <time.h>
 #include <vector>
 
@@ -35,20 +44,21 @@ using namespace qmr;
 
 namespace {
 
-qint64 nowUs()
+// The timebase of qmrsim's log: CLOCK_MONOTONIC microseconds.
+std::int64_t nowUs()
 {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+    return std::int64_t(ts.tv_sec) * 1'000'000 + ts.tv_nsec / 1000;
 }
 
 // CPU time (user + system) of this process in microseconds.
-qint64 cpuUs()
+std::int64_t cpuUs()
 {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
-    return (qint64(ru.ru_utime.tv_sec) + ru.ru_stime.tv_sec) * 1000000 + ru.ru_utime.tv_usec +
-           ru.ru_stime.tv_usec;
+    return (std::int64_t(ru.ru_utime.tv_sec) + ru.ru_stime.tv_sec) * 1'000'000 +
+           ru.ru_utime.tv_usec + ru.ru_stime.tv_usec;
 }
 
 struct Stats
@@ -78,55 +88,144 @@ void row(const char *what, double measured, const char *unit, double reference, 
                 reference, reference > 0 ? measured / reference : 0.0, target);
 }
 
-// The emulator as a child process on a pseudo-terminal linked at dir/ttyQMR.
+// Ends the run; thrown, so the emulators started so far are stopped on the way out.
+[[noreturn]] void fail(const std::string &text)
+{
+    throw std::runtime_error(text);
+}
+
+// One line of qmrsim's log: "<monotonic us>\t<rx|tx>\t<hex>\t<text>[\t<note>]".
+struct LogLine
+{
+    std::int64_t us = 0;
+    std::string direction;
+    std::string text;
+    std::string note;
+};
+
+std::vector<std::string> splitTabs(const std::string &line)
+{
+    std::vector<std::string> cols;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t tab = line.find('\t', from);
+        cols.push_back(
+            line.substr(from, tab == std::string::npos ? std::string::npos : tab - from));
+        if (tab == std::string::npos)
+            return cols;
+        from = tab + 1;
+    }
+}
+
+// The emulator as a child process on a pseudo-terminal linked at dir/ttyQMR, logging every
+// frame it hears and every reply it sends with the time it saw or sent it.
 class Emulator
 {
 public:
-    Emulator(const QString &program, const QString &dir, const QStringList &args)
-        : m_link(dir + QStringLiteral("/ttyQMR")), m_log(dir + QStringLiteral("/qmrsim.log"))
+    Emulator(const std::string &program, const std::filesystem::path &dir, const QStringList &args)
+        : m_link(dir / "ttyQMR"), m_log(dir / "qmrsim.log")
     {
-        QFile::remove(m_log);
-        m_process.setProgram(program);
+        std::filesystem::create_directories(dir);
+        std::filesystem::remove(m_log);
+        m_process.setProgram(QString::fromStdString(program));
         m_process.setArguments(
-            QStringList{QStringLiteral("--link"), m_link, QStringLiteral("--log"), m_log} + args);
+            QStringList{QStringLiteral("--link"), QString::fromStdString(m_link.string()),
+                        QStringLiteral("--log"), QString::fromStdString(m_log.string())} +
+            args);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start();
-        for (int i = 0; i < 100 && !QFileInfo::exists(m_link); ++i)
-            QThread::msleep(20);
-        if (!QFileInfo::exists(m_link)) {
-            std::fprintf(stderr, "qmrbench: the emulator did not start (%s)\n",
-                         qPrintable(program));
-            std::exit(1);
-        }
+        for (int i = 0; i < 100 && !std::filesystem::exists(m_link); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!std::filesystem::exists(m_link))
+            fail("the emulator did not start (" + program + ")");
     }
     ~Emulator()
     {
         m_process.terminate();
         m_process.waitForFinished(2000);
     }
-    QString link() const { return m_link; }
-    // Monotonic microsecond stamps of every reply the emulator sent.
-    std::vector<qint64> replyStamps() const
+    Emulator(const Emulator &) = delete;
+    Emulator &operator=(const Emulator &) = delete;
+
+    std::string link() const { return m_link.string(); }
+
+    std::vector<LogLine> log() const
     {
-        std::vector<qint64> out;
-        QFile f(m_log);
-        if (!f.open(QIODevice::ReadOnly))
-            return out;
-        for (const QByteArray &line : f.readAll().split('\n')) {
-            const QList<QByteArray> cols = line.split('\t');
-            if (cols.size() > 1 && cols[1] == "tx")
-                out.push_back(cols[0].toLongLong());
+        std::vector<LogLine> out;
+        std::ifstream in(m_log);
+        std::string line;
+        while (std::getline(in, line)) {
+            const std::vector<std::string> cols = splitTabs(line);
+            if (cols.size() < 4)
+                continue;
+            const auto us = parseDecimal(cols[0], 0, INT64_MAX);
+            if (!us)
+                continue;
+            out.push_back({*us, cols[1], cols[3], cols.size() > 4 ? cols[4] : std::string()});
+        }
+        return out;
+    }
+    // When the emulator handed each reply to the line.
+    std::vector<std::int64_t> replyStamps() const
+    {
+        std::vector<std::int64_t> out;
+        for (const LogLine &l : log())
+            if (l.direction == "tx")
+                out.push_back(l.us);
+        return out;
+    }
+    // When the end byte of each accepted command with this text reached the emulator.
+    std::vector<std::int64_t> commandStamps(const std::vector<std::string> &texts) const
+    {
+        std::vector<std::int64_t> out;
+        for (const LogLine &l : log()) {
+            if (l.direction == "rx" && l.note.ends_with("accepted") &&
+                std::find(texts.begin(), texts.end(), l.text) != texts.end())
+                out.push_back(l.us);
         }
         return out;
     }
 
 private:
-    QString m_link;
-    QString m_log;
+    std::filesystem::path m_link;
+    std::filesystem::path m_log;
     QProcess m_process;
 };
 
-// A front end that shows nothing; the benchmark only needs the operations to run.
+// Times every command the link sends: from the call to the Sent event (the paced writes of
+// the frame), and from there to the reply or the end of the window.
+class FrameTimer
+{
+public:
+    explicit FrameTimer(Link &link)
+    {
+        link.setFrameObserver([this](FrameEvent event, std::string_view) {
+            const std::int64_t now = nowUs();
+            if (event == FrameEvent::Sent) {
+                m_sent = now;
+                sendMs.push_back(double(now - m_called) / 1000.0);
+                return;
+            }
+            const double waited = double(now - m_sent) / 1000.0;
+            if (event == FrameEvent::NoReply)
+                silentWindowMs.push_back(waited);
+            if (event == FrameEvent::Received)
+                received.push_back(now);
+        });
+    }
+    // Call right before SendCommand.
+    void calling() { m_called = nowUs(); }
+
+    std::vector<double> sendMs;
+    std::vector<double> silentWindowMs;
+    std::vector<std::int64_t> received; // when each good reply was taken
+private:
+    std::int64_t m_called = 0;
+    std::int64_t m_sent = 0;
+};
+
+// A front end that shows nothing; the benchmark only needs the operations to run. Its
+// message processing is the window's: pending Qt events run.
 class BenchView : public ModuleView
 {
 public:
@@ -134,15 +233,15 @@ public:
     std::function<void()> onData;
     bool lock = true;
 
-    QString text(TextRow) const override { return {}; }
-    void setMessage(const QString &) override {}
-    void setMessageDetail(const QString &) override {}
-    void setSerialText(const QString &) override {}
-    void setVersionText(const QString &) override {}
-    QString id1Text() const override { return m_id1; }
-    void setId1Text(const QString &t) override { m_id1 = t; }
-    QString id2Text() const override { return m_id2; }
-    void setId2Text(const QString &t) override { m_id2 = t; }
+    std::string text(TextRow) const override { return {}; }
+    void setMessage(const std::string &) override {}
+    void setMessageDetail(const std::string &) override {}
+    void setSerialText(const std::string &) override {}
+    void setVersionText(const std::string &) override {}
+    std::string id1Text() const override { return m_id1; }
+    void setId1Text(const std::string &t) override { m_id1 = t; }
+    std::string id2Text() const override { return m_id2; }
+    void setId2Text(const std::string &t) override { m_id2 = t; }
     int id1Position() const override { return m_pos1; }
     void setId1Position(int p) override { setPosition(m_pos1, m_id1, p); }
     int id2Position() const override { return m_pos2; }
@@ -154,10 +253,10 @@ public:
     int rs485Index() const override { return m_rs; }
     void selectRs485(int i) override { m_rs = i; }
     bool lockChecked() const override { return lock; }
-    void setReader1Data(const QString &) override { data(); }
-    void setReader2Data(const QString &) override { data(); }
-    QString processCaption() const override { return m_caption; }
-    void setProcessCaption(const QString &t) override { m_caption = t; }
+    void setReader1Data(const std::string &) override { data(); }
+    void setReader2Data(const std::string &) override { data(); }
+    std::string processCaption() const override { return m_caption; }
+    void setProcessCaption(const std::string &t) override { m_caption = t; }
     void setControlEnabled(Control, bool) override {}
     void setLamp(LampColour) override {}
     void beep(int, int) override {}
@@ -170,18 +269,20 @@ public:
         if (onPump)
             onPump();
     }
-    void showError(const QString &t) override
+    void showError(const std::string &t) override
     {
-        std::fprintf(stderr, "qmrbench: %s\n", qPrintable(t));
+        std::fprintf(stderr, "qmrbench: %s\n", t.c_str());
     }
 
 private:
-    static void setPosition(int &pos, QString &text, int p)
+    static void setPosition(int &pos, std::string &text, int p)
     {
         p = std::clamp(p, 1, 99);
         if (p != pos) {
             pos = p;
-            text = QString::asprintf("%02d", p);
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "%02d", p);
+            text = buffer;
         }
     }
     void data()
@@ -189,152 +290,198 @@ private:
         if (onData)
             onData();
     }
-    QString m_id1 = QStringLiteral("__"), m_id2 = QStringLiteral("__");
-    QString m_caption = QStringLiteral("Process Module");
-    int m_pos1 = 1, m_pos2 = 1, m_baud = 5, m_mode = 0, m_rs = 1;
+    std::string m_id1 = "__", m_id2 = "__";
+    std::string m_caption = "Process Module";
+    int m_pos1 = 1, m_pos2 = 1, m_baud = DefaultBaudRateNo, m_mode = 0, m_rs = 1;
 };
 
-void benchLink(const QString &sim, const QString &dir)
+// Remembers nothing: the benchmark must not touch the user's settings.
+class NullStore : public SettingsStore
 {
-    Emulator emu(sim, dir, {});
-    SystemClock clock;
-    QtSerialPortBackend port;
-    FixedPortMap map({{1, emu.link()}});
-    Link link(port, clock, map);
+public:
+    bool beginLoad() override { return false; }
+    ReadResult readInt(std::string_view, std::int32_t &) override { return ReadResult::Missing; }
+    ReadResult readText(std::string_view, std::string &) override { return ReadResult::Missing; }
+    void write(const std::vector<NamedValue> &) override {}
+};
+
+void useEventLoop(Link &link)
+{
+    // As the window does.
     link.setMessagePump([] { QCoreApplication::processEvents(); });
     link.setIdleWait(processEventsOrWait);
-    if (!link.ComOpen(1, "19200,e,8,1")) {
-        std::fprintf(stderr, "qmrbench: cannot open %s\n", qPrintable(emu.link()));
-        std::exit(1);
-    }
+}
 
-    // Frame send time: the writes of one frame, paced as the exchange prescribes.
-    const QByteArray silent = "A99Z"; // an address no reader has: the module stays silent
-    const QByteArray f = Link::frame(silent);
+// The clock's pause as process mode uses it: how late it ends and what it costs.
+void benchPause()
+{
+    SystemClock clock;
+    constexpr int Count = 500;
+    std::vector<double> overshootUs;
+    const std::int64_t cpu0 = cpuUs();
+    const std::int64_t wall0 = nowUs();
+    for (int i = 0; i < Count; ++i) {
+        const std::int64_t t0 = nowUs();
+        clock.sleep(PollPauseSliceMs);
+        overshootUs.push_back(double(nowUs() - t0 - PollPauseSliceMs * 1000));
+    }
+    const double cpu = double(cpuUs() - cpu0) / double(nowUs() - wall0);
+    const Stats late = stats(overshootUs);
+    std::printf("Clock (%d pauses of %d ms)\n", Count, PollPauseSliceMs);
+    std::printf("%-34s %10.1f us   (median %.1f, min %.1f, max %.1f)\n", "pause overshoot, mean",
+                late.mean, late.median, late.min, late.max);
+    std::printf("%-34s %10.2f %%\n", "CPU while pausing", cpu * 100.0);
+    std::printf("%-34s %10.1f us\n", "wake margin learnt", double(clock.wakeMarginNs()) / 1000.0);
+}
+
+void benchLink(const std::string &sim, const std::filesystem::path &dir)
+{
+    // An address no reader has: the module stays silent and the whole window runs.
+    const std::string silent = "A99Z";
+    constexpr int SilentCommands = 30;
     std::vector<double> sendMs;
-    for (int i = 0; i < 40; ++i) {
-        const qint64 t0 = nowUs();
-        link.ComWriteByte(quint8(f[0]));
-        link.ComWriteText(f.constData() + 1, int(silent.size()));
-        link.ComWriteByte(quint8(f[f.size() - 3]));
-        link.ComWriteByte(quint8(f[f.size() - 2]));
-        link.ComWriteByte(quint8(f[f.size() - 1]));
-        sendMs.push_back(double(nowUs() - t0) / 1000.0);
-    }
-    const Stats send = stats(sendMs);
-
-    // Reply window on silence, and the CPU it costs.
     std::vector<double> windowMs;
-    const qint64 cpu0 = cpuUs();
-    const qint64 wall0 = nowUs();
-    for (int i = 0; i < 20; ++i) {
-        const qint64 t0 = nowUs();
-        link.SendCommand(silent);
-        windowMs.push_back(double(nowUs() - t0) / 1000.0 - send.mean);
-    }
-    const double waitCpu = double(cpuUs() - cpu0) / double(nowUs() - wall0);
-    const Stats window = stats(windowMs);
-
-    link.ComClose();
-
-    // Reply latency: from the emulator handing the reply to the line to SendCommand's return.
-    // The replies come 20 ms after the command, so no pause of the sender hides in the figure.
-    QDir(dir).mkpath(QStringLiteral("late"));
-    Emulator late(sim, dir + QStringLiteral("/late"),
-                  {QStringLiteral("--fault-delay"), QStringLiteral("20")});
-    FixedPortMap lateMap({{1, late.link()}});
-    Link lateLink(port, clock, lateMap);
-    lateLink.setMessagePump([] { QCoreApplication::processEvents(); });
-    lateLink.setIdleWait(processEventsOrWait);
-    std::vector<qint64> returned;
-    if (lateLink.ComOpen(1, "19200,e,8,1")) {
-        for (int i = 0; i < 40; ++i) {
-            if (lateLink.SendCommand("A00M"))
-                returned.push_back(nowUs());
+    double waitCpu = 0;
+    {
+        Emulator emu(sim, dir / "silent", {});
+        SystemClock clock;
+        QtSerialPortBackend port;
+        FixedPortMap map({{1, emu.link()}});
+        Link link(port, clock, map);
+        useEventLoop(link);
+        FrameTimer timer(link);
+        if (!link.ComOpen(1, BaudRateTable[DefaultBaudRateNo]))
+            fail("cannot open " + emu.link());
+        const std::int64_t cpu0 = cpuUs();
+        const std::int64_t wall0 = nowUs();
+        for (int i = 0; i < SilentCommands; ++i) {
+            timer.calling();
+            link.SendCommand(silent);
         }
-        lateLink.ComClose();
+        waitCpu = double(cpuUs() - cpu0) / double(nowUs() - wall0);
+        link.ComClose();
+        sendMs = timer.sendMs;
+        windowMs = timer.silentWindowMs;
     }
-    std::vector<qint64> sent = late.replyStamps();
-    std::vector<double> latencyMs;
-    for (size_t i = 0; i < returned.size() && i < sent.size(); ++i)
-        latencyMs.push_back(double(returned[i] - sent[sent.size() - returned.size() + i]) / 1000.0);
-    const Stats latency = stats(latencyMs);
 
-    std::printf("Link (40 frames, 20 silent windows, %zu replies)\n", latencyMs.size());
-    row("frame send time, mean", send.mean, "ms", 9.0, "<= 1.06");
-    row("frame send time, max", send.max, "ms", 9.0, "");
-    row("reply window on silence, mean", window.mean, "ms", 120.0, "<= 1.02");
-    row("reply window on silence, max", window.max, "ms", 120.0, "");
+    // Reply latency: from the emulator handing the reply to the line to the link taking it.
+    // The replies come well after the frame's last pause, so no pause of the sender hides
+    // in the figure.
+    constexpr int LateReplyMs = int(Link::ReplyWindowMs) / 6;
+    constexpr int LateCommands = 40;
+    std::vector<double> latencyMs;
+    {
+        Emulator late(sim, dir / "late",
+                      {QStringLiteral("--fault-delay"), QString::number(LateReplyMs)});
+        SystemClock clock;
+        QtSerialPortBackend port;
+        FixedPortMap map({{1, late.link()}});
+        Link link(port, clock, map);
+        useEventLoop(link);
+        FrameTimer timer(link);
+        if (!link.ComOpen(1, BaudRateTable[DefaultBaudRateNo]))
+            fail("cannot open " + late.link());
+        for (int i = 0; i < LateCommands; ++i) {
+            timer.calling();
+            link.SendCommand(Command::readFirstReader());
+        }
+        link.ComClose();
+        sendMs.insert(sendMs.end(), timer.sendMs.begin(), timer.sendMs.end());
+        const std::vector<std::int64_t> sent = late.replyStamps();
+        // Every reply was taken when the counts match; otherwise pair them from the end.
+        const std::vector<std::int64_t> &taken = timer.received;
+        const std::size_t n = std::min(taken.size(), sent.size());
+        for (std::size_t i = 0; i < n; ++i)
+            latencyMs.push_back(double(taken[taken.size() - n + i] - sent[sent.size() - n + i]) /
+                                1000.0);
+    }
+
+    const Stats send = stats(sendMs);
+    const Stats window = stats(windowMs);
+    const Stats latency = stats(latencyMs);
+    std::printf("\nLink (%zu frames, %zu silent windows, %zu replies)\n", sendMs.size(),
+                windowMs.size(), latencyMs.size());
+    row("frame send time, mean", send.mean, "ms", Link::FramePauseMs, "<= 1.06");
+    row("frame send time, max", send.max, "ms", Link::FramePauseMs, "");
+    row("reply window on silence, mean", window.mean, "ms", Link::ReplyWindowMs, "<= 1.02");
+    row("reply window on silence, max", window.max, "ms", Link::ReplyWindowMs, "");
     std::printf("%-34s %10.3f ms   (target < 1 ms; max %.3f ms)\n", "reply latency, median",
                 latency.median, latency.max);
     std::printf("%-34s %10.2f %%    (target <= 2 %% of one core)\n", "CPU while waiting",
                 waitCpu * 100.0);
 }
 
-void benchOperations(const QString &sim, const QString &dir)
+void benchOperations(const std::string &sim, const std::filesystem::path &dir)
 {
-    // The module answers at index 8 on COM1: an unlocked sweep tries indexes 0..7 first (a
-    // pseudo-terminal carries no parity, so the definition must be one with none).
-    Emulator emu(sim, dir, {QStringLiteral("--line"), QStringLiteral("57600,n,8,1")});
+    // The module answers on COM1 at a definition without parity (a pseudo-terminal carries
+    // none): an unlocked sweep tries every index below it first, each in silence.
+    const char *moduleLine = "57600,n,8,1";
+    const int moduleIndex = baudRateIndexOf(moduleLine);
+    Emulator emu(sim, dir / "operations", {QStringLiteral("--line"), QLatin1String(moduleLine)});
     SystemClock clock;
     QtSerialPortBackend port;
     FixedPortMap map({{1, emu.link()}});
     Link link(port, clock, map);
     Settings settings;
-    MemorySettingsStore store;
+    NullStore store;
     BenchView view;
     view.lock = false;
     ModuleContext ctx{link, clock, settings, store, view};
-    link.setMessagePump([&] { view.processMessages(); });
-    link.setIdleWait(processEventsOrWait);
+    useEventLoop(link);
 
-    const qint64 cpu0 = cpuUs();
-    const qint64 t0 = nowUs();
-    const ScanOutcome outcome = RunScan(ctx);
+    const std::int64_t cpu0 = cpuUs();
+    const std::int64_t t0 = nowUs();
+    const ScanResult scan = RunScan(ctx);
     const double scanMs = double(nowUs() - t0) / 1000.0;
     const double scanCpu = double(cpuUs() - cpu0) / 1000.0;
-    if (outcome != ScanOutcome::Ok) {
-        std::fprintf(stderr, "qmrbench: the scan did not find the emulator\n");
-        return;
-    }
-    // The prescribed waits of the candidates tried: 8 silent candidates with 2 attempts of a
-    // 9 ms send and a 120 ms window each, the hit's send, then A00V, A00A and A00N (a 9 ms
-    // send each) and the three 100 ms pauses of the information read.
-    const double scanFloor = 8 * 2 * (9.0 + 120.0) + 9.0 + 3 * 9.0 + 3 * 100.0;
+    if (!scan.ok())
+        fail("the scan did not find the emulator");
+    // What the scan must wait in any case: every silent candidate's attempts (a frame's
+    // pauses and a whole window each), the hit's frame, then the three reads of the module
+    // information ("A00V", "A00A", "A00N"), each after its pause.
+    constexpr int InfoReads = 3;
+    const double scanFloor =
+        moduleIndex * ScanSearchAttempts * double(Link::FramePauseMs + Link::ReplyWindowMs) +
+        Link::FramePauseMs + InfoReads * double(Link::FramePauseMs + ScanInfoPauseMs);
 
-    std::printf("\nScan (unlocked sweep, module at COM1 index 8)\n");
+    std::printf("\nScan (unlocked sweep, module at COM1 index %d)\n", moduleIndex);
     row("scan wall time", scanMs, "ms", scanFloor, "<= 1.02");
     std::printf("%-34s %10.2f %%    (target <= 2 %% of one core)\n", "scan CPU",
                 100.0 * scanCpu / scanMs);
 
-    // Process mode: two readers, stopped by a nested click after 60 polls.
-    int polls = 0;
-    qint64 pollStart = 0;
-    qint64 pollEnd = 0;
-    const int wanted = 60;
-    view.onData = [&] {
-        if (polls == 0)
-            pollStart = nowUs();
-        if (++polls == wanted)
-            pollEnd = nowUs();
-    };
+    // Process mode: two readers, stopped by a nested click once enough replies came. The
+    // polls are timed where the module sees them: at the emulator, from its log.
+    constexpr int Wanted = 200;
+    int replies = 0;
+    view.onData = [&] { ++replies; };
     view.onPump = [&] {
-        if (polls >= wanted && ctx.ProcessActive)
+        if (replies >= Wanted && ctx.ProcessActive)
             RunProcessMode(ctx); // the cancelling click
     };
-    const qint64 pcpu0 = cpuUs();
-    const qint64 pwall0 = nowUs();
+    const std::vector<std::string> polls = {Command::poll(view.id1Text()),
+                                            Command::poll(view.id2Text())};
+    const std::size_t before = emu.commandStamps(polls).size();
+    const std::int64_t pcpu0 = cpuUs();
+    const std::int64_t pwall0 = nowUs();
     RunProcessMode(ctx);
     const double processCpu = double(cpuUs() - pcpu0) / double(nowUs() - pwall0);
-    if (polls < wanted) {
-        std::fprintf(stderr, "qmrbench: process mode stopped after %d polls\n", polls);
-        return;
-    }
-    const double perPollMs = double(pollEnd - pollStart) / 1000.0 / double(wanted - 1);
-    const double floorPerPoll = 20 * 2.0 + 9.0; // the pause before each poll and its send
-    std::printf("\nProcess mode (two readers, %d polls)\n", wanted);
-    std::printf("%-34s %10.3f /s   ref %8.3f  ratio %6.3f  (target >= 0.97)\n", "polls per second",
+    std::vector<std::int64_t> heard = emu.commandStamps(polls);
+    heard.erase(heard.begin(), heard.begin() + std::ptrdiff_t(std::min(before, heard.size())));
+    if (replies < Wanted || heard.size() < 2)
+        fail("process mode stopped after " + std::to_string(replies) + " polls");
+
+    std::vector<double> gapMs;
+    for (std::size_t i = 1; i < heard.size(); ++i)
+        gapMs.push_back(double(heard[i] - heard[i - 1]) / 1000.0);
+    const Stats gap = stats(gapMs);
+    const double perPollMs = double(heard.back() - heard.front()) / 1000.0 / double(gapMs.size());
+    // The pause before each poll and the poll's own frame.
+    const double floorPerPoll = PollPauseSlices * PollPauseSliceMs + Link::FramePauseMs;
+    std::printf("\nProcess mode (two readers, %zu polls as the module heard them)\n", heard.size());
+    std::printf("%-34s %10.3f /s   ref %8.3f  ratio %6.3f  (target >= 0.98)\n", "polls per second",
                 1000.0 / perPollMs, 1000.0 / floorPerPoll, floorPerPoll / perPollMs);
+    std::printf("%-34s %10.3f ms   (median %.3f, max %.3f)\n", "time between polls, mean",
+                perPollMs, gap.median, gap.max);
     std::printf("%-34s %10.2f %%\n", "process mode CPU", processCpu * 100.0);
 }
 
@@ -343,11 +490,31 @@ void benchOperations(const QString &sim, const QString &dir)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QString sim =
-        argc > 1 ? QString::fromLocal8Bit(argv[1])
-                 : QCoreApplication::applicationDirPath() + QStringLiteral("/../src/sim/qmrsim");
-    QTemporaryDir dir;
-    benchLink(sim, dir.path());
-    benchOperations(sim, dir.path());
-    return 0;
+    const std::string sim =
+        argc > 1 ? std::string(argv[1])
+                 : QCoreApplication::applicationDirPath().toStdString() + "/../src/sim/qmrsim";
+    if (!std::filesystem::exists(sim)) {
+        std::fprintf(stderr, "qmrbench: no emulator at %s (build qmrsim or name it)\n",
+                     sim.c_str());
+        return 1;
+    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "qmrbench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        std::fprintf(stderr, "qmrbench: cannot create a temporary directory\n");
+        return 1;
+    }
+    const std::filesystem::path dir(pattern);
+
+    int status = 0;
+    try {
+        benchPause();
+        benchLink(sim, dir);
+        benchOperations(sim, dir);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "qmrbench: %s\n", e.what());
+        status = 1;
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    return status;
 }

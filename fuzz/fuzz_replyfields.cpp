@@ -3,35 +3,47 @@
 // or raises ConversionError.
 
 #include "link/commands.h"
+#include "link/decimal.h"
 
 #include "require.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
+#include <string>
+#include <string_view>
 
 using namespace qmr;
 
 namespace {
-void requireField(const QByteArray &text, const QByteArray &field, int offset, int length)
+void requireField(std::string_view text, const std::string &field, int offset, int length)
 {
-    require(field.size() <= length);
-    require(field == text.mid(offset, length));
+    require(field.size() <= std::size_t(length));
+    const std::string_view expected = std::size_t(offset) < text.size()
+                                          ? text.substr(std::size_t(offset), std::size_t(length))
+                                          : std::string_view();
+    require(field == expected);
+}
+
+bool endsWith(std::string_view text, std::string_view end)
+{
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     if (size < 2)
         return 0;
     // A reply text never holds a zero byte: the reader takes it up to the first one.
-    QByteArray text(reinterpret_cast<const char *>(data) + 2, qsizetype(size - 2));
-    if (const qsizetype zero = text.indexOf('\0'); zero >= 0)
-        text.truncate(zero);
+    std::string text(reinterpret_cast<const char *>(data) + 2, size - 2);
+    if (const auto zero = text.find('\0'); zero != std::string::npos)
+        text.resize(zero);
     const int offset = int(data[0]) - 16; // negative offsets too
     const int length = int(data[1]) - 16;
 
-    const QByteArray any = Reply::field(text, offset, length);
-    require(any.size() <= qMax(0, length));
+    const std::string any = Reply::field(text, offset, length);
+    require(any.size() <= std::size_t(std::max(0, length)));
     if (offset >= 0 && length >= 0)
         requireField(text, any, offset, length);
 
@@ -40,29 +52,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     requireField(text, Reply::version(text), 5, 8);
     requireField(text, Reply::modeChar(text), 5, 1);
     requireField(text, Reply::rs485Char(text), 7, 1);
-    for (int replyLength : {int(text.size()), int(data[1]), -1, 0, 8, 9, 1023}) {
-        const QByteArray poll = Reply::pollData(text, replyLength);
-        require(poll.size() <= qMax<qsizetype>(0, text.size() - 6));
+    for (const int replyLength : {int(text.size()), int(data[1]), -1, 0, 8, 9, 1023}) {
+        const std::string poll = Reply::pollData(text, replyLength);
+        require(poll.size() <= (text.size() > 6 ? text.size() - 6 : 0));
     }
 
     try {
         const int digit = Reply::unitDigit(text);
         require(text.size() > 12);
-        (void)digit;
+        require(digit >= 0 && digit <= 9);
     } catch (const ConversionError &error) {
-        require(!error.message().isEmpty());
+        require(std::string_view(error.what()).size() > 0);
     }
     try {
         const int value = fieldToInt(text);
-        // A number the conversion took must read back the same.
-        require(fieldToInt(QByteArray::number(value)) == value);
+        // A number the conversion took must read back the same, and agree with the parser.
+        require(fieldToInt(std::to_string(value)) == value);
+        require(parseInt32(text, Blanks::Allowed) == value);
     } catch (const ConversionError &error) {
-        require(error.message().endsWith(QLatin1String("is not a valid integer value")));
+        require(endsWith(error.what(), "is not a valid integer value"));
+        require(!parseInt32(text, Blanks::Allowed));
     }
 
     // Commands built from reply fields keep to one frame.
-    const QByteArray setId = Command::setId(Reply::serialNumber(text), Reply::moduleId(text));
-    require(setId.startsWith("A00C"));
-    require(Command::poll(Reply::moduleId(text)).endsWith('F'));
+    const std::string setId = Command::setId(Reply::serialNumber(text), Reply::moduleId(text));
+    require(setId.rfind("A00C", 0) == 0);
+    require(Command::poll(Reply::moduleId(text)).back() == 'F');
     return 0;
 }

@@ -1,80 +1,195 @@
-// The settings loader on arbitrary file contents: load, save the scan settings and the
-// language, reload. The saved file must be well-formed, what was saved must read back, and
-// a second save must not change the file again.
+// The INI settings text on arbitrary contents, all in memory: parse, load, save the scan
+// settings and the language, serialize, re-parse. Parsing must be stable, the saved text
+// well-formed, what was saved must read back, every other line must survive, and a second
+// save of the same values must not change the text again.
 
-#include "settings/inisettingsstore.h"
-
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
+#include "platform/linux/initext.h"
 
 #include "require.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 using namespace qmr;
 
 namespace {
-QByteArray readAll(const QString &path)
+
+bool isControl(char ch)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const auto c = static_cast<unsigned char>(ch);
+    return (c < 0x20 && c != '\t') || c == 0x7F;
 }
 
-void requireWellFormed(const QByteArray &data)
+// What a parser keeps must make sense on its own.
+void requireSaneLines(const std::vector<ini::Line> &lines)
 {
-    require(!data.contains('\0'));
-    const QString text = QString::fromUtf8(data);
-    require(text.toUtf8() == data);
-    for (const QString &line : text.split(QLatin1Char('\n'))) {
-        const QString l = line.trimmed();
-        require(l.isEmpty() || l.startsWith(QLatin1Char('#')) || l.startsWith(QLatin1Char(';')) ||
-                (l.startsWith(QLatin1Char('[')) && l.endsWith(QLatin1Char(']'))) ||
-                l.indexOf(QLatin1Char('=')) > 0);
+    for (const ini::Line &line : lines) {
+        require(ini::isValidUtf8(line.text));
+        for (const char ch : line.text)
+            require(!isControl(ch));
+        if (line.kind == ini::LineKind::Entry) {
+            require(!line.name.empty() && ini::trim(line.name) == line.name);
+            require(line.text.size() > line.value.size());
+            require(std::string_view(line.text).substr(line.text.size() - line.value.size()) ==
+                    line.value);
+        }
+        if (line.kind == ini::LineKind::Blank)
+            require(ini::trim(line.text).empty());
     }
 }
+
+// The first count lines of a and b are the same.
+bool sameLines(const std::vector<ini::Line> &a, const std::vector<ini::Line> &b, std::size_t count)
+{
+    if (a.size() < count || b.size() < count)
+        return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (a[i].kind != b[i].kind || a[i].text != b[i].text || a[i].name != b[i].name ||
+            a[i].value != b[i].value || a[i].group != b[i].group)
+            return false;
+    }
+    return true;
+}
+
+bool sameLines(const std::vector<ini::Line> &a, const std::vector<ini::Line> &b)
+{
+    return a.size() == b.size() && sameLines(a, b, a.size());
+}
+
+// 0..3 for the remembered values, 4 for any other key.
+std::size_t keyIndex(std::string_view name)
+{
+    const std::array<std::string_view, 4> keys{ScanCommNoName, ScanBaudRateName, ScanBaudRateNoName,
+                                               LanguageFlagName};
+    std::size_t i = 0;
+    while (i < keys.size() && keys[i] != name)
+        ++i;
+    return i;
+}
+
+// Every line but the ones a save may change (the first of each remembered value in
+// [QMRConfig]), as (text, group).
+std::vector<std::pair<std::string_view, std::string_view>>
+survivors(const std::vector<ini::Line> &lines)
+{
+    std::vector<std::pair<std::string_view, std::string_view>> out;
+    out.reserve(lines.size());
+    std::array<bool, 4> seen{};
+    for (const ini::Line &line : lines) {
+        if (line.kind == ini::LineKind::Entry && line.group == ini::SettingsGroup) {
+            const std::size_t key = keyIndex(line.name);
+            if (key < seen.size() && !seen[key]) {
+                seen[key] = true;
+                continue;
+            }
+        }
+        out.emplace_back(line.text, line.group);
+    }
+    return out;
+}
+
+// A text read back must be the one saved; broken UTF-8 is saved as something readable.
+void requireTextReadBack(const std::string &saved, const std::string &loaded)
+{
+    if (ini::isValidUtf8(saved))
+        require(loaded == saved);
+    else
+        require(ini::isValidUtf8(loaded));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static QTemporaryDir dir; // one directory for the whole run; each input rewrites the file
-    require(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("QMRConfig.conf"));
-    {
-        QFile file(path);
-        require(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(reinterpret_cast<const char *>(data), qint64(size));
+    const std::string_view input(reinterpret_cast<const char *>(data), size);
+
+    IniText text(input);
+    // A cut-off text leaves out exactly its unfinished last line (whether a line is kept does
+    // not depend on the lines before it).
+    const std::size_t lastBreak = input.rfind('\n');
+    const std::string_view tail =
+        lastBreak == std::string_view::npos ? input : input.substr(lastBreak + 1);
+    if (!tail.empty()) {
+        const std::size_t tailLines = ini::parse(tail).size();
+        require(tailLines <= 1 && tailLines <= text.lines().size());
+        const IniText cut(input, true);
+        require(cut.lines().size() == text.lines().size() - tailLines);
+        require(sameLines(cut.lines(), text.lines(), cut.lines().size()));
+    }
+    const std::vector<ini::Line> before = text.lines();
+    const std::map<int, std::string> ports = text.portAssignments();
+
+    Settings loaded;
+    LoadSettings(text, loaded);
+    require(loaded.LanguageIndex == Settings::languageIndexFor(loaded.LanguageFlag));
+    for (const auto &[number, device] : ports) {
+        require(number >= 1);
+        require(ini::trim(device) == device);
     }
 
-    IniSettingsStore store(path);
-    Settings loaded;
-    store.LoadSettings(loaded);
-    require(loaded.LanguageIndex == Settings::languageIndexFor(loaded.LanguageFlag));
-    (void)store.portAssignments();
-
-    // Values as a scan would leave them, texts taken from the input so odd characters are
+    // Values as a scan would leave them; the texts are slices of the input, so odd bytes are
     // saved too.
     Settings saved = loaded;
     saved.ScanCommNo = size > 0 ? int(data[0]) - 100 : 3;
     saved.ScanBaudRateNo = size > 1 ? int(int8_t(data[1])) : 5;
-    saved.ScanBaudRate = loaded.LanguageFlag.left(40) + QStringLiteral(",e,8,1");
-    saved.LanguageFlag = loaded.ScanBaudRate.left(40);
-    store.SaveScanSettings(saved);
-    store.SaveLanguage(saved);
-    const QByteArray first = readAll(path);
-    requireWellFormed(first);
+    const std::size_t baudLength = size > 2 ? data[2] % 41 : 0;
+    saved.ScanBaudRate = std::string(input.substr(std::min<std::size_t>(3, size), baudLength));
+    saved.LanguageFlag = std::string(input.substr(std::min<std::size_t>(3 + baudLength, size), 40));
 
-    Settings again;
-    IniSettingsStore(path).LoadSettings(again);
-    require(again.ScanCommNo == saved.ScanCommNo);
-    require(again.ScanBaudRateNo == saved.ScanBaudRateNo);
-    require(again.ScanBaudRate == saved.ScanBaudRate);
-    require(again.LanguageFlag == saved.LanguageFlag);
+    for (const std::string *t : {&saved.ScanBaudRate, &saved.LanguageFlag}) {
+        const std::string encoded = ini::encodeText(*t);
+        require(ini::isValidUtf8(encoded));
+        for (const char ch : encoded)
+            require(!isControl(ch));
+        requireTextReadBack(*t, ini::decodeText(encoded));
+    }
 
-    store.SaveScanSettings(saved);
-    store.SaveLanguage(saved);
-    require(readAll(path) == first);
-    QFile::remove(path);
+    SaveScanSettings(text, saved);
+    SaveLanguage(text, saved);
+    const std::string written = text.bytes();
+    require(written.empty() || written.back() == '\n');
+    require(ini::isValidUtf8(written));
+
+    // Parsing what was serialized gives the same lines, and they all make sense.
+    IniText again(written);
+    require(sameLines(again.lines(), text.lines()));
+    requireSaneLines(again.lines());
+    Settings reread;
+    LoadSettings(again, reread);
+    require(reread.ScanCommNo == saved.ScanCommNo);
+    require(reread.ScanBaudRateNo == saved.ScanBaudRateNo);
+    requireTextReadBack(saved.ScanBaudRate, reread.ScanBaudRate);
+    requireTextReadBack(saved.LanguageFlag, reread.LanguageFlag);
+    require(reread.LanguageIndex == Settings::languageIndexFor(reread.LanguageFlag));
+    require(again.portAssignments() == ports);
+
+    // Every other line survives, in order; without a [QMRConfig] the save appends one, after
+    // a blank line when the text did not end with one.
+    auto kept = survivors(again.lines());
+    const auto was = survivors(before);
+    bool hadGroup = false;
+    for (const ini::Line &line : before)
+        hadGroup =
+            hadGroup || (line.kind == ini::LineKind::Group && line.name == ini::SettingsGroup);
+    if (!hadGroup) {
+        require(!kept.empty() && kept.back().first == "[QMRConfig]");
+        kept.pop_back();
+        if (kept.size() == was.size() + 1) {
+            require(kept.back().first.empty());
+            kept.pop_back();
+        }
+    }
+    require(kept == was);
+
+    // Saving the same values again changes nothing.
+    SaveScanSettings(again, reread);
+    SaveLanguage(again, reread);
+    require(again.bytes() == written);
     return 0;
 }

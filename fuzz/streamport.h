@@ -3,18 +3,22 @@
 #include "link/serialport.h"
 #include "sim/fakeclock.h"
 
-#include <QByteArray>
+#include <cstdint>
+#include <string>
 
 namespace qmr {
 
 // A serial port whose far end is a byte stream taken from the fuzz input. Each input byte
 // is either a byte on the line or, when it follows the marker 0xFF, a pause of that many
-// milliseconds of silence; an empty read costs the 1 ms read timeout of the fake clock.
+// milliseconds of silence; 0xFE is a read that fails. An empty read costs the 1 ms read
+// timeout of the fake clock.
 class StreamPort : public SerialPort
 {
 public:
-    StreamPort(FakeClock &clock, QByteArray stream) : m_clock(clock), m_stream(std::move(stream)) {}
-    bool open(const QString &) override { return m_open = true; }
+    StreamPort(FakeClock &clock, std::string stream) : m_clock(clock), m_stream(std::move(stream))
+    {
+    }
+    bool open(const std::string &) override { return m_open = true; }
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
     CommTimeouts timeouts() const override { return m_timeouts; }
@@ -24,7 +28,7 @@ public:
         return true;
     }
     bool setLineSettings(const LineSettings &) override { return true; }
-    qint64 write(const char *, qint64 count) override { return count; }
+    std::int64_t write(const char *, std::int64_t count) override { return count; }
     int readByte(char *byte) override
     {
         ++reads;
@@ -37,9 +41,9 @@ public:
             m_clock.advance(1);
             return 0;
         }
-        const quint8 b = quint8(m_stream[m_pos++]);
+        const auto b = std::uint8_t(m_stream[m_pos++]);
         if (b == 0xFF && m_pos < m_stream.size()) {
-            m_silentMs = quint8(m_stream[m_pos++]);
+            m_silentMs = std::uint8_t(m_stream[m_pos++]);
             m_clock.advance(1);
             return 0;
         }
@@ -52,15 +56,15 @@ public:
         return 1;
     }
     PortError error() const override { return PortError::NoError; }
-    QString errorString() const override { return {}; }
+    std::string errorString() const override { return {}; }
 
-    qint64 reads = 0;
-    qint64 delivered = 0;
+    std::int64_t reads = 0;
+    std::int64_t delivered = 0;
 
 private:
     FakeClock &m_clock;
-    QByteArray m_stream;
-    qsizetype m_pos = 0;
+    std::string m_stream;
+    std::size_t m_pos = 0;
     int m_silentMs = 0;
     bool m_open = false;
     CommTimeouts m_timeouts;

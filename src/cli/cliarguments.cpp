@@ -1,8 +1,14 @@
 #include "cliarguments.h"
 
+#include "link/decimal.h"
 #include "link/linedefinition.h"
 
-#include <QRegularExpression>
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <string_view>
 
 namespace qmr {
 
@@ -10,51 +16,78 @@ namespace {
 
 struct CommandName
 {
-    const char *name;
+    std::string_view name;
     CliCommand command;
 };
 
-constexpr CommandName Commands[] = {
-    {"ports", CliCommand::Ports},          {"scan", CliCommand::Scan},
-    {"set-id", CliCommand::SetId},         {"set-line", CliCommand::SetLine},
-    {"set-mode", CliCommand::SetMode},     {"factory", CliCommand::Factory},
-    {"one-reader", CliCommand::OneReader}, {"poll", CliCommand::Poll},
-};
+constexpr std::array<CommandName, 8> Commands = {{
+    {"ports", CliCommand::Ports},
+    {"scan", CliCommand::Scan},
+    {"set-id", CliCommand::SetId},
+    {"set-line", CliCommand::SetLine},
+    {"set-mode", CliCommand::SetMode},
+    {"factory", CliCommand::Factory},
+    {"one-reader", CliCommand::OneReader},
+    {"poll", CliCommand::Poll},
+}};
 
-std::optional<CliCommand> commandFor(const QString &name)
+constexpr std::array<std::string_view, 6> Flags = {"--json",      "--trace", "--bell",
+                                                   "--all-lines", "--help",  "--version"};
+constexpr std::array<std::string_view, 4> ValueOptions = {"--lang", "--config", "--rs485",
+                                                          "--count"};
+
+template <std::size_t N>
+bool isOneOf(std::string_view name, const std::array<std::string_view, N> &names)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+std::optional<CliCommand> commandFor(std::string_view name)
 {
     for (const CommandName &c : Commands) {
-        if (name == QLatin1String(c.name))
+        if (name == c.name)
             return c.command;
     }
     return std::nullopt;
 }
 
 // A plain run of decimal digits (no sign, no blanks) within [low, high].
-std::optional<int> boundedNumber(const QString &text, int low, int high)
+std::optional<int> boundedNumber(std::string_view text, int low, int high)
 {
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
-    if (!digits.match(text).hasMatch())
+    // At most nine digits, so "0000000005" is refused as it always was.
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
-    const int value = text.toInt();
-    if (value < low || value > high)
+    const auto value = parseDecimal(text, low, high);
+    if (!value)
         return std::nullopt;
-    return value;
+    return int(*value);
 }
 
-std::optional<int> lineIndexFor(const QString &text)
+std::optional<int> lineIndexFor(std::string_view text)
 {
     if (auto index = boundedNumber(text, 0, int(BaudRateTable.size()) - 1))
         return index;
-    const int index = baudRateIndexOf(text.toLower());
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    const int index = baudRateIndexOf(lower);
     if (index >= 0)
         return index;
     return std::nullopt;
 }
 
-QString quoted(const QString &text)
+std::string inQuotes(std::string_view text)
 {
-    return QLatin1Char('\'') + text + QLatin1Char('\'');
+    return "'" + std::string(text) + "'";
+}
+
+// --lang: 0 en, 1 gb, 2 big5; -1 for any other text.
+int languageIndexFor(std::string_view text)
+{
+    constexpr std::array<std::string_view, 3> Names = {"en", "gb", "big5"};
+    const auto it = std::find(Names.begin(), Names.end(), text);
+    return it == Names.end() ? -1 : int(it - Names.begin());
 }
 
 bool isModuleCommand(CliCommand command)
@@ -63,260 +96,292 @@ bool isModuleCommand(CliCommand command)
            command != CliCommand::Version && command != CliCommand::Ports;
 }
 
-} // namespace
+// CLI11 reads a token that starts with '-' as an option and splits "-ab" into two flags;
+// qmrctl takes "-5" for a value and "-ab" for one unknown option. Every value and positional
+// is therefore handed to CLI11 behind this mark, which no argument from the system can hold
+// (arguments end at a zero byte), and the mark is taken off again afterwards.
+constexpr char ValueMark = '\0';
 
-CliArguments parseCliArguments(const QStringList &arguments)
+std::string marked(std::string_view text)
 {
-    CliArguments a;
-    QStringList positionals;
+    return ValueMark + std::string(text);
+}
+
+std::string unmarked(std::string text)
+{
+    if (!text.empty() && text.front() == ValueMark)
+        text.erase(0, 1);
+    return text;
+}
+
+// What the tokens say before CLI11 sees them: the shape errors it would read otherwise.
+struct Tokens
+{
+    std::vector<std::string> forCli; // in order
     bool help = false;
     bool version = false;
-    std::optional<QString> rs485Text;
-    std::optional<QString> countText;
-    bool allLinesGiven = false;
+    std::string error; // the first malformed option, in token order
+};
 
-    auto fail = [&a](const QString &message) {
-        if (a.error.isEmpty())
-            a.error = message;
+Tokens prepare(const std::vector<std::string> &arguments)
+{
+    Tokens t;
+    auto fail = [&t](std::string message) {
+        if (t.error.empty())
+            t.error = std::move(message);
+    };
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string &arg = arguments[i];
+        if (arg == "-h") {
+            t.help = true;
+            continue;
+        }
+        const bool negativeNumber = arg.size() > 1 && arg[0] == '-' && arg[1] >= '0' && arg[1] <= '9';
+        if (arg.empty() || arg[0] != '-' || arg == "-" || negativeNumber) {
+            t.forCli.push_back(marked(arg));
+            continue;
+        }
+        if (arg.size() < 2 || arg[1] != '-') {
+            fail("unknown option " + inQuotes(arg));
+            continue;
+        }
+        const std::size_t eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
+        const bool inlineValue = eq != std::string::npos;
+        if (isOneOf(name, Flags)) {
+            if (inlineValue)
+                fail("option " + name + " takes no value");
+            if (name == "--help")
+                t.help = true;
+            else if (name == "--version")
+                t.version = true;
+            else
+                t.forCli.push_back(name);
+            continue;
+        }
+        if (!isOneOf(name, ValueOptions)) {
+            fail("unknown option " + inQuotes(name));
+            continue;
+        }
+        std::string value;
+        if (inlineValue) {
+            value = arg.substr(eq + 1);
+        } else if (i + 1 < arguments.size()) {
+            value = arguments[++i]; // the next argument, whatever it looks like
+        } else {
+            fail("option " + name + " needs a value");
+            continue;
+        }
+        // The options that apply to every command are checked where they stand, each time
+        // they are given; --rs485 and --count depend on the command.
+        if (name == "--lang" && languageIndexFor(value) < 0)
+            fail("invalid language " + inQuotes(value) + " for --lang (en, gb or big5)");
+        else if (name == "--config" && value.empty())
+            fail("option --config needs a file name");
+        t.forCli.push_back(name);
+        t.forCli.push_back(marked(value));
+    }
+    return t;
+}
+
+} // namespace
+
+CliArguments parseCliArguments(const std::vector<std::string> &arguments)
+{
+    CliArguments a;
+    auto fail = [&a](std::string message) {
+        if (a.error.empty())
+            a.error = std::move(message);
     };
 
-    static const QRegularExpression negativeNumber(QStringLiteral("^-[0-9]"));
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString &arg = arguments.at(i);
-        if (arg == QLatin1String("-h")) {
-            help = true;
-            continue;
-        }
-        if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-") ||
-            negativeNumber.match(arg).hasMatch()) {
-            positionals.append(arg);
-            continue;
-        }
-        if (!arg.startsWith(QLatin1String("--"))) {
-            fail(QStringLiteral("unknown option %1").arg(quoted(arg)));
-            continue;
-        }
-        const qsizetype eq = arg.indexOf(QLatin1Char('='));
-        const QString name = eq < 0 ? arg : arg.left(eq);
-        std::optional<QString> inlineValue;
-        if (eq >= 0)
-            inlineValue = arg.mid(eq + 1);
-
-        bool *flag = nullptr;
-        if (name == QLatin1String("--json"))
-            flag = &a.json;
-        else if (name == QLatin1String("--trace"))
-            flag = &a.trace;
-        else if (name == QLatin1String("--bell"))
-            flag = &a.bell;
-        else if (name == QLatin1String("--all-lines"))
-            flag = &allLinesGiven;
-        else if (name == QLatin1String("--help"))
-            flag = &help;
-        else if (name == QLatin1String("--version"))
-            flag = &version;
-        if (flag) {
-            if (inlineValue)
-                fail(QStringLiteral("option %1 takes no value").arg(name));
-            *flag = true;
-            continue;
-        }
-
-        const bool takesValue =
-            name == QLatin1String("--lang") || name == QLatin1String("--config") ||
-            name == QLatin1String("--rs485") || name == QLatin1String("--count");
-        if (!takesValue) {
-            fail(QStringLiteral("unknown option %1").arg(quoted(name)));
-            continue;
-        }
-        QString value;
-        if (inlineValue) {
-            value = *inlineValue;
-        } else if (i + 1 < arguments.size()) {
-            value = arguments.at(++i);
-        } else {
-            fail(QStringLiteral("option %1 needs a value").arg(name));
-            continue;
-        }
-
-        if (name == QLatin1String("--lang")) {
-            if (value == QLatin1String("en"))
-                a.languageIndex = 0;
-            else if (value == QLatin1String("gb"))
-                a.languageIndex = 1;
-            else if (value == QLatin1String("big5"))
-                a.languageIndex = 2;
-            else
-                fail(QStringLiteral("invalid language %1 for --lang (en, gb or big5)")
-                         .arg(quoted(value)));
-        } else if (name == QLatin1String("--config")) {
-            if (value.isEmpty())
-                fail(QStringLiteral("option --config needs a file name"));
-            a.configFile = value;
-        } else if (name == QLatin1String("--rs485")) {
-            rs485Text = value;
-        } else {
-            countText = value;
-        }
-    }
-
-    if (help) {
+    Tokens tokens = prepare(arguments);
+    if (tokens.help) {
         a.command = CliCommand::Help;
-        a.error.clear();
         return a;
     }
-    if (version) {
+    if (tokens.version) {
         a.command = CliCommand::Version;
-        a.error.clear();
         return a;
     }
-    if (!a.error.isEmpty())
+    if (!tokens.error.empty()) {
+        a.error = tokens.error;
         return a;
+    }
 
-    if (positionals.isEmpty()) {
-        fail(QStringLiteral("no command given"));
+    CLI::App app{"qmrctl"};
+    app.set_help_flag(); // qmrctl prints its own help text
+    app.allow_extras();
+    std::optional<std::string> lang;
+    std::optional<std::string> config;
+    std::optional<std::string> rs485;
+    std::optional<std::string> count;
+    std::vector<std::string> positionals;
+    app.add_flag("--json", a.json);
+    app.add_flag("--trace", a.trace);
+    app.add_flag("--bell", a.bell);
+    app.add_flag("--all-lines", a.allLines);
+    for (auto [name, target] : {std::pair{"--lang", &lang}, std::pair{"--config", &config},
+                                std::pair{"--rs485", &rs485}, std::pair{"--count", &count}})
+        app.add_option(name, *target)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_option("arguments", positionals);
+
+    std::vector<std::string> reversed(tokens.forCli.rbegin(), tokens.forCli.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ParseError &error) {
+        // Every option is known and has its value by now; this is a fault of the tokens.
+        a.error = error.what();
         return a;
     }
-    a.commandName = positionals.takeFirst();
+    if (!app.remaining().empty()) {
+        a.error = "unknown option " + inQuotes(unmarked(app.remaining().front()));
+        return a;
+    }
+    for (std::string &p : positionals)
+        p = unmarked(std::move(p));
+
+    if (lang)
+        a.languageIndex = languageIndexFor(unmarked(*lang));
+    if (config)
+        a.configFile = unmarked(*config);
+    if (positionals.empty()) {
+        fail("no command given");
+        return a;
+    }
+    a.commandName = positionals.front();
+    positionals.erase(positionals.begin());
     const std::optional<CliCommand> command = commandFor(a.commandName);
     if (!command) {
-        fail(QStringLiteral("unknown command %1").arg(quoted(a.commandName)));
+        fail("unknown command " + inQuotes(a.commandName));
         return a;
     }
 
     // The command's own arguments.
-    int maxArgs = 0;
-    int minArgs = 0;
+    std::size_t minArgs = 0;
+    std::size_t maxArgs = 0;
+    const char *missing = "";
     switch (*command) {
     case CliCommand::SetId:
         minArgs = 1;
         maxArgs = 2;
+        missing = "ID1";
         break;
     case CliCommand::SetLine:
+        minArgs = maxArgs = 1;
+        missing = "LINE";
+        break;
     case CliCommand::SetMode:
         minArgs = maxArgs = 1;
+        missing = "MODE";
         break;
     default:
         break;
     }
     if (positionals.size() > maxArgs) {
-        fail(QStringLiteral("unexpected argument %1 for %2")
-                 .arg(quoted(positionals.at(maxArgs)), a.commandName));
+        fail("unexpected argument " + inQuotes(positionals[maxArgs]) + " for " + a.commandName);
         return a;
     }
     if (positionals.size() < minArgs) {
-        static const char *const missing[] = {"ID1", "LINE", "MODE"};
-        const int which = *command == CliCommand::SetId     ? 0
-                          : *command == CliCommand::SetLine ? 1
-                                                            : 2;
-        fail(QStringLiteral("%1 needs %2").arg(a.commandName, QLatin1String(missing[which])));
+        fail(a.commandName + " needs " + missing);
         return a;
     }
 
     switch (*command) {
     case CliCommand::SetId:
-        if (auto id = boundedNumber(positionals.at(0), 1, 99))
+        if (auto id = boundedNumber(positionals[0], MinReaderId, MaxReaderId))
             a.id1 = *id;
         else
-            fail(QStringLiteral("invalid ID1 %1 (1 to 99)").arg(quoted(positionals.at(0))));
+            fail("invalid ID1 " + inQuotes(positionals[0]) + " (1 to 99)");
         if (positionals.size() > 1) {
-            if (auto id = boundedNumber(positionals.at(1), 1, 99))
+            if (auto id = boundedNumber(positionals[1], MinReaderId, MaxReaderId))
                 a.id2 = *id;
             else
-                fail(QStringLiteral("invalid ID2 %1 (1 to 99)").arg(quoted(positionals.at(1))));
+                fail("invalid ID2 " + inQuotes(positionals[1]) + " (1 to 99)");
         }
         break;
     case CliCommand::SetLine:
-        if (auto index = lineIndexFor(positionals.at(0)))
+        if (auto index = lineIndexFor(positionals[0]))
             a.baudRateNo = *index;
         else
-            fail(
-                QStringLiteral("unknown line definition %1 (e.g. 19200,e,8,1, or an index 0 to 11)")
-                    .arg(quoted(positionals.at(0))));
+            fail("unknown line definition " + inQuotes(positionals[0]) +
+                 " (e.g. 19200,e,8,1, or an index 0 to 11)");
         break;
     case CliCommand::SetMode:
-        if (positionals.at(0) == QLatin1String("two"))
+        if (positionals[0] == "two")
             a.modeIndex = 0;
-        else if (positionals.at(0) == QLatin1String("one"))
+        else if (positionals[0] == "one")
             a.modeIndex = 1;
         else
-            fail(QStringLiteral("unknown mode %1 (two or one)").arg(quoted(positionals.at(0))));
+            fail("unknown mode " + inQuotes(positionals[0]) + " (two or one)");
         break;
     default:
         break;
     }
 
-    if (rs485Text) {
-        if (*command != CliCommand::SetMode) {
-            fail(QStringLiteral("option --rs485 applies only to set-mode"));
-        } else if (*rs485Text == QLatin1String("24")) {
-            a.rs485Index = 0;
-        } else if (*rs485Text == QLatin1String("32")) {
-            a.rs485Index = 1;
-        } else if (*rs485Text == QLatin1String("40")) {
-            a.rs485Index = 2;
-        } else {
-            fail(QStringLiteral("invalid RS-485 setting %1 for --rs485 (24, 32 or 40)")
-                     .arg(quoted(*rs485Text)));
-        }
+    if (rs485) {
+        const std::string value = unmarked(*rs485);
+        const auto number = boundedNumber(value, 0, Rs485Values.back());
+        // Only the three texts themselves: "024" is no RS-485 setting.
+        const int index = number && std::to_string(*number) == value ? rs485IndexOf(*number) : -1;
+        if (*command != CliCommand::SetMode)
+            fail("option --rs485 applies only to set-mode");
+        else if (index >= 0)
+            a.rs485Index = index;
+        else
+            fail("invalid RS-485 setting " + inQuotes(value) + " for --rs485 (24, 32 or 40)");
     }
-    if (countText) {
-        if (*command != CliCommand::Poll) {
-            fail(QStringLiteral("option --count applies only to poll"));
-        } else if (auto count = boundedNumber(*countText, 1, 1000000000)) {
-            a.count = *count;
-        } else {
-            fail(QStringLiteral("invalid count %1 for --count (a whole number from 1)")
-                     .arg(quoted(*countText)));
-        }
+    if (count) {
+        const std::string value = unmarked(*count);
+        if (*command != CliCommand::Poll)
+            fail("option --count applies only to poll");
+        else if (auto n = boundedNumber(value, MinPollCount, MaxPollCount))
+            a.count = *n;
+        else
+            fail("invalid count " + inQuotes(value) + " for --count (a whole number from 1)");
     }
-    if (allLinesGiven) {
-        if (!isModuleCommand(*command))
-            fail(QStringLiteral("option --all-lines does not apply to %1").arg(a.commandName));
-        a.allLines = true;
-    }
+    if (a.allLines && !isModuleCommand(*command))
+        fail("option --all-lines does not apply to " + a.commandName);
 
-    if (a.error.isEmpty())
+    if (a.error.empty())
         a.command = *command;
     return a;
 }
 
-QString cliUsage()
+std::string cliUsage()
 {
-    return QStringLiteral(
-        "Usage: qmrctl [OPTIONS] COMMAND [ARGUMENTS]\n"
-        "Configure a TAVEX QLN-72RT module from the command line.\n"
-        "\n"
-        "Commands:\n"
-        "  ports                     list COM1 to COM16, their devices and whether they open\n"
-        "  scan                      find the module and show its identity\n"
-        "  set-id ID1 [ID2]          give the readers new IDs (1 to 99; ID2 defaults to the\n"
-        "                            module's own)\n"
-        "  set-line LINE             set the module's line setting (e.g. 38400,e,8,1, or its\n"
-        "                            index 0 to 11)\n"
-        "  set-mode two|one [--rs485 24|32|40]\n"
-        "                            set the reader mode and RS-485 setting (RS-485 defaults\n"
-        "                            to the module's current setting)\n"
-        "  factory                   factory default: IDs 01/05, two readers, RS485 32,\n"
-        "                            19200,e,8,1\n"
-        "  one-reader                one reader: IDs 01/05, one reader, RS485 32, 19200,e,8,1\n"
-        "  poll [--count N]          process mode: print every reader's data until Ctrl-C\n"
-        "                            or N replies\n"
-        "Every command but ports scans for the module first.\n"
-        "\n"
-        "Options:\n"
-        "  --all-lines               sweep all twelve line settings, not only the remembered\n"
-        "                            one\n"
-        "  --json                    machine-readable output (poll: one JSON object a line)\n"
-        "  --trace                   log every frame sent and received on standard error\n"
-        "  --lang en|gb|big5         language of the messages (default: the remembered one)\n"
-        "  --config FILE             use FILE as the settings file\n"
-        "  --bell                    ring the terminal bell at the end of an operation\n"
-        "  -h, --help                show this help\n"
-        "  --version                 show the version\n"
-        "\n"
-        "Exit status: 0 success, 1 the module did not answer or the procedure failed,\n"
-        "2 a usage error.\n");
+    return "Usage: qmrctl [OPTIONS] COMMAND [ARGUMENTS]\n"
+           "Configure a TAVEX QLN-72RT module from the command line.\n"
+           "\n"
+           "Commands:\n"
+           "  ports                     list COM1 to COM16, their devices and whether they open\n"
+           "  scan                      find the module and show its identity\n"
+           "  set-id ID1 [ID2]          give the readers new IDs (1 to 99; ID2 defaults to the\n"
+           "                            module's own)\n"
+           "  set-line LINE             set the module's line setting (e.g. 38400,e,8,1, or its\n"
+           "                            index 0 to 11)\n"
+           "  set-mode two|one [--rs485 24|32|40]\n"
+           "                            set the reader mode and RS-485 setting (RS-485 defaults\n"
+           "                            to the module's current setting)\n"
+           "  factory                   factory default: IDs 01/05, two readers, RS485 32,\n"
+           "                            19200,e,8,1\n"
+           "  one-reader                one reader: IDs 01/05, one reader, RS485 32, 19200,e,8,1\n"
+           "  poll [--count N]          process mode: print every reader's data until Ctrl-C\n"
+           "                            or N replies\n"
+           "Every command but ports scans for the module first.\n"
+           "\n"
+           "Options:\n"
+           "  --all-lines               sweep all twelve line settings, not only the remembered\n"
+           "                            one\n"
+           "  --json                    machine-readable output (poll: one JSON object a line)\n"
+           "  --trace                   log every frame sent and received on standard error\n"
+           "  --lang en|gb|big5         language of the messages (default: the remembered one)\n"
+           "  --config FILE             use FILE as the settings file\n"
+           "  --bell                    ring the terminal bell at the end of an operation\n"
+           "  -h, --help                show this help\n"
+           "  --version                 show the version\n"
+           "\n"
+           "Exit status: 0 success, 1 the module did not answer or the procedure failed,\n"
+           "2 a usage error.\n";
 }
 
 } // namespace qmr

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace qmr {
 
@@ -21,36 +21,42 @@ enum class CliCommand
     Poll,
 };
 
+// The limits of the numbers a command line may give.
+inline constexpr int MinReaderId = 1;
+inline constexpr int MaxReaderId = 99;
+inline constexpr int MinPollCount = 1;
+inline constexpr int MaxPollCount = 999999999; // nine digits at most, as every number here
+
 // The command line of qmrctl, taken apart before anything talks to the module.
 struct CliArguments
 {
     CliCommand command = CliCommand::None;
-    QString commandName; // as typed: "scan", "set-id", ...
+    std::string commandName; // as typed: "scan", "set-id", ...
 
     bool json = false;
     bool trace = false;
     bool bell = false;
     bool allLines = false;            // sweep all twelve line settings (the lock box unticked)
     std::optional<int> languageIndex; // --lang: 0 en, 1 gb, 2 big5; else the remembered one
-    QString configFile;               // --config: another settings file
+    std::string configFile;           // --config: another settings file
 
     int id1 = 0;                   // set-id: 1..99
     std::optional<int> id2;        // set-id: 1..99, or keep the module's own
     int baudRateNo = -1;           // set-line: 0..11
     int modeIndex = 0;             // set-mode: 0 two readers, 1 one reader
     std::optional<int> rs485Index; // set-mode: 0..2 (24, 32, 40), or keep the module's own
-    std::optional<int> count;      // poll: stop after this many replies
+    std::optional<int> count;      // poll: stop after this many replies (1..MaxPollCount)
 
     // A one-line message naming the bad argument; empty when the line is good.
-    QString error;
-    bool ok() const { return error.isEmpty(); }
+    std::string error;
+    bool ok() const { return error.empty(); }
 };
 
-// Parses the arguments that follow the program name. Options may stand before or after the
-// command and take their value as "--opt VALUE" or "--opt=VALUE".
-CliArguments parseCliArguments(const QStringList &arguments);
+// Parses the arguments that follow the program name (UTF-8). Options may stand before or
+// after the command and take their value as "--opt VALUE" or "--opt=VALUE".
+CliArguments parseCliArguments(const std::vector<std::string> &arguments);
 
 // The --help text.
-QString cliUsage();
+std::string cliUsage();
 
 } // namespace qmr

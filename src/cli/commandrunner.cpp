@@ -1,69 +1,113 @@
 #include "commandrunner.h"
 
-#include "link/commands.h"
 #include "link/linedefinition.h"
 #include "operations/processmode.h"
 #include "operations/quicksettings.h"
-#include "operations/scan.h"
 #include "operations/setbaudrate.h"
 #include "operations/setmode.h"
 #include "operations/setmoduleid.h"
+#include "terminaltext.h"
 
-#include <QDateTime>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 
 namespace qmr {
 
 namespace {
 
+using nlohmann::json;
+
 constexpr int ComNumbers = 16;
 const char *const ModeNames[] = {"two", "one"};
 const char *const ModeTexts[] = {"Two Reader", "One Reader"};
-const int Rs485Values[] = {24, 32, 40};
 
-QString portErrorName(PortError error)
+std::string portErrorName(PortError error)
 {
     switch (error) {
     case PortError::NoError:
-        return QStringLiteral("none");
+        return "none";
     case PortError::NotFound:
-        return QStringLiteral("not-found");
+        return "not-found";
     case PortError::PermissionDenied:
-        return QStringLiteral("permission-denied");
+        return "permission-denied";
     case PortError::Busy:
-        return QStringLiteral("busy");
+        return "busy";
     case PortError::NotASerialPort:
-        return QStringLiteral("not-a-serial-port");
+        return "not-a-serial-port";
     case PortError::Io:
-        return QStringLiteral("io");
+        return "io";
     case PortError::Other:
         break;
     }
-    return QStringLiteral("other");
+    return "other";
 }
 
-QString afterPrefix(const QString &text, const QString &prefix)
+// text followed by spaces up to width bytes (the texts padded this way are ASCII or paths).
+std::string leftJustified(std::string text, std::size_t width)
 {
-    return text.startsWith(prefix) ? text.mid(prefix.size()) : text;
-}
-
-// Pads text to a number of terminal columns; Chinese characters take two.
-QString padded(const QString &text, int columns)
-{
-    int width = 0;
-    for (const char32_t c : text.toUcs4())
-        width += c >= 0x2E80 ? 2 : 1;
-    return text + QString(std::max(0, columns - width), QLatin1Char(' '));
-}
-
-QString printable(const QByteArray &bytes)
-{
-    QString text;
-    for (char c : bytes)
-        text += (c >= 0x20 && c < 0x7f) ? QLatin1Char(c) : QLatin1Char('.');
+    if (text.size() < width)
+        text.append(width - text.size(), ' ');
     return text;
+}
+
+// "09 41 30 ...": the bytes as upper-case hex, one space between.
+std::string hexBytes(std::string_view bytes)
+{
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string text;
+    for (const char c : bytes) {
+        if (!text.empty())
+            text += ' ';
+        text += Hex[std::uint8_t(c) >> 4];
+        text += Hex[std::uint8_t(c) & 0x0F];
+    }
+    return text;
+}
+
+std::string printable(std::string_view bytes)
+{
+    std::string text;
+    for (const char c : bytes)
+        text += (c >= 0x20 && c < 0x7f) ? c : '.';
+    return text;
+}
+
+// Seconds since the trace started, right-aligned in ten columns with three decimals.
+std::string traceTime(std::uint32_t ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%10.3f", double(ms) / 1000.0);
+    return text;
+}
+
+// The local time as "2025-01-31T12:34:56.789".
+std::string localTimestamp()
+{
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    char text[40];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    std::snprintf(text + length, sizeof text - length, ".%03d", int(ms));
+    return text;
+}
+
+std::string serialText(const ScanResult &scan)
+{
+    return scan.serial + "-" + std::to_string(scan.unitSuffix);
+}
+
+bool validRs485(int index)
+{
+    return index >= 0 && index < int(Rs485Values.size());
 }
 
 } // namespace
@@ -76,29 +120,36 @@ struct CommandRunner::Run
     const CliArguments &args;
     ConsoleView &view;
     ModuleContext &ctx;
-    quint32 traceStart = 0;
-    QByteArray received; // a reply being traced, shown as one line when its 0x0D arrives
-    quint32 receivedAt = 0;
+    ScanResult scan;
+    std::uint32_t traceStart = 0;
+    std::string received; // a reply being traced, shown as one line when its 0x0D arrives
+    std::uint32_t receivedAt = 0;
     bool frameSent = false; // a frame went out since the last reader panel change
     int replies = 0;
     bool stopAsked = false;
 };
 
-CommandRunner::CommandRunner(ContextFactory factory, QTextStream &out, QTextStream &err)
+CommandRunner::CommandRunner(ContextFactory factory, std::ostream &out, std::ostream &err)
     : m_factory(std::move(factory)), m_out(out), m_err(err)
 {
 }
 
-int CommandRunner::run(const QStringList &arguments)
+int CommandRunner::run(const std::vector<std::string> &arguments)
 {
     return run(parseCliArguments(arguments));
 }
 
-int CommandRunner::usageError(const QString &message)
+int CommandRunner::usageError(const std::string &message)
 {
-    m_err << "qmrctl: " << message << " (see qmrctl --help)\n";
-    m_err.flush();
+    m_err << "qmrctl: " << escapeControls(message) << " (see qmrctl --help)\n" << std::flush;
     return 2;
+}
+
+void CommandRunner::writeJson(const nlohmann::json &json)
+{
+    // Bytes that are no UTF-8 (a module may send any) become U+FFFD instead of an exception.
+    m_out << json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n'
+          << std::flush;
 }
 
 int CommandRunner::run(const CliArguments &args)
@@ -107,12 +158,10 @@ int CommandRunner::run(const CliArguments &args)
     case CliCommand::None:
         return usageError(args.error);
     case CliCommand::Help:
-        m_out << cliUsage();
-        m_out.flush();
+        m_out << cliUsage() << std::flush;
         return 0;
     case CliCommand::Version:
-        m_out << "qmrctl " << QStringLiteral(QMR_VERSION) << '\n';
-        m_out.flush();
+        m_out << "qmrctl " << QMR_VERSION << '\n' << std::flush;
         return 0;
     default:
         break;
@@ -121,18 +170,18 @@ int CommandRunner::run(const CliArguments &args)
     Settings settings;
     ConsoleView view(m_table, 0, m_err);
     ModuleContext ctx = m_factory(view, settings);
-    ctx.store.LoadSettings(ctx.settings);
+    LoadSettings(ctx.store, ctx.settings);
     view.setLanguageIndex(args.languageIndex.value_or(ctx.settings.LanguageIndex));
     view.setLockChecked(!args.allLines);
     view.setBell(args.bell);
 
     Run r(args, view, ctx);
     r.traceStart = ctx.clock.milliseconds();
-    ctx.link.setFrameObserver([this, &r](bool outgoing, const QByteArray &bytes) {
-        if (outgoing)
+    ctx.link.setFrameObserver([this, &r](FrameEvent event, std::string_view bytes) {
+        if (event == FrameEvent::Sent)
             r.frameSent = true;
         if (r.args.trace)
-            traceFrame(r, outgoing, bytes);
+            traceFrame(r, event, bytes);
     });
     // Waits for a reply let the console's pending work run, as the window's events would.
     ctx.link.setMessagePump([&view] { view.processMessages(); });
@@ -176,132 +225,123 @@ int CommandRunner::run(const CliArguments &args)
 
 int CommandRunner::ports(Run &r)
 {
-    QJsonArray list;
+    json list = json::array();
     for (int com = 1; com <= ComNumbers; ++com) {
         const bool opened = r.ctx.link.ComOpen(com, BaudRateTable[DefaultBaudRateNo]);
-        const QString device = r.ctx.link.lastDevice();
+        const std::string device = r.ctx.link.lastDevice();
         const PortError error = opened ? PortError::NoError : r.ctx.link.lastOpenError();
-        const QString reason = opened ? QString() : r.ctx.link.lastOpenErrorString();
+        const std::string reason = opened ? std::string() : r.ctx.link.lastOpenErrorString();
         if (opened)
             r.ctx.link.ComClose();
-        const bool exists = !device.isEmpty() && error != PortError::NotFound;
+        const bool exists = !device.empty() && error != PortError::NotFound;
         const bool remembered = com == r.ctx.settings.ScanCommNo;
 
         if (r.args.json) {
-            QJsonObject port{{"com", com},
-                             {"device", device},
-                             {"exists", exists},
-                             {"openable", opened},
-                             {"error", portErrorName(error)},
-                             {"reason", reason},
-                             {"remembered", remembered}};
-            list.append(port);
+            list.push_back(json{{"com", com},
+                                {"device", device},
+                                {"exists", exists},
+                                {"openable", opened},
+                                {"error", portErrorName(error)},
+                                {"reason", reason},
+                                {"remembered", remembered}});
             continue;
         }
-        QString state;
+        std::string state;
         if (opened)
-            state = QStringLiteral("ok");
-        else if (device.isEmpty())
-            state = QStringLiteral("no device");
-        else if (!reason.isEmpty())
+            state = "ok";
+        else if (device.empty())
+            state = "no device";
+        else if (!reason.empty())
             state = reason;
         else
             state = portErrorName(error);
-        m_out << QStringLiteral("COM%1").arg(com).leftJustified(7)
-              << (device.isEmpty() ? QStringLiteral("-") : device).leftJustified(24) << ' ' << state
-              << (remembered ? QStringLiteral("  (remembered)") : QString()) << '\n';
+        m_out << leftJustified("COM" + std::to_string(com), 7)
+              << leftJustified(device.empty() ? std::string("-") : escapeControls(device), 24) << ' '
+              << escapeControls(state) << (remembered ? "  (remembered)" : "") << '\n';
     }
-    if (r.args.json) {
-        QJsonObject json{{"command", "ports"}, {"ok", true}, {"ports", list}};
-        m_out << QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) << '\n';
-    }
+    if (r.args.json)
+        writeJson(json{{"command", "ports"}, {"ok", true}, {"ports", list}});
     return 0;
 }
 
 bool CommandRunner::scan(Run &r)
 {
     r.view.setProgress(m_progressAllowed && !r.args.trace); // traces are lines of their own
-    const ScanOutcome outcome = RunScan(r.ctx);
+    r.scan = RunScan(r.ctx);
     r.view.setProgress(false);
-    return outcome == ScanOutcome::Ok && r.ctx.ScanOk;
+    return r.scan.ok() && r.ctx.ScanOk;
 }
 
-QJsonObject CommandRunner::identity(Run &r) const
+nlohmann::json CommandRunner::identity(const ScanResult &scan)
 {
-    const ConsoleView &view = r.view;
-    const Settings &settings = r.ctx.settings;
-    const QString serialText =
-        afterPrefix(view.serialText(), view.text(TextRow::SN) + QStringLiteral(" : "));
-    const qsizetype dash = serialText.lastIndexOf(QLatin1Char('-'));
-    const int mode = view.modeIndex() == 0 ? 0 : 1;
-    const int rs485 = view.rs485Index();
-    // The last reply of a complete scan is the one to "A00N": it carries ID2 also in
-    // one-reader mode, where the ID2 panel shows "__".
-    const QString id2 = QString::fromLatin1(Reply::moduleId(r.ctx.link.ReplyText));
-
-    QJsonObject json{
-        {"com", settings.ScanCommNo},
-        {"device", r.ctx.link.lastDevice()},
-        {"line", settings.ScanBaudRate},
-        {"lineIndex", baudRateIndexOf(settings.ScanBaudRate)},
-        {"serialText", serialText},
-        {"serial", dash < 0 ? serialText : serialText.left(dash)},
-        {"suffix", dash < 0 ? QString() : serialText.mid(dash + 1)},
-        {"version",
-         afterPrefix(view.versionText(), view.text(TextRow::Ver) + QStringLiteral(" : "))},
-        {"mode", QLatin1String(ModeNames[mode])},
-        {"modeText", QLatin1String(ModeTexts[mode])},
-        {"id1", view.id1Text()},
-        {"id2", id2},
+    const int mode = scan.modeIndex == 0 ? 0 : 1;
+    json id{
+        {"com", scan.port},
+        {"device", scan.device},
+        {"line", scan.line},
+        {"lineIndex", scan.baudRateNo},
+        {"serialText", serialText(scan)},
+        {"serial", scan.serial},
+        {"suffix", std::to_string(scan.unitSuffix)},
+        {"version", scan.version},
+        {"mode", ModeNames[mode]},
+        {"modeText", ModeTexts[mode]},
+        {"id1", scan.id1},
+        // As the module sent it, also in one-reader mode, where the ID2 panel shows "__".
+        {"id2", scan.id2},
     };
-    if (rs485 >= 0 && rs485 <= 2) {
-        json.insert("rs485", Rs485Values[rs485]);
-        json.insert("rs485Text", QStringLiteral("RS485 %1").arg(Rs485Values[rs485]));
+    if (validRs485(scan.rs485Index)) {
+        const int value = Rs485Values[std::size_t(scan.rs485Index)];
+        id["rs485"] = value;
+        id["rs485Text"] = "RS485 " + std::to_string(value);
     }
-    return json;
+    return id;
 }
 
 void CommandRunner::printIdentity(Run &r)
 {
-    const QJsonObject id = identity(r);
+    const ScanResult &scan = r.scan;
     const ConsoleView &view = r.view;
-    auto row = [this](const QString &label, const QString &value) {
-        m_out << padded(label + QLatin1Char(':'), 12) << value << '\n';
+    auto row = [this](const std::string &label, const std::string &value) {
+        m_out << padded(label + ':', 12) << value << '\n';
     };
-    const QString device = id.value("device").toString();
-    row(QStringLiteral("COM"), QString::number(id.value("com").toInt()) +
-                                   (device.isEmpty() ? QString() : " (" + device + ")"));
-    row(view.text(TextRow::BaudRate), id.value("line").toString());
-    row(view.text(TextRow::SN), id.value("serialText").toString());
-    row(view.text(TextRow::Ver), id.value("version").toString());
-    row(QStringLiteral("Mode"), id.value("modeText").toString());
-    row(QStringLiteral("RS-485"), id.value("rs485Text").toString());
-    row(view.text(TextRow::Id) + QStringLiteral(" 1"), id.value("id1").toString());
-    row(view.text(TextRow::Id) + QStringLiteral(" 2"),
-        id.value("id2").toString() + (id.value("mode").toString() == QLatin1String("one")
-                                          ? QStringLiteral(" (not used in one-reader mode)")
-                                          : QString()));
+    const int mode = scan.modeIndex == 0 ? 0 : 1;
+    // Every field the module sent goes to the terminal escaped.
+    row("COM", std::to_string(scan.port) +
+                   (scan.device.empty() ? std::string() : " (" + escapeControls(scan.device) + ")"));
+    row(view.text(TextRow::BaudRate), scan.line);
+    row(view.text(TextRow::SN), escapeControls(serialText(scan)));
+    row(view.text(TextRow::Ver), escapeControls(scan.version));
+    row("Mode", ModeTexts[mode]);
+    row("RS-485", validRs485(scan.rs485Index)
+                      ? "RS485 " + std::to_string(Rs485Values[std::size_t(scan.rs485Index)])
+                      : std::string());
+    row(view.text(TextRow::Id) + " 1", escapeControls(scan.id1));
+    row(view.text(TextRow::Id) + " 2",
+        escapeControls(scan.id2) + (mode == 1 ? " (not used in one-reader mode)" : ""));
 }
 
-int CommandRunner::finish(Run &r, bool ok, QJsonObject json)
+int CommandRunner::finish(Run &r, bool ok, nlohmann::json result)
 {
-    const QString message = r.view.message();
-    const QString detail = r.view.messageDetail();
+    const std::string &message = r.view.message();
+    const std::string &detail = r.view.messageDetail();
     if (r.args.json) {
-        json.insert("command", r.args.commandName);
-        json.insert("ok", ok);
-        json.insert("message", message);
-        if (!ok && !detail.isEmpty())
-            json.insert("detail", detail);
-        if (!r.view.errors().isEmpty())
-            json.insert("errors", QJsonArray::fromStringList(r.view.errors()));
-        m_out << QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) << '\n';
+        if (result.is_null())
+            result = json::object();
+        result["command"] = r.args.commandName;
+        result["ok"] = ok;
+        result["message"] = message;
+        if (!ok && !detail.empty())
+            result["detail"] = detail;
+        if (!r.view.errors().empty())
+            result["errors"] = r.view.errors();
+        writeJson(result);
     } else if (ok) {
-        m_out << message << '\n';
+        m_out << escapeControls(message) << '\n';
     } else {
-        m_err << message << '\n';
-        if (!detail.isEmpty())
-            m_err << "  " << detail << '\n';
+        m_err << escapeControls(message) << '\n';
+        if (!detail.empty())
+            m_err << "  " << escapeControls(detail) << '\n';
     }
     m_out.flush();
     m_err.flush();
@@ -311,10 +351,10 @@ int CommandRunner::finish(Run &r, bool ok, QJsonObject json)
 int CommandRunner::scanCommand(Run &r)
 {
     const bool ok = scan(r);
-    QJsonObject json;
+    json result = json::object();
     if (ok)
-        json.insert("module", identity(r));
-    const int code = finish(r, ok, json);
+        result["module"] = identity(r.scan);
+    const int code = finish(r, ok, result);
     if (ok && !r.args.json)
         printIdentity(r);
     return code;
@@ -324,7 +364,7 @@ int CommandRunner::setId(Run &r)
 {
     if (!scan(r))
         return finish(r, false, {});
-    QJsonObject json{{"scan", identity(r)}};
+    json result{{"scan", identity(r.scan)}};
     ConsoleView &view = r.view;
     // The panels get the new IDs as the scroll bars would write them.
     view.setId1Position(r.args.id1);
@@ -336,48 +376,48 @@ int CommandRunner::setId(Run &r)
     const bool id2Sent = view.modeIndex() == 0;
     if (r.args.id2 && !id2Sent && !r.args.json)
         m_err << "qmrctl: the module is in one-reader mode: ID2 is not sent\n";
-    json.insert("id1", view.id1Text());
-    json.insert("id2", id2Sent ? QJsonValue(view.id2Text()) : QJsonValue());
-    json.insert("id2Sent", id2Sent);
-    return finish(r, RunSetModuleId(r.ctx) == SettingOutcome::Ok, json);
+    result["id1"] = view.id1Text();
+    result["id2"] = id2Sent ? json(view.id2Text()) : json();
+    result["id2Sent"] = id2Sent;
+    return finish(r, RunSetModuleId(r.ctx) == SettingOutcome::Ok, result);
 }
 
 int CommandRunner::setLine(Run &r)
 {
     if (!scan(r))
         return finish(r, false, {});
-    QJsonObject json{{"scan", identity(r)}};
+    json result{{"scan", identity(r.scan)}};
     r.view.selectBaudRate(r.args.baudRateNo);
     const bool ok = RunSetModuleBaudRate(r.ctx) == SettingOutcome::Ok;
     if (ok) {
         // Every qmrctl call starts afresh: without this the next one would look for the
         // module at the old line setting, which it no longer answers at.
-        r.ctx.store.SaveScanSettings(r.ctx.settings);
+        SaveScanSettings(r.ctx.store, r.ctx.settings);
     }
-    json.insert("line", QLatin1String(BaudRateTable[r.args.baudRateNo]));
-    json.insert("lineIndex", r.args.baudRateNo);
-    return finish(r, ok, json);
+    result["line"] = BaudRateTable[std::size_t(r.args.baudRateNo)];
+    result["lineIndex"] = r.args.baudRateNo;
+    return finish(r, ok, result);
 }
 
 int CommandRunner::setMode(Run &r)
 {
     if (!scan(r))
         return finish(r, false, {});
-    QJsonObject json{{"scan", identity(r)}};
+    json result{{"scan", identity(r.scan)}};
     r.view.selectMode(r.args.modeIndex);
     if (r.args.rs485Index)
         r.view.selectRs485(*r.args.rs485Index);
     const int rs485 = r.view.rs485Index();
-    json.insert("mode", QLatin1String(ModeNames[r.args.modeIndex]));
-    json.insert("rs485", Rs485Values[rs485 >= 0 && rs485 <= 2 ? rs485 : 1]);
-    return finish(r, RunSetModuleMode(r.ctx) == SettingOutcome::Ok, json);
+    result["mode"] = ModeNames[r.args.modeIndex];
+    result["rs485"] = Rs485Values[std::size_t(validRs485(rs485) ? rs485 : 1)];
+    return finish(r, RunSetModuleMode(r.ctx) == SettingOutcome::Ok, result);
 }
 
 int CommandRunner::quickSetting(Run &r)
 {
     if (!scan(r))
         return finish(r, false, {});
-    QJsonObject json{{"scan", identity(r)}};
+    json result{{"scan", identity(r.scan)}};
     const QuickSetting which = r.args.command == CliCommand::Factory ? QuickSetting::FactoryDefault
                                                                      : QuickSetting::OneReader;
     const bool ok = RunQuickSetting(r.ctx, which) == SettingOutcome::Ok;
@@ -385,37 +425,29 @@ int CommandRunner::quickSetting(Run &r)
         // The module now answers at 19200,e,8,1 on the same port; remember that, so the next
         // call finds it at once (see setLine).
         r.ctx.settings.ScanBaudRateNo = DefaultBaudRateNo;
-        r.ctx.settings.ScanBaudRate = QLatin1String(BaudRateTable[DefaultBaudRateNo]);
-        r.ctx.store.SaveScanSettings(r.ctx.settings);
+        r.ctx.settings.ScanBaudRate = BaudRateTable[DefaultBaudRateNo];
+        SaveScanSettings(r.ctx.store, r.ctx.settings);
     }
-    return finish(r, ok, json);
+    return finish(r, ok, result);
 }
 
 int CommandRunner::poll(Run &r)
 {
     if (!scan(r)) {
-        if (r.args.json) {
-            QJsonObject json{{"type", "end"}, {"outcome", "no-module"}, {"replies", 0}};
-            return finish(r, false, json);
-        }
+        if (r.args.json)
+            return finish(r, false, json{{"type", "end"}, {"outcome", "no-module"}, {"replies", 0}});
         return finish(r, false, {});
     }
     ConsoleView &view = r.view;
-    auto jsonLine = [this](const QJsonObject &json) {
-        m_out << QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) << '\n';
-        m_out.flush();
-    };
     if (r.args.json) {
-        QJsonObject json{{"type", "scan"}, {"message", view.message()}, {"module", identity(r)}};
-        jsonLine(json);
+        writeJson(json{{"type", "scan"}, {"message", view.message()}, {"module", identity(r.scan)}});
     } else {
-        m_err << view.message() << '\n';
-        m_err << "qmrctl: polling, Ctrl-C stops\n";
-        m_err.flush();
+        m_err << escapeControls(view.message()) << '\n';
+        m_err << "qmrctl: polling, Ctrl-C stops\n" << std::flush;
     }
 
     const int limit = r.args.count.value_or(0);
-    view.setReaderDataHook([&](int reader, const QString &data) {
+    view.setReaderDataHook([&](int reader, const std::string &data) {
         // Only a panel change that follows a poll frame is a reply; process mode also clears
         // both panels when it starts.
         if (!r.frameSent)
@@ -424,14 +456,16 @@ int CommandRunner::poll(Run &r)
         if (limit > 0 && r.replies >= limit)
             return; // the cycle that reached the count still runs to its end
         ++r.replies;
-        const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-        const QString id = reader == 1 ? view.id1Text() : view.id2Text();
+        const std::string time = localTimestamp();
+        const std::string id = reader == 1 ? view.id1Text() : view.id2Text();
         if (r.args.json) {
-            jsonLine(QJsonObject{
+            writeJson(json{
                 {"type", "reply"}, {"time", time}, {"reader", reader}, {"id", id}, {"data", data}});
         } else {
-            m_out << time << "  reader " << reader << "  ID " << id << "  " << data << '\n';
-            m_out.flush();
+            // The reader's data is whatever the module sent: escaped, it cannot drive the terminal.
+            m_out << time << "  reader " << reader << "  ID " << escapeControls(id) << "  "
+                  << escapeControls(data) << '\n'
+                  << std::flush;
         }
     });
     view.setMessageHook([&] {
@@ -452,54 +486,56 @@ int CommandRunner::poll(Run &r)
     view.setReaderDataHook({});
 
     const bool ok = outcome == ProcessOutcome::UserStop;
-    QString outcomeName = QStringLiteral("stopped");
+    std::string outcomeName = "stopped";
     if (outcome == ProcessOutcome::OpenFailed)
-        outcomeName = QStringLiteral("open-failed");
+        outcomeName = "open-failed";
     else if (!ok)
-        outcomeName = QStringLiteral("failed");
+        outcomeName = "failed";
 
     if (r.args.json) {
-        QJsonObject json{{"type", "end"}, {"outcome", outcomeName}, {"replies", r.replies}};
+        json result{{"type", "end"}, {"outcome", outcomeName}, {"replies", r.replies}};
         if (outcome == ProcessOutcome::Failed)
-            json.insert("reason", "a poll command got no valid reply");
-        return finish(r, ok, json);
+            result["reason"] = "a poll command got no valid reply";
+        return finish(r, ok, result);
     }
     if (outcome == ProcessOutcome::OpenFailed)
         return finish(r, false, {});
     if (!ok)
         m_err << "qmrctl: a poll command got no valid reply\n";
-    m_err << "qmrctl: " << r.replies << (r.replies == 1 ? " reply" : " replies") << '\n';
-    m_err.flush();
+    m_err << "qmrctl: " << r.replies << (r.replies == 1 ? " reply" : " replies") << '\n' << std::flush;
     return ok ? 0 : 1;
 }
 
-void CommandRunner::traceFrame(Run &r, bool outgoing, const QByteArray &bytes)
+void CommandRunner::traceFrame(Run &r, FrameEvent event, std::string_view bytes)
 {
-    if (outgoing) {
+    switch (event) {
+    case FrameEvent::Sent:
         flushTrace(r);
-        const double seconds = double(r.ctx.clock.milliseconds() - r.traceStart) / 1000.0;
-        m_err << QStringLiteral("%1 tx %2  |%3|\n")
-                     .arg(seconds, 10, 'f', 3)
-                     .arg(QString::fromLatin1(bytes.toHex(' ').toUpper()), printable(bytes));
-        m_err.flush();
+        m_err << traceTime(r.ctx.clock.milliseconds() - r.traceStart) << " tx " << hexBytes(bytes)
+              << "  |" << printable(bytes) << "|\n"
+              << std::flush;
         return;
+    case FrameEvent::NoReply:
+        return; // no line: the next frame sent, or none, tells it
+    case FrameEvent::Received:
+    case FrameEvent::CheckFailed:
+    case FrameEvent::Abandoned:
+        break;
     }
-    if (r.received.isEmpty())
+    if (r.received.empty())
         r.receivedAt = r.ctx.clock.milliseconds();
     r.received += bytes;
-    if (bytes.contains('\r'))
+    if (bytes.find('\r') != std::string_view::npos)
         flushTrace(r);
 }
 
 void CommandRunner::flushTrace(Run &r)
 {
-    if (r.received.isEmpty())
+    if (r.received.empty())
         return;
-    const double seconds = double(r.receivedAt - r.traceStart) / 1000.0;
-    m_err << QStringLiteral("%1 rx %2  |%3|\n")
-                 .arg(seconds, 10, 'f', 3)
-                 .arg(QString::fromLatin1(r.received.toHex(' ').toUpper()), printable(r.received));
-    m_err.flush();
+    m_err << traceTime(r.receivedAt - r.traceStart) << " rx " << hexBytes(r.received) << "  |"
+          << printable(r.received) << "|\n"
+          << std::flush;
     r.received.clear();
 }
 

@@ -3,11 +3,16 @@
 #include "cliarguments.h"
 #include "consoleview.h"
 #include "operations/modulecontext.h"
-#include "window/languagetable.h"
+#include "operations/scan.h"
+#include "texts/languagetable.h"
 
-#include <QJsonObject>
-#include <QTextStream>
+#include <nlohmann/json.hpp>
+
 #include <functional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace qmr {
 
@@ -25,25 +30,25 @@ public:
     virtual bool requested() const = 0;
 };
 
-// Runs one qmrctl command line through the operations and reports on two text streams.
+// Runs one qmrctl command line through the operations and reports on two streams (UTF-8).
 // Returns the exit code: 0 success, 1 the module did not answer or a procedure failed,
 // 2 a usage error.
 class CommandRunner
 {
 public:
-    CommandRunner(ContextFactory factory, QTextStream &out, QTextStream &err);
+    CommandRunner(ContextFactory factory, std::ostream &out, std::ostream &err);
 
     void setInterruptSource(InterruptSource *source) { m_interrupt = source; }
     // Progress lines on the error stream while a sweep runs (only when it is a terminal).
     void setProgressAllowed(bool allowed) { m_progressAllowed = allowed; }
 
-    int run(const QStringList &arguments);
+    int run(const std::vector<std::string> &arguments);
     int run(const CliArguments &arguments);
 
 private:
     struct Run;
 
-    int usageError(const QString &message);
+    int usageError(const std::string &message);
     int ports(Run &run);
     // The scan every module command starts with; true when it read all module information.
     bool scan(Run &run);
@@ -54,17 +59,19 @@ private:
     int quickSetting(Run &run);
     int poll(Run &run);
 
-    QJsonObject identity(Run &run) const;
+    // The module's identity as the scan read it.
+    static nlohmann::json identity(const ScanResult &scan);
     void printIdentity(Run &run);
     // The end of a command: the message (stdout on success, stderr on failure) or the JSON
     // object; returns the exit code.
-    int finish(Run &run, bool ok, QJsonObject json);
-    void traceFrame(Run &run, bool outgoing, const QByteArray &bytes);
+    int finish(Run &run, bool ok, nlohmann::json json);
+    void writeJson(const nlohmann::json &json);
+    void traceFrame(Run &run, FrameEvent event, std::string_view bytes);
     void flushTrace(Run &run);
 
     ContextFactory m_factory;
-    QTextStream &m_out;
-    QTextStream &m_err;
+    std::ostream &m_out;
+    std::ostream &m_err;
     LanguageTable m_table;
     InterruptSource *m_interrupt = nullptr;
     bool m_progressAllowed = false;

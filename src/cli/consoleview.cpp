@@ -1,23 +1,25 @@
 #include "consoleview.h"
 
 #include "link/linedefinition.h"
+#include "terminaltext.h"
 
 #include <algorithm>
 
 namespace qmr {
 
-ConsoleView::ConsoleView(const LanguageTable &table, int languageIndex, QTextStream &err)
+ConsoleView::ConsoleView(const LanguageTable &table, int languageIndex, std::ostream &err)
     : m_table(table), m_languageIndex(languageIndex), m_err(err)
 {
     m_processCaption = text(TextRow::ProcessModule);
 }
 
-QString ConsoleView::idText(int id)
+std::string ConsoleView::idText(int id)
 {
-    return QStringLiteral("%1").arg(id, 2, 10, QLatin1Char('0'));
+    std::string text = std::to_string(id);
+    return text.size() < 2 ? std::string(2 - text.size(), '0') + text : text;
 }
 
-QString ConsoleView::text(TextRow row) const
+std::string ConsoleView::text(TextRow row) const
 {
     return m_table.text(row, m_languageIndex);
 }
@@ -29,7 +31,7 @@ void ConsoleView::setProgress(bool on)
     m_progress = on;
 }
 
-void ConsoleView::setMessage(const QString &text)
+void ConsoleView::setMessage(const std::string &text)
 {
     m_message = text;
     drawProgress();
@@ -59,16 +61,14 @@ void ConsoleView::setId2Position(int position)
     m_id2Text = idText(position);
 }
 
-void ConsoleView::setReader1Data(const QString &text)
+void ConsoleView::setReader1Data(const std::string &text)
 {
-    m_reader1 = text;
     if (m_readerHook)
         m_readerHook(1, text);
 }
 
-void ConsoleView::setReader2Data(const QString &text)
+void ConsoleView::setReader2Data(const std::string &text)
 {
-    m_reader2 = text;
     if (m_readerHook)
         m_readerHook(2, text);
 }
@@ -76,10 +76,8 @@ void ConsoleView::setReader2Data(const QString &text)
 void ConsoleView::beep(int, int)
 {
     // The console has no tone of its own; the outcome is the exit code and the message.
-    if (m_bell) {
-        m_err << '\a';
-        m_err.flush();
-    }
+    if (m_bell)
+        m_err << '\a' << std::flush;
 }
 
 void ConsoleView::processMessages()
@@ -88,12 +86,12 @@ void ConsoleView::processMessages()
         m_messageHook();
 }
 
-void ConsoleView::showError(const QString &text)
+void ConsoleView::showError(const std::string &text)
 {
     clearProgress();
-    m_errors.append(text);
-    m_err << "qmrctl: " << text << '\n';
-    m_err.flush();
+    m_errors.push_back(text);
+    // The text may quote a reply field: its bytes reach the terminal escaped.
+    m_err << "qmrctl: " << escapeControls(text) << '\n' << std::flush;
 }
 
 void ConsoleView::drawProgress()
@@ -101,13 +99,12 @@ void ConsoleView::drawProgress()
     if (!m_progress)
         return;
     // One line, rewritten in place: carriage return, the text, erase to the line's end.
-    QString line = m_message;
+    std::string line = escapeControls(m_message);
     if (m_baudRateIndex >= 0 && m_baudRateIndex < int(BaudRateTable.size()))
-        line += QStringLiteral("  (%1)").arg(QLatin1String(BaudRateTable[m_baudRateIndex]));
+        line += std::string("  (") + BaudRateTable[std::size_t(m_baudRateIndex)] + ")";
     if (m_progressShown && line == m_progressLine)
         return;
-    m_err << '\r' << line << "\x1b[K";
-    m_err.flush();
+    m_err << '\r' << line << "\x1b[K" << std::flush;
     m_progressLine = line;
     m_progressShown = true;
 }
@@ -116,8 +113,7 @@ void ConsoleView::clearProgress()
 {
     if (!m_progressShown)
         return;
-    m_err << "\r\x1b[K";
-    m_err.flush();
+    m_err << "\r\x1b[K" << std::flush;
     m_progressShown = false;
 }
 

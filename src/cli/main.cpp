@@ -1,18 +1,21 @@
-// qmrctl: the QLN-72RT configuration tool on the command line.
+// qmrctl on Linux: the QLN-72RT configuration tool on the command line. Everything but the
+// program's devices (serial port, clock, port map, settings file) and Ctrl-C lives in
+// qmr_cli, so another platform's main only builds these.
 
 #include "cli/commandrunner.h"
 #include "link/link.h"
-#include "link/portmap.h"
-#include "link/qtserialportbackend.h"
-#include "link/systemclock.h"
-#include "settings/inisettingsstore.h"
+#include "platform/linux/inisettingsstore.h"
+#include "platform/linux/qtserialportbackend.h"
+#include "platform/linux/systemclock.h"
+#include "platform/linux/systemportmap.h"
 
 #include <QCoreApplication>
-#include <QTextStream>
 #include <atomic>
 #include <csignal>
-#include <cstdio>
+#include <iostream>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -43,15 +46,15 @@ private:
 
 int main(int argc, char *argv[])
 {
+    // The serial backend is a QSerialPort, which wants an application object.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qmrctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QMR_VERSION));
 
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    const qmr::CliArguments args = qmr::parseCliArguments(app.arguments().mid(1));
+    // Arguments as the system gives them (UTF-8 on any current Linux).
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const qmr::CliArguments args = qmr::parseCliArguments(arguments);
 
-    // The device objects are only built for a command that needs them.
     qmr::IniSettingsStore store(args.configFile);
     qmr::SystemClock clock;
     qmr::QtSerialPortBackend port;
@@ -62,7 +65,7 @@ int main(int argc, char *argv[])
         [&](qmr::ModuleView &view, qmr::Settings &settings) {
             return qmr::ModuleContext{link, clock, settings, store, view};
         },
-        out, err);
+        std::cout, std::cerr);
     SignalInterrupt interrupt;
     runner.setInterruptSource(&interrupt);
     runner.setProgressAllowed(isatty(STDERR_FILENO) == 1);

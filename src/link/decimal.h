@@ -46,9 +46,11 @@ constexpr std::optional<std::int64_t> parseDecimal(std::string_view text, std::i
     for (const char c : text) {
         if (c < '0' || c > '9')
             return std::nullopt;
-        magnitude = magnitude * 10 + std::uint64_t(c - '0');
-        if (magnitude > limit)
+        // Checked before the step, so magnitude * 10 + digit cannot wrap past 2^64.
+        const auto digit = std::uint64_t(c - '0');
+        if (digit > limit || magnitude > (limit - digit) / 10)
             return std::nullopt;
+        magnitude = magnitude * 10 + digit;
     }
     const std::int64_t value =
         negative ? (magnitude == 0 ? 0 : -std::int64_t(magnitude - 1) - 1) : std::int64_t(magnitude);

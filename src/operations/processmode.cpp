@@ -15,8 +15,6 @@ constexpr std::array<Control, 11> LockedControls = {
     Control::btnEng,  Control::btnGB,       Control::btnBIG5,
 };
 
-constexpr int PauseSlices = 20;
-constexpr int PauseSliceMs = 2;
 constexpr int MinDataReplyLength = 9;
 
 void setLockedControlsEnabled(ModuleView &view, bool enabled)
@@ -28,9 +26,9 @@ void setLockedControlsEnabled(ModuleView &view, bool enabled)
 // Lets the user's clicks and the blink timer run between two polls.
 void pause(ModuleContext &ctx)
 {
-    for (int i = 0; i < PauseSlices; ++i) {
+    for (int i = 0; i < PollPauseSlices; ++i) {
         ctx.view.processMessages();
-        ctx.clock.sleep(PauseSliceMs);
+        ctx.clock.sleep(PollPauseSliceMs);
     }
 }
 

@@ -4,6 +4,11 @@
 
 namespace qmr {
 
+// Between two polls the loop lets the window's events run PollPauseSlices times, sleeping
+// PollPauseSliceMs after each: the pause that paces the polls and keeps the window live.
+inline constexpr int PollPauseSlices = 20;
+inline constexpr int PollPauseSliceMs = 2;
+
 enum class ProcessOutcome
 {
     NoScan,      // refused: "Start Scan Module!"

@@ -11,9 +11,7 @@ namespace {
 constexpr int FirstPort = 1;
 constexpr int LastPort = 16;
 constexpr int RememberedPortAttempts = 3;
-constexpr int SearchAttempts = 2;
 constexpr int VersionAttempts = 2;
-constexpr int InfoPauseMs = 100;
 
 class Scan
 {
@@ -108,7 +106,7 @@ private:
                     break; // a port that does not open is not tried at other line settings
                 }
                 showScanning(port);
-                if (askFirstReader(SearchAttempts)) {
+                if (askFirstReader(ScanSearchAttempts)) {
                     m_found = true;
                     m_settings.ScanCommNo = port;
                     m_settings.ScanBaudRate = BaudRateTable[index];
@@ -196,14 +194,14 @@ private:
     {
         bool version = false;
         for (int i = 0; i < VersionAttempts && !version; ++i) {
-            m_ctx.clock.sleep(InfoPauseMs);
+            m_ctx.clock.sleep(ScanInfoPauseMs);
             version = m_link.SendCommand(Command::readVersion());
         }
         if (!version)
             return;
         m_result.readVersion = true;
         m_result.version = Reply::version(m_link.ReplyText);
-        m_ctx.clock.sleep(InfoPauseMs);
+        m_ctx.clock.sleep(ScanInfoPauseMs);
         m_view.setVersionText(text(TextRow::Ver) + " : " + m_result.version);
 
         if (!m_link.SendCommand(Command::readMode()))
@@ -218,7 +216,7 @@ private:
             m_view.selectRs485(m_result.rs485Index);
         }
 
-        m_ctx.clock.sleep(InfoPauseMs);
+        m_ctx.clock.sleep(ScanInfoPauseMs);
         if (!m_link.SendCommand(Command::readSecondReader()))
             return;
         m_result.readSecondReader = true;

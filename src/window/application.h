@@ -5,8 +5,9 @@
 
 namespace qmr {
 
-// The program's application object. An exception that escapes an event handler is shown in
-// a message box with its text and the program goes on with the next event.
+// The program's application object. It names the program "qmrconfig" (application name and
+// desktop entry). An exception that escapes an event handler is shown in a message box with
+// its text and the program goes on with the next event.
 class Application : public QApplication
 {
     Q_OBJECT
@@ -25,6 +26,9 @@ public:
     // The text shown for the exception being handled (inside a catch block): its message, or
     // "Unknown error" for anything that is no std::exception.
     static QString currentExceptionText();
+    // The program's name in the title of its message boxes. Deliberately not the application
+    // display name: Qt on X11 would append that to every window title.
+    static QString programName();
 
 private:
     ExceptionBox m_exceptionBox;

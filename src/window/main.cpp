@@ -1,18 +1,20 @@
 #include "application.h"
 #include "audiobeeper.h"
-#include "languagetable.h"
-#include "link/eventwait.h"
 #include "link/link.h"
-#include "link/portmap.h"
-#include "link/qtserialportbackend.h"
-#include "link/systemclock.h"
-#include "settings/inisettingsstore.h"
+#include "platform/linux/eventwait.h"
+#include "platform/linux/framelog.h"
+#include "platform/linux/inisettingsstore.h"
+#include "platform/linux/qtserialportbackend.h"
+#include "platform/linux/systemclock.h"
+#include "platform/linux/systemportmap.h"
+#include "texts/languagetable.h"
 #include "tfrmmodule.h"
 
 int main(int argc, char *argv[])
 {
+    // Names the program (application name, desktop entry) but sets no display name.
     qmr::Application app(argc, argv);
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("TAVEX QLN-72RT Module Config"));
+    QGuiApplication::setWindowIcon(qmr::TfrmModule::programIcon());
     try {
         const qmr::LanguageTable languages;
         qmr::IniSettingsStore store;
@@ -26,6 +28,8 @@ int main(int argc, char *argv[])
         // millisecond.
         link.setMessagePump([] { QCoreApplication::processEvents(); });
         link.setIdleWait(qmr::processEventsOrWait);
+        // The frame trace on the "qmr.frames" category (QT_LOGGING_RULES turns it on).
+        link.setFrameObserver(qmr::frameLogObserver());
         qmr::AudioBeeper beeper(clock);
 
         qmr::TfrmModule frmModule(link, clock, store, beeper, languages);

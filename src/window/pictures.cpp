@@ -136,28 +136,6 @@ QIcon Pictures::closeCross()
     return QIcon(pixmap);
 }
 
-QIcon Pictures::window()
-{
-    QIcon icon;
-    for (int side : {16, 32, 48}) {
-        QPixmap pixmap = canvas(side, side);
-        QPainter painter(&pixmap);
-        prepare(painter);
-        const qreal s = side / 32.0;
-        // The module: a blue box with its two reader ports and a lit lamp.
-        painter.setPen(QPen(QColor(20, 30, 90), 1.5 * s));
-        painter.setBrush(QColor(40, 70, 170));
-        painter.drawRoundedRect(QRectF(2 * s, 6 * s, 28 * s, 20 * s), 3 * s, 3 * s);
-        painter.setBrush(QColor(230, 230, 230));
-        painter.drawRect(QRectF(6 * s, 17 * s, 7 * s, 5 * s));
-        painter.drawRect(QRectF(19 * s, 17 * s, 7 * s, 5 * s));
-        painter.setBrush(QColor(255, 255, 0));
-        painter.drawEllipse(QRectF(22 * s, 9 * s, 5 * s, 5 * s));
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
-
 QPixmap Pictures::quickSetting(const QString &headline, const QString &line1, const QString &line2)
 {
     QPixmap pixmap = canvas(150, 74);

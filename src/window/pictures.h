@@ -21,7 +21,6 @@ public:
     static QIcon modeSwitch();  // btnMode
     static QIcon progressBar(); // btnProcess
     static QIcon closeCross();  // btnExit
-    static QIcon window();      // the window's own icon
 
     // The tall quick-setting buttons: a headline in blue over two lines in red.
     static QPixmap quickSetting(const QString &headline, const QString &line1,

@@ -1,5 +1,6 @@
 #include "tfrmmodule.h"
 
+#include "application.h"
 #include "lamp.h"
 #include "link/linedefinition.h"
 #include "messagepanel.h"
@@ -10,6 +11,7 @@
 #include "operations/setmode.h"
 #include "operations/setmoduleid.h"
 #include "pictures.h"
+#include "settings/settingsstore.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -28,6 +30,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 
 namespace qmr {
 
@@ -38,6 +41,15 @@ constexpr int IdMaximum = 99;
 constexpr int IdPageStep = 10;
 
 const QColor Purple(128, 0, 128);
+
+// The program icon, compiled in from dist/qmrconfig.svg (see CMakeLists.txt).
+const char *const ProgramIconPath = ":/icons/qmrconfig.svg";
+
+// The view speaks UTF-8 std::string; the controls hold QString.
+QString fromUtf8(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
 
 // The system highlight colour (also standing in for the active caption colour): the style's
 // own where it has one, a dark blue otherwise.
@@ -169,7 +181,7 @@ TfrmModule::TfrmModule(Link &link, Clock &clock, SettingsStore &store, Beeper &b
       })
 {
     setObjectName(QStringLiteral("frmModule"));
-    setWindowIcon(Pictures::window());
+    setWindowIcon(programIcon());
     setFont(Pictures::windowFont(16, true));
     QPalette face = palette();
     face.setColor(QPalette::Window, QApplication::palette().color(QPalette::Button));
@@ -312,7 +324,7 @@ void TfrmModule::applyTabOrder()
 
 void TfrmModule::FormCreate()
 {
-    m_context.store.LoadSettings(m_settings);
+    LoadSettings(m_context.store, m_settings);
     // No close command anywhere in the title bar or the window menu: Exit is the only way out.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
@@ -324,6 +336,11 @@ void TfrmModule::FormCreate()
     cmbRS485->setCurrentIndex(1);
 }
 
+QIcon TfrmModule::programIcon()
+{
+    return QIcon(QString::fromLatin1(ProgramIconPath));
+}
+
 void TfrmModule::FormShow()
 {
     ApplyLanguage();
@@ -331,24 +348,27 @@ void TfrmModule::FormShow()
 
 void TfrmModule::ApplyLanguage()
 {
-    setWindowTitle(text(TextRow::Title));
-    pnTAVEX->setText(text(TextRow::Company));
+    // Row 1 alone: the program never sets an application display name, which Qt on X11 would
+    // append to every window title.
+    setWindowTitle(rowText(TextRow::Title));
+    pnTAVEX->setText(rowText(TextRow::Company));
     setMessage(text(TextRow::StartScanModule));
-    pnSerial->setText(text(TextRow::SN) + QStringLiteral(" : ________-_"));
-    pnVersion->setText(text(TextRow::Ver) + QStringLiteral(" : __.__-__"));
-    lblID->setText(text(TextRow::Id) + QStringLiteral(" 1:"));
-    lblID2->setText(text(TextRow::Id) + QStringLiteral(" 2:"));
-    lblBaudRate->setText(text(TextRow::BaudRate) + QStringLiteral(":"));
-    btnScan->setText(text(TextRow::ScanModule));
-    btnID->setText(text(TextRow::SetModuleId));
-    btnBaudRate->setText(text(TextRow::SetModuleBaudRateReset));
-    btnMode->setText(text(TextRow::SetModuleMode));
-    btnProcess->setText(text(TextRow::ProcessModule));
-    gbDefault->setTitle(text(TextRow::QuickSetting));
-    pcDefault->setTabText(0, text(TextRow::Default));
-    btnFactory->setText(QStringLiteral("(") + text(TextRow::FactoryDefault) + QStringLiteral(")"));
-    btnOne->setText(QStringLiteral("(") + text(TextRow::OneReader) + QStringLiteral(")"));
-    btnExit->setText(text(TextRow::Exit));
+    pnSerial->setText(rowText(TextRow::SN) + QStringLiteral(" : ________-_"));
+    pnVersion->setText(rowText(TextRow::Ver) + QStringLiteral(" : __.__-__"));
+    lblID->setText(rowText(TextRow::Id) + QStringLiteral(" 1:"));
+    lblID2->setText(rowText(TextRow::Id) + QStringLiteral(" 2:"));
+    lblBaudRate->setText(rowText(TextRow::BaudRate) + QStringLiteral(":"));
+    btnScan->setText(rowText(TextRow::ScanModule));
+    btnID->setText(rowText(TextRow::SetModuleId));
+    btnBaudRate->setText(rowText(TextRow::SetModuleBaudRateReset));
+    btnMode->setText(rowText(TextRow::SetModuleMode));
+    btnProcess->setText(rowText(TextRow::ProcessModule));
+    gbDefault->setTitle(rowText(TextRow::QuickSetting));
+    pcDefault->setTabText(0, rowText(TextRow::Default));
+    btnFactory->setText(QStringLiteral("(") + rowText(TextRow::FactoryDefault) +
+                        QStringLiteral(")"));
+    btnOne->setText(QStringLiteral("(") + rowText(TextRow::OneReader) + QStringLiteral(")"));
+    btnExit->setText(rowText(TextRow::Exit));
 }
 
 void TfrmModule::SetBusy(bool on)
@@ -419,28 +439,28 @@ void TfrmModule::btnOneClick()
     RunQuickSetting(m_context, QuickSetting::OneReader);
 }
 
-void TfrmModule::setLanguage(int index, const QString &flag)
+void TfrmModule::setLanguage(int index, const char *flag)
 {
     // Saved and applied also when the language does not change.
     m_settings.LanguageIndex = index;
     m_settings.LanguageFlag = flag;
-    m_context.store.SaveLanguage(m_settings);
+    SaveLanguage(m_context.store, m_settings);
     ApplyLanguage();
 }
 
 void TfrmModule::btnEngClick()
 {
-    setLanguage(0, QStringLiteral("English"));
+    setLanguage(0, "English");
 }
 
 void TfrmModule::btnGBClick()
 {
-    setLanguage(1, QStringLiteral("ChineseGB"));
+    setLanguage(1, "ChineseGB");
 }
 
 void TfrmModule::btnBIG5Click()
 {
-    setLanguage(2, QStringLiteral("ChineseBIG5"));
+    setLanguage(2, "ChineseBIG5");
 }
 
 void TfrmModule::btnExitClick()
@@ -475,7 +495,7 @@ void TfrmModule::recoverFromFailure()
     if (m_context.ProcessRunning || m_context.ProcessActive) {
         m_context.ProcessActive = false;
         m_context.ProcessRunning = false;
-        btnProcess->setText(text(TextRow::ProcessModule));
+        btnProcess->setText(rowText(TextRow::ProcessModule));
     }
     for (Control control : {Control::btnExit, Control::btnScan, Control::btnFactory,
                             Control::btnOne, Control::btnID, Control::btnBaudRate, Control::btnMode,
@@ -545,54 +565,65 @@ QWidget *TfrmModule::controlWidget(Control control) const
     return nullptr;
 }
 
-QString TfrmModule::text(TextRow row) const
+std::string TfrmModule::text(TextRow row) const
 {
     return m_languages.text(row, m_settings.LanguageIndex);
 }
 
-void TfrmModule::setMessage(const QString &text)
+QString TfrmModule::rowText(TextRow row) const
 {
-    pnMsg->setText(text);
+    return fromUtf8(m_languages.text(row, m_settings.LanguageIndex));
+}
+
+void TfrmModule::setMessage(const std::string &text)
+{
+    const QString message = fromUtf8(text);
+    pnMsg->setText(message);
     // The message line is what a screen reader user must hear after every step.
-    pnMsg->setAccessibleName(text);
-    pnMsg->setAccessibleDescription(text);
+    pnMsg->setAccessibleName(message);
+    pnMsg->setAccessibleDescription(message);
     QAccessibleEvent event(pnMsg, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&event);
 }
 
-void TfrmModule::setMessageDetail(const QString &text)
+void TfrmModule::setMessageDetail(const std::string &text)
 {
-    pnMsg->setToolTip(text);
+    const QString detail = fromUtf8(text);
+    // An empty detail removes the tooltip, also one on screen right now, so the reason of an
+    // earlier failure does not outlive the operation that succeeded after it.
+    if (detail.isEmpty() && QToolTip::isVisible() && QToolTip::text() == pnMsg->toolTip())
+        QToolTip::hideText();
+    pnMsg->setToolTip(detail);
 }
 
-void TfrmModule::setSerialText(const QString &text)
+void TfrmModule::setSerialText(const std::string &text)
 {
-    pnSerial->setText(text);
+    pnSerial->setText(fromUtf8(text));
 }
 
-void TfrmModule::setVersionText(const QString &text)
+void TfrmModule::setVersionText(const std::string &text)
 {
-    pnVersion->setText(text);
+    pnVersion->setText(fromUtf8(text));
 }
 
-QString TfrmModule::id1Text() const
+std::string TfrmModule::id1Text() const
 {
-    return pnID->text();
+    return pnID->text().toStdString();
 }
 
-void TfrmModule::setId1Text(const QString &text)
+void TfrmModule::setId1Text(const std::string &text)
 {
-    pnID->setText(text);
+    pnID->setText(fromUtf8(text));
 }
 
-QString TfrmModule::id2Text() const
+std::string TfrmModule::id2Text() const
 {
-    return pnID2->text();
+    return pnID2->text().toStdString();
 }
 
-void TfrmModule::setId2Text(const QString &text)
+void TfrmModule::setId2Text(const std::string &text)
 {
-    pnID2->setText(text);
+    pnID2->setText(fromUtf8(text));
 }
 
 int TfrmModule::id1Position() const
@@ -650,24 +681,24 @@ bool TfrmModule::lockChecked() const
     return chkLock->isChecked();
 }
 
-void TfrmModule::setReader1Data(const QString &text)
+void TfrmModule::setReader1Data(const std::string &text)
 {
-    pnQMR1->setText(text);
+    pnQMR1->setText(fromUtf8(text));
 }
 
-void TfrmModule::setReader2Data(const QString &text)
+void TfrmModule::setReader2Data(const std::string &text)
 {
-    pnQMR2->setText(text);
+    pnQMR2->setText(fromUtf8(text));
 }
 
-QString TfrmModule::processCaption() const
+std::string TfrmModule::processCaption() const
 {
-    return btnProcess->text();
+    return btnProcess->text().toStdString();
 }
 
-void TfrmModule::setProcessCaption(const QString &text)
+void TfrmModule::setProcessCaption(const std::string &text)
 {
-    btnProcess->setText(text);
+    btnProcess->setText(fromUtf8(text));
 }
 
 void TfrmModule::setControlEnabled(Control control, bool enabled)
@@ -713,9 +744,9 @@ void TfrmModule::processMessages()
     QCoreApplication::processEvents();
 }
 
-void TfrmModule::showError(const QString &text)
+void TfrmModule::showError(const std::string &text)
 {
-    m_errorBox(this, QGuiApplication::applicationDisplayName(), text);
+    m_errorBox(this, Application::programName(), fromUtf8(text));
 }
 
 } // namespace qmr

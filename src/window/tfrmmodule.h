@@ -1,13 +1,15 @@
 #pragma once
 
 #include "beeper.h"
-#include "languagetable.h"
 #include "operations/modulecontext.h"
 #include "operations/moduleview.h"
 #include "settings/settings.h"
+#include "texts/languagetable.h"
 
+#include <QIcon>
 #include <QWidget>
 #include <functional>
+#include <string>
 
 class QCheckBox;
 class QComboBox;
@@ -43,6 +45,10 @@ public:
                const LanguageTable &languages, QWidget *parent = nullptr);
     ~TfrmModule() override;
 
+    // The program's icon: dist/qmrconfig.svg, the same file the desktop entry names, compiled
+    // into the program.
+    static QIcon programIcon();
+
     ModuleContext &context() { return m_context; }
     Settings &settings() { return m_settings; }
     void setErrorBox(ErrorBox box) { m_errorBox = std::move(box); }
@@ -68,15 +74,15 @@ public:
     void btnExitClick();
 
     // ModuleView
-    QString text(TextRow row) const override;
-    void setMessage(const QString &text) override;
-    void setMessageDetail(const QString &text) override;
-    void setSerialText(const QString &text) override;
-    void setVersionText(const QString &text) override;
-    QString id1Text() const override;
-    void setId1Text(const QString &text) override;
-    QString id2Text() const override;
-    void setId2Text(const QString &text) override;
+    std::string text(TextRow row) const override;
+    void setMessage(const std::string &text) override;
+    void setMessageDetail(const std::string &text) override;
+    void setSerialText(const std::string &text) override;
+    void setVersionText(const std::string &text) override;
+    std::string id1Text() const override;
+    void setId1Text(const std::string &text) override;
+    std::string id2Text() const override;
+    void setId2Text(const std::string &text) override;
     int id1Position() const override;
     void setId1Position(int position) override;
     int id2Position() const override;
@@ -88,10 +94,10 @@ public:
     int rs485Index() const override;
     void selectRs485(int index) override;
     bool lockChecked() const override;
-    void setReader1Data(const QString &text) override;
-    void setReader2Data(const QString &text) override;
-    QString processCaption() const override;
-    void setProcessCaption(const QString &text) override;
+    void setReader1Data(const std::string &text) override;
+    void setReader2Data(const std::string &text) override;
+    std::string processCaption() const override;
+    void setProcessCaption(const std::string &text) override;
     void setControlEnabled(Control control, bool enabled) override;
     void setLamp(LampColour colour) override;
     void beep(int frequencyHz, int durationMs) override;
@@ -99,7 +105,7 @@ public:
     void setWindowEnabled(bool enabled) override;
     void setWaitCursor(bool on) override;
     void processMessages() override;
-    void showError(const QString &text) override;
+    void showError(const std::string &text) override;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -110,7 +116,9 @@ private:
     void createControls();
     void applyTabOrder();
     QWidget *controlWidget(Control control) const;
-    void setLanguage(int index, const QString &flag);
+    void setLanguage(int index, const char *flag);
+    // A row of the language table in the current language, for the Qt controls.
+    QString rowText(TextRow row) const;
     // Runs a click handler; should an exception escape it, the window is put back into its
     // idle state before the exception goes on to the application's handler, so the user is
     // not left with a disabled window that cannot even be closed.

@@ -1,202 +1,232 @@
+// qmrctl's command line: every command and option, and a message naming the argument for
+// every kind of bad one.
+
 #include "cli/cliarguments.h"
 
-#include <QTest>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 using namespace qmr;
 
-Q_DECLARE_METATYPE(qmr::CliCommand)
+namespace {
 
-class TestCliArguments : public QObject
+using Args = std::vector<std::string>;
+
+std::string joined(const Args &args)
 {
-    Q_OBJECT
-
-private slots:
-    void commands_data();
-    void commands();
-    void setId_data();
-    void setId();
-    void setLine_data();
-    void setLine();
-    void setMode_data();
-    void setMode();
-    void options();
-    void badArguments_data();
-    void badArguments();
-    void helpWinsOverErrors();
-};
-
-void TestCliArguments::commands_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<CliCommand>("command");
-    QTest::newRow("ports") << QStringList{"ports"} << CliCommand::Ports;
-    QTest::newRow("scan") << QStringList{"scan"} << CliCommand::Scan;
-    QTest::newRow("factory") << QStringList{"factory"} << CliCommand::Factory;
-    QTest::newRow("one-reader") << QStringList{"one-reader"} << CliCommand::OneReader;
-    QTest::newRow("poll") << QStringList{"poll"} << CliCommand::Poll;
-    QTest::newRow("help") << QStringList{"--help"} << CliCommand::Help;
-    QTest::newRow("-h after a command") << QStringList{"scan", "-h"} << CliCommand::Help;
-    QTest::newRow("version") << QStringList{"--version"} << CliCommand::Version;
-    QTest::newRow("options first") << QStringList{"--json", "--trace", "scan"} << CliCommand::Scan;
-    QTest::newRow("options last") << QStringList{"scan", "--json", "--all-lines"}
-                                  << CliCommand::Scan;
+    std::string text;
+    for (const std::string &a : args)
+        text += "[" + a + "] ";
+    return text;
 }
 
-void TestCliArguments::commands()
+} // namespace
+
+TEST(CliArguments, Commands)
 {
-    QFETCH(QStringList, args);
-    QFETCH(CliCommand, command);
-    const CliArguments a = parseCliArguments(args);
-    QVERIFY2(a.ok(), qPrintable(a.error));
-    QCOMPARE(a.command, command);
+    const struct
+    {
+        Args args;
+        CliCommand command;
+    } rows[] = {
+        {{"ports"}, CliCommand::Ports},
+        {{"scan"}, CliCommand::Scan},
+        {{"factory"}, CliCommand::Factory},
+        {{"one-reader"}, CliCommand::OneReader},
+        {{"poll"}, CliCommand::Poll},
+        {{"--help"}, CliCommand::Help},
+        {{"scan", "-h"}, CliCommand::Help},
+        {{"--version"}, CliCommand::Version},
+        {{"--json", "--trace", "scan"}, CliCommand::Scan},
+        {{"scan", "--json", "--all-lines"}, CliCommand::Scan},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(joined(row.args));
+        const CliArguments a = parseCliArguments(row.args);
+        EXPECT_TRUE(a.ok()) << a.error;
+        EXPECT_EQ(a.command, row.command);
+    }
 }
 
-void TestCliArguments::setId_data()
+TEST(CliArguments, SetId)
 {
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("id1");
-    QTest::addColumn<int>("id2"); // 0: not given
-    QTest::newRow("one id") << QStringList{"set-id", "12"} << 12 << 0;
-    QTest::newRow("two ids") << QStringList{"set-id", "1", "99"} << 1 << 99;
-    QTest::newRow("leading zero") << QStringList{"set-id", "05", "007"} << 5 << 7;
+    const struct
+    {
+        Args args;
+        int id1;
+        int id2; // 0: not given
+    } rows[] = {
+        {{"set-id", "12"}, 12, 0},
+        {{"set-id", "1", "99"}, 1, 99},
+        {{"set-id", "05", "007"}, 5, 7},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(joined(row.args));
+        const CliArguments a = parseCliArguments(row.args);
+        ASSERT_TRUE(a.ok()) << a.error;
+        EXPECT_EQ(a.command, CliCommand::SetId);
+        EXPECT_EQ(a.id1, row.id1);
+        EXPECT_EQ(a.id2.value_or(0), row.id2);
+    }
 }
 
-void TestCliArguments::setId()
+TEST(CliArguments, SetLine)
 {
-    QFETCH(QStringList, args);
-    QFETCH(int, id1);
-    QFETCH(int, id2);
-    const CliArguments a = parseCliArguments(args);
-    QVERIFY2(a.ok(), qPrintable(a.error));
-    QCOMPARE(a.command, CliCommand::SetId);
-    QCOMPARE(a.id1, id1);
-    QCOMPARE(a.id2.value_or(0), id2);
+    const struct
+    {
+        const char *line;
+        int index;
+    } rows[] = {
+        {"4800,n,8,1", 0}, {"19200,e,8,1", 5}, {"115200,e,8,1", 11}, {"38400,E,8,1", 7},
+        {"0", 0},          {"10", 10},         {"11", 11},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.line);
+        const CliArguments a = parseCliArguments({"set-line", row.line});
+        ASSERT_TRUE(a.ok()) << a.error;
+        EXPECT_EQ(a.command, CliCommand::SetLine);
+        EXPECT_EQ(a.baudRateNo, row.index);
+    }
 }
 
-void TestCliArguments::setLine_data()
+TEST(CliArguments, SetMode)
 {
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<int>("index");
-    QTest::newRow("first text") << "4800,n,8,1" << 0;
-    QTest::newRow("default text") << "19200,e,8,1" << 5;
-    QTest::newRow("last text") << "115200,e,8,1" << 11;
-    QTest::newRow("upper-case parity") << "38400,E,8,1" << 7;
-    QTest::newRow("index 0") << "0" << 0;
-    QTest::newRow("index 10") << "10" << 10;
-    QTest::newRow("index 11") << "11" << 11;
+    const struct
+    {
+        Args args;
+        int mode;
+        int rs485; // -1: keep the module's
+    } rows[] = {
+        {{"set-mode", "two"}, 0, -1},
+        {{"set-mode", "one"}, 1, -1},
+        {{"set-mode", "two", "--rs485", "24"}, 0, 0},
+        {{"set-mode", "--rs485=32", "one"}, 1, 1},
+        {{"--rs485", "40", "set-mode", "two"}, 0, 2},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(joined(row.args));
+        const CliArguments a = parseCliArguments(row.args);
+        ASSERT_TRUE(a.ok()) << a.error;
+        EXPECT_EQ(a.command, CliCommand::SetMode);
+        EXPECT_EQ(a.modeIndex, row.mode);
+        EXPECT_EQ(a.rs485Index.value_or(-1), row.rs485);
+    }
 }
 
-void TestCliArguments::setLine()
+TEST(CliArguments, Options)
 {
-    QFETCH(QString, line);
-    QFETCH(int, index);
-    const CliArguments a = parseCliArguments({"set-line", line});
-    QVERIFY2(a.ok(), qPrintable(a.error));
-    QCOMPARE(a.command, CliCommand::SetLine);
-    QCOMPARE(a.baudRateNo, index);
-}
-
-void TestCliArguments::setMode_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("rs485"); // -1: keep the module's
-    QTest::newRow("two") << QStringList{"set-mode", "two"} << 0 << -1;
-    QTest::newRow("one") << QStringList{"set-mode", "one"} << 1 << -1;
-    QTest::newRow("two 24") << QStringList{"set-mode", "two", "--rs485", "24"} << 0 << 0;
-    QTest::newRow("one 32") << QStringList{"set-mode", "--rs485=32", "one"} << 1 << 1;
-    QTest::newRow("two 40") << QStringList{"--rs485", "40", "set-mode", "two"} << 0 << 2;
-}
-
-void TestCliArguments::setMode()
-{
-    QFETCH(QStringList, args);
-    QFETCH(int, mode);
-    QFETCH(int, rs485);
-    const CliArguments a = parseCliArguments(args);
-    QVERIFY2(a.ok(), qPrintable(a.error));
-    QCOMPARE(a.command, CliCommand::SetMode);
-    QCOMPARE(a.modeIndex, mode);
-    QCOMPARE(a.rs485Index.value_or(-1), rs485);
-}
-
-void TestCliArguments::options()
-{
-    CliArguments a =
-        parseCliArguments({"--json", "--trace", "--bell", "--lang", "big5", "--config=/tmp/q.conf",
-                           "poll", "--count", "3", "--all-lines"});
-    QVERIFY2(a.ok(), qPrintable(a.error));
-    QVERIFY(a.json && a.trace && a.bell && a.allLines);
-    QCOMPARE(a.languageIndex.value_or(-1), 2);
-    QCOMPARE(a.configFile, QStringLiteral("/tmp/q.conf"));
-    QCOMPARE(a.count.value_or(0), 3);
+    CliArguments a = parseCliArguments({"--json", "--trace", "--bell", "--lang", "big5",
+                                        "--config=/tmp/q.conf", "poll", "--count", "3",
+                                        "--all-lines"});
+    ASSERT_TRUE(a.ok()) << a.error;
+    EXPECT_TRUE(a.json && a.trace && a.bell && a.allLines);
+    EXPECT_EQ(a.languageIndex.value_or(-1), 2);
+    EXPECT_EQ(a.configFile, "/tmp/q.conf");
+    EXPECT_EQ(a.count.value_or(0), 3);
 
     a = parseCliArguments({"scan"});
-    QVERIFY(!a.json && !a.trace && !a.bell && !a.allLines);
-    QVERIFY(!a.languageIndex);
-    QVERIFY(a.configFile.isEmpty());
+    EXPECT_FALSE(a.json || a.trace || a.bell || a.allLines);
+    EXPECT_FALSE(a.languageIndex);
+    EXPECT_TRUE(a.configFile.empty());
 
-    QCOMPARE(parseCliArguments({"--lang=en", "scan"}).languageIndex.value_or(-1), 0);
-    QCOMPARE(parseCliArguments({"--lang", "gb", "scan"}).languageIndex.value_or(-1), 1);
+    EXPECT_EQ(parseCliArguments({"--lang=en", "scan"}).languageIndex.value_or(-1), 0);
+    EXPECT_EQ(parseCliArguments({"--lang", "gb", "scan"}).languageIndex.value_or(-1), 1);
+    // An option given twice: the last one counts.
+    EXPECT_EQ(parseCliArguments({"--lang", "gb", "scan", "--lang=en"}).languageIndex.value_or(-1),
+              0);
+    // A value is the next argument whatever it looks like: a file may be called "-h" or "5".
+    a = parseCliArguments({"--config", "-h", "scan"});
+    EXPECT_EQ(a.command, CliCommand::Scan);
+    EXPECT_EQ(a.configFile, "-h");
+    EXPECT_EQ(parseCliArguments({"--config", "--json", "scan"}).configFile, "--json");
+    EXPECT_EQ(parseCliArguments({"poll", "--count", "999999999"}).count.value_or(0), 999999999);
 }
 
-void TestCliArguments::badArguments_data()
+TEST(CliArguments, BadArgumentsAreNamed)
 {
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("named"); // what the message must name
-    QTest::newRow("nothing") << QStringList{} << "no command";
-    QTest::newRow("unknown command") << QStringList{"scna"} << "'scna'";
-    QTest::newRow("unknown option") << QStringList{"scan", "--jsno"} << "'--jsno'";
-    QTest::newRow("unknown short option") << QStringList{"-x", "scan"} << "'-x'";
-    QTest::newRow("ID1 0") << QStringList{"set-id", "0"} << "'0'";
-    QTest::newRow("ID1 100") << QStringList{"set-id", "100"} << "'100'";
-    QTest::newRow("ID1 ab") << QStringList{"set-id", "ab"} << "'ab'";
-    QTest::newRow("ID1 negative") << QStringList{"set-id", "-5"} << "'-5'";
-    QTest::newRow("ID1 signed") << QStringList{"set-id", "+5"} << "'+5'";
-    QTest::newRow("ID1 blank") << QStringList{"set-id", " 5"} << "' 5'";
-    QTest::newRow("ID2 0") << QStringList{"set-id", "5", "0"} << "ID2 '0'";
-    QTest::newRow("ID2 100") << QStringList{"set-id", "5", "100"} << "ID2 '100'";
-    QTest::newRow("ID2 ab") << QStringList{"set-id", "5", "ab"} << "ID2 'ab'";
-    QTest::newRow("no ID") << QStringList{"set-id"} << "ID1";
-    QTest::newRow("third ID") << QStringList{"set-id", "1", "2", "3"} << "'3'";
-    QTest::newRow("unknown line") << QStringList{"set-line", "14400,n,8,1"} << "'14400,n,8,1'";
-    QTest::newRow("odd parity") << QStringList{"set-line", "19200,o,8,1"} << "'19200,o,8,1'";
-    QTest::newRow("line index 12") << QStringList{"set-line", "12"} << "'12'";
-    QTest::newRow("line index -1") << QStringList{"set-line", "-1"} << "'-1'";
-    QTest::newRow("no line") << QStringList{"set-line"} << "LINE";
-    QTest::newRow("unknown mode") << QStringList{"set-mode", "three"} << "'three'";
-    QTest::newRow("mode digit") << QStringList{"set-mode", "2"} << "'2'";
-    QTest::newRow("no mode") << QStringList{"set-mode"} << "MODE";
-    QTest::newRow("rs485 33") << QStringList{"set-mode", "two", "--rs485", "33"} << "'33'";
-    QTest::newRow("rs485 missing") << QStringList{"set-mode", "two", "--rs485"} << "--rs485";
-    QTest::newRow("rs485 on scan") << QStringList{"scan", "--rs485", "24"} << "--rs485";
-    QTest::newRow("count 0") << QStringList{"poll", "--count", "0"} << "'0'";
-    QTest::newRow("count x") << QStringList{"poll", "--count=x"} << "'x'";
-    QTest::newRow("count on scan") << QStringList{"scan", "--count", "3"} << "--count";
-    QTest::newRow("lang fr") << QStringList{"--lang", "fr", "scan"} << "'fr'";
-    QTest::newRow("lang missing") << QStringList{"scan", "--lang"} << "--lang";
-    QTest::newRow("config empty") << QStringList{"--config=", "scan"} << "--config";
-    QTest::newRow("flag with value") << QStringList{"--json=yes", "scan"} << "--json";
-    QTest::newRow("argument to scan") << QStringList{"scan", "now"} << "'now'";
-    QTest::newRow("all-lines on ports") << QStringList{"ports", "--all-lines"} << "--all-lines";
+    const struct
+    {
+        Args args;
+        const char *named; // what the message must name
+    } rows[] = {
+        {{}, "no command"},
+        {{"scna"}, "'scna'"},
+        {{"scan", "--jsno"}, "'--jsno'"},
+        {{"-x", "scan"}, "'-x'"},
+        {{"-hx", "scan"}, "'-hx'"}, // not "-h" and "-x"
+        {{"--", "scan"}, "'--'"},
+        {{"set-id", "0"}, "'0'"},
+        {{"set-id", "100"}, "'100'"},
+        {{"set-id", "ab"}, "'ab'"},
+        {{"set-id", "-5"}, "'-5'"},
+        {{"set-id", "+5"}, "'+5'"},
+        {{"set-id", " 5"}, "' 5'"},
+        {{"set-id", "0000000005"}, "'0000000005'"},
+        {{"set-id", "5", "0"}, "ID2 '0'"},
+        {{"set-id", "5", "100"}, "ID2 '100'"},
+        {{"set-id", "5", "ab"}, "ID2 'ab'"},
+        {{"set-id"}, "ID1"},
+        {{"set-id", "1", "2", "3"}, "'3'"},
+        {{"set-line", "14400,n,8,1"}, "'14400,n,8,1'"},
+        {{"set-line", "19200,o,8,1"}, "'19200,o,8,1'"},
+        {{"set-line", "12"}, "'12'"},
+        {{"set-line", "-1"}, "'-1'"},
+        {{"set-line"}, "LINE"},
+        {{"set-mode", "three"}, "'three'"},
+        {{"set-mode", "2"}, "'2'"},
+        {{"set-mode"}, "MODE"},
+        {{"set-mode", "two", "--rs485", "33"}, "'33'"},
+        {{"set-mode", "two", "--rs485", "024"}, "'024'"},
+        {{"set-mode", "two", "--rs485"}, "--rs485"},
+        {{"scan", "--rs485", "24"}, "--rs485"},
+        {{"poll", "--count", "0"}, "'0'"},
+        {{"poll", "--count=x"}, "'x'"},
+        {{"poll", "--count", "-1"}, "'-1'"},
+        {{"poll", "--count", "1000000000"}, "'1000000000'"},
+        {{"scan", "--count", "3"}, "--count"},
+        {{"--lang", "fr", "scan"}, "'fr'"},
+        {{"scan", "--lang"}, "--lang"},
+        // Each --lang is checked where it stands, even when a later one is good.
+        {{"--lang=fr", "--lang=en", "scan"}, "'fr'"},
+        {{"--config=", "scan"}, "--config"},
+        {{"--json=yes", "scan"}, "--json"},
+        {{"scan", "now"}, "'now'"},
+        {{"ports", "--all-lines"}, "--all-lines"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(joined(row.args));
+        const CliArguments a = parseCliArguments(row.args);
+        EXPECT_FALSE(a.ok());
+        EXPECT_EQ(a.command, CliCommand::None);
+        EXPECT_NE(a.error.find(row.named), std::string::npos) << a.error;
+        EXPECT_EQ(a.error.find('\n'), std::string::npos) << a.error;
+    }
 }
 
-void TestCliArguments::badArguments()
+TEST(CliArguments, ExactMessages)
 {
-    QFETCH(QStringList, args);
-    QFETCH(QString, named);
-    const CliArguments a = parseCliArguments(args);
-    QVERIFY(!a.ok());
-    QCOMPARE(a.command, CliCommand::None);
-    QVERIFY2(a.error.contains(named), qPrintable(a.error));
-    QVERIFY(!a.error.contains(QLatin1Char('\n')));
+    // The texts users (and scripts) see.
+    EXPECT_EQ(parseCliArguments({"set-id", "100"}).error, "invalid ID1 '100' (1 to 99)");
+    EXPECT_EQ(parseCliArguments({"scan", "--jsno=1"}).error, "unknown option '--jsno'");
+    EXPECT_EQ(parseCliArguments({"scan", "--lang"}).error, "option --lang needs a value");
+    EXPECT_EQ(parseCliArguments({"--trace=1", "scan"}).error, "option --trace takes no value");
+    EXPECT_EQ(parseCliArguments({"poll", "--count=0"}).error,
+              "invalid count '0' for --count (a whole number from 1)");
+    EXPECT_EQ(parseCliArguments({"set-mode", "one", "--rs485=1"}).error,
+              "invalid RS-485 setting '1' for --rs485 (24, 32 or 40)");
+    EXPECT_EQ(parseCliArguments({"scan", "x"}).error, "unexpected argument 'x' for scan");
+    EXPECT_EQ(parseCliArguments({"set-line"}).error, "set-line needs LINE");
+    // The first bad option in the line is the one named.
+    EXPECT_EQ(parseCliArguments({"--jsno", "--lang", "fr", "scan"}).error,
+              "unknown option '--jsno'");
 }
 
-void TestCliArguments::helpWinsOverErrors()
+TEST(CliArguments, HelpWinsOverErrors)
 {
-    QCOMPARE(parseCliArguments({"set-id", "100", "--help"}).command, CliCommand::Help);
-    QVERIFY(cliUsage().contains(QStringLiteral("set-id ID1 [ID2]")));
+    EXPECT_EQ(parseCliArguments({"set-id", "100", "--help"}).command, CliCommand::Help);
+    EXPECT_EQ(parseCliArguments({"--bogus", "-h"}).command, CliCommand::Help);
+    EXPECT_EQ(parseCliArguments({"--bogus", "--version"}).command, CliCommand::Version);
+    EXPECT_NE(cliUsage().find("set-id ID1 [ID2]"), std::string::npos);
 }
-
-QTEST_APPLESS_MAIN(TestCliArguments)
-#include "tst_cliarguments.moc"

@@ -63,6 +63,9 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 [ -n "$WID" ] || fail "the window did not appear: $(cat "$TMP/qmrconfig.log")"
+# The title bar shows the title row alone, with no program name appended to it.
+TITLE=$(xdotool getwindowname "$WID")
+[ "$TITLE" = "TAVEX QLN-72RT Module Config V3.20-01" ] || fail "the window title is '$TITLE'"
 sleep 0.5
 
 # Boxes from the window's layout: chkLock at 336,196 (17 x 17), btnScan at 8,78 (345 x 33).

@@ -48,7 +48,11 @@ TEST(ParseDecimal, SignsAndDigits)
         {"decimal point", "1.0", std::nullopt},
         {"exponent", "1e3", std::nullopt},
         {"inner blank", "1 2", std::nullopt},
-        {"zero byte", std::string("1\0" "2", 3), std::nullopt},
+        {"zero byte",
+         std::string("1\0"
+                     "2",
+                     3),
+         std::nullopt},
         {"full-width digit", "\xef\xbc\x91", std::nullopt},
         {"high byte", "\xb9", std::nullopt},
     };

@@ -1,302 +1,362 @@
-#include "operations/processmode.h"
-#include "rig.h"
+// Process mode on the fake clock: the polling cycle, clicks from inside its message
+// processing, and the ways it ends.
 
-#include <QTest>
+#include "operations/processmode.h"
+#include "operations/setmoduleid.h"
+#include "support/rig.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <iterator>
+#include <ostream>
+#include <string>
+#include <vector>
 
 using namespace qmr;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 namespace {
+
+using Ints = std::vector<int>;
+using Texts = std::vector<std::string>;
 
 // A click on the Process button from inside the running loop's message processing, at the
 // given pump calls (counted from the start of the mode).
 struct Clicks
 {
-    Clicks(Rig &rig, QList<int> at) : m_rig(rig), m_at(std::move(at))
+    Clicks(Rig &rig, Ints at) : m_rig(rig), m_at(std::move(at))
     {
         rig.view.onProcessMessages = [this](int pump) {
-            if (m_at.contains(pump))
-                outcomes.append(RunProcessMode(m_rig.ctx));
+            if (std::find(m_at.begin(), m_at.end(), pump) != m_at.end())
+                outcomes.push_back(RunProcessMode(m_rig.ctx));
             if (pump > 100000) // a loop that never ends fails the test instead of hanging
                 m_rig.ctx.ProcessActive = false;
             if (onPump)
                 onPump(pump);
         };
     }
-    QList<ProcessOutcome> outcomes;
+    ~Clicks() { m_rig.view.onProcessMessages = nullptr; }
+    Clicks(const Clicks &) = delete;
+    Clicks &operator=(const Clicks &) = delete;
+
+    std::vector<ProcessOutcome> outcomes;
     std::function<void(int)> onPump;
 
 private:
     Rig &m_rig;
-    QList<int> m_at;
+    Ints m_at;
 };
 
-const QStringList LockedControls = {"btnExit", "btnScan",     "btnFactory", "btnOne",
-                                    "btnID",   "btnBaudRate", "btnMode",    "gbDefault",
-                                    "btnEng",  "btnGB",       "btnBIG5"};
+const Texts LockedControls = {"btnExit", "btnScan",     "btnFactory", "btnOne",
+                              "btnID",   "btnBaudRate", "btnMode",    "gbDefault",
+                              "btnEng",  "btnGB",       "btnBIG5"};
 
-QStringList controlEntries(const QString &state)
+Texts controlEntries(const std::string &state)
 {
-    QStringList entries;
-    for (const QString &name : LockedControls)
-        entries.append(name + QStringLiteral(": ") + state);
+    Texts entries;
+    for (const std::string &name : LockedControls)
+        entries.push_back(name + ": " + state);
     return entries;
 }
 
-QStringList withoutPumps(const QStringList &log)
+Texts withoutPumps(const Texts &log)
 {
-    QStringList entries;
-    for (const QString &entry : log)
-        if (entry != QLatin1String("pump"))
-            entries.append(entry);
+    Texts entries;
+    std::copy_if(log.begin(), log.end(), std::back_inserter(entries),
+                 [](const std::string &entry) { return entry != "pump"; });
     return entries;
 }
 
-void verifyIdleAgain(const Rig &rig)
+Texts joined(std::initializer_list<Texts> parts)
 {
-    QVERIFY(!rig.ctx.ProcessActive);
-    QVERIFY(!rig.ctx.ProcessRunning);
-    QVERIFY(!rig.link.isOpen());
-    QCOMPARE(rig.memory.closeCount(), rig.memory.opens().size());
-    QCOMPARE(rig.view.caption, QStringLiteral("Process Module"));
-    for (const QString &name : LockedControls) {
-        bool found = false;
-        for (auto it = rig.view.enabled.begin(); it != rig.view.enabled.end(); ++it)
-            if (controlName(it.key()) == name) {
-                found = true;
-                QVERIFY2(it.value(), qPrintable(name));
-            }
-        QVERIFY2(found, qPrintable(name));
+    Texts all;
+    for (const Texts &part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+void expectIdleAgain(const Rig &rig)
+{
+    EXPECT_FALSE(rig.ctx.ProcessActive);
+    EXPECT_FALSE(rig.ctx.ProcessRunning);
+    EXPECT_FALSE(rig.link.isOpen());
+    EXPECT_EQ(rig.memory.closeCount(), int(rig.memory.opens().size()));
+    EXPECT_EQ(rig.view.caption, "Process Module");
+    for (const std::string &name : LockedControls) {
+        SCOPED_TRACE(name);
+        const auto it =
+            std::find_if(rig.view.enabled.begin(), rig.view.enabled.end(),
+                         [&](const auto &entry) { return controlName(entry.first) == name; });
+        ASSERT_NE(it, rig.view.enabled.end());
+        EXPECT_TRUE(it->second);
     }
-    QVERIFY(!rig.view.busy);
-    QVERIFY(rig.view.windowEnabled);
+    EXPECT_FALSE(rig.view.busy);
+    EXPECT_TRUE(rig.view.windowEnabled);
+}
+
+ScriptedPort::Response silenceIf(bool yes)
+{
+    ScriptedPort::Response response;
+    if (yes)
+        response.action = ScriptedPort::Action::Silence;
+    return response;
 }
 
 } // namespace
 
-class TestProcessMode : public QObject
+// One run of the mode stopped by a cancel click at a chosen pump call.
+struct Cycle
 {
-    Q_OBJECT
-
-private slots:
-    void cycles_data();
-    void cycles();
-    void pollReplyLengths_data();
-    void pollReplyLengths();
-    void modeChangedWhileRunning();
-    void idMovedWhileRunning();
-    void underscoreIdFails();
-    void failureAfterCancelIsUserStop();
-    void clickWhileStoppingIgnored();
-    void openFailure();
-    void refusedWithoutScan();
+    const char *name;
+    int mode;
+    int cancelAt;
+    Texts commands;
+    Ints pumpsBefore; // pump calls before each command
+    std::string reader2;
 };
 
-void TestProcessMode::cycles_data()
+void PrintTo(const Cycle &row, std::ostream *os)
 {
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("cancelAt");
-    QTest::addColumn<QList<QByteArray>>("commands");
-    QTest::addColumn<QList<int>>("pumpsBefore"); // pump calls before each command
-    QTest::addColumn<QString>("reader2");
-
-    QTest::newRow("two readers, cancel in the first pause")
-        << 0 << 1 << QList<QByteArray>{"A01F", "A05F"} << QList<int>{20, 40} << "0000067890";
-    QTest::newRow("two readers, cancel in the third pause")
-        << 0 << 41 << QList<QByteArray>{"A01F", "A05F", "A01F", "A05F"}
-        << QList<int>{20, 40, 60, 80} << "0000067890";
-    QTest::newRow("two readers, cancel in the second reader's pause")
-        << 0 << 40 << QList<QByteArray>{"A01F", "A05F"} << QList<int>{20, 40} << "0000067890";
-    QTest::newRow("one reader, cancel in the first pause")
-        << 1 << 1 << QList<QByteArray>{"A01F"} << QList<int>{20} << "";
-    QTest::newRow("one reader, cancel in the second pause")
-        << 1 << 21 << QList<QByteArray>{"A01F", "A01F"} << QList<int>{20, 40} << "";
+    *os << row.name;
 }
 
-void TestProcessMode::cycles()
+class ProcessModeCycle : public ::testing::TestWithParam<Cycle>
 {
-    QFETCH(int, mode);
-    QFETCH(int, cancelAt);
-    QFETCH(QList<QByteArray>, commands);
-    QFETCH(QList<int>, pumpsBefore);
-    QFETCH(QString, reader2);
+};
 
+TEST_P(ProcessModeCycle, PollsUntilTheCancelClick)
+{
+    const Cycle &row = GetParam();
     Rig rig;
-    rig.scanned();
-    rig.view.mode = mode;
-    const qsizetype opensBefore = rig.memory.opens().size();
-    const QString message = rig.view.message;
-    Clicks clicks(rig, {cancelAt});
-    QList<int> pumps, sleeps;
-    rig.port.onCommand = [&](const QByteArray &) {
-        pumps.append(rig.view.pumps);
-        sleeps.append(rig.sleepsOf(2));
+    ASSERT_TRUE(rig.scanned());
+    rig.view.mode = row.mode;
+    const std::size_t opensBefore = rig.memory.opens().size();
+    const std::string message = rig.view.message;
+    Clicks clicks(rig, {row.cancelAt});
+    Ints pumps, sleeps;
+    rig.port.onCommand = [&](const std::string &) {
+        pumps.push_back(rig.view.pumps);
+        sleeps.push_back(rig.sleepsOf(2));
     };
 
-    QCOMPARE(RunProcessMode(rig.ctx), ProcessOutcome::UserStop);
-    QCOMPARE(clicks.outcomes, QList<ProcessOutcome>{ProcessOutcome::CancelClick});
-    QCOMPARE(rig.port.sent, commands);
-    QCOMPARE(pumps, pumpsBefore);
-    QCOMPARE(sleeps, pumpsBefore); // every pump followed by a 2 ms sleep
-    QCOMPARE(rig.sleepsOf(2), pumpsBefore.last());
-    QCOMPARE(rig.view.reader1, QStringLiteral("0000012345"));
-    QCOMPARE(rig.view.reader2, reader2);
+    EXPECT_EQ(RunProcessMode(rig.ctx), ProcessOutcome::UserStop);
+    EXPECT_THAT(clicks.outcomes, ElementsAre(ProcessOutcome::CancelClick));
+    EXPECT_EQ(rig.port.sent, row.commands);
+    EXPECT_EQ(pumps, row.pumpsBefore);
+    EXPECT_EQ(sleeps, row.pumpsBefore); // every pump followed by a 2 ms sleep
+    EXPECT_EQ(rig.sleepsOf(2), row.pumpsBefore.back());
+    EXPECT_EQ(rig.view.reader1, "0000012345");
+    EXPECT_EQ(rig.view.reader2, row.reader2);
 
-    const QStringList log = withoutPumps(rig.view.log);
-    QStringList start = {"btnProcess: Cancel Process Module", "pnQMR1: ", "pnQMR2: "};
-    start += controlEntries("off");
-    start += {"busy: on", "window: on"};
-    QCOMPARE(log.mid(0, start.size()), start);
-    QStringList end = {"busy: off", "lamp: yellow", "beep: 1000 300"};
-    end += controlEntries("on");
-    end += "btnProcess: Process Module";
-    QCOMPARE(log.mid(log.size() - end.size()), end);
-    QCOMPARE(rig.view.message, message); // the mode leaves the message line alone
-    QCOMPARE(rig.memory.opens().size(), opensBefore + 1);
-    verifyIdleAgain(rig);
+    const Texts log = withoutPumps(rig.view.log);
+    const Texts start = joined({{"btnProcess: Cancel Process Module", "pnQMR1: ", "pnQMR2: "},
+                                controlEntries("off"),
+                                {"detail: ", "busy: on", "window: on"}});
+    ASSERT_GE(log.size(), start.size());
+    EXPECT_EQ(Texts(log.begin(), log.begin() + std::ptrdiff_t(start.size())), start);
+    const Texts end = joined({{"busy: off", "lamp: yellow", "beep: 1000 300"},
+                              controlEntries("on"),
+                              {"btnProcess: Process Module"}});
+    ASSERT_GE(log.size(), end.size());
+    EXPECT_EQ(Texts(log.end() - std::ptrdiff_t(end.size()), log.end()), end);
+    EXPECT_EQ(rig.view.message, message); // the mode leaves the message line alone
+    EXPECT_EQ(rig.memory.opens().size(), opensBefore + 1);
+    expectIdleAgain(rig);
 }
 
-void TestProcessMode::pollReplyLengths_data()
-{
-    QTest::addColumn<QByteArray>("replyText");
-    QTest::addColumn<QString>("reader1");
-    QTest::newRow("9 bytes: empty data") << QByteArray("F01: ") << "";
-    QTest::newRow("8 bytes: unchanged") << QByteArray("F01:") << "0000012345";
-    QTest::newRow("10 bytes: one character") << QByteArray("F01: 7") << "7";
-}
+INSTANTIATE_TEST_SUITE_P(
+    ProcessMode, ProcessModeCycle,
+    ::testing::Values(
+        Cycle{"TwoReadersCancelInTheFirstPause", 0, 1, {"A01F", "A05F"}, {20, 40}, "0000067890"},
+        Cycle{"TwoReadersCancelInTheThirdPause",
+              0,
+              41,
+              {"A01F", "A05F", "A01F", "A05F"},
+              {20, 40, 60, 80},
+              "0000067890"},
+        Cycle{"TwoReadersCancelInTheSecondReadersPause",
+              0,
+              40,
+              {"A01F", "A05F"},
+              {20, 40},
+              "0000067890"},
+        Cycle{"OneReaderCancelInTheFirstPause", 1, 1, {"A01F"}, {20}, ""},
+        Cycle{"OneReaderCancelInTheSecondPause", 1, 21, {"A01F", "A01F"}, {20, 40}, ""}),
+    [](const ::testing::TestParamInfo<Cycle> &info) { return std::string(info.param.name); });
 
-void TestProcessMode::pollReplyLengths()
+TEST(ProcessMode, PollReplyLengths)
 {
-    QFETCH(QByteArray, replyText);
-    QFETCH(QString, reader1);
-
-    Rig rig;
-    rig.scanned();
-    rig.view.mode = 1;
-    Clicks clicks(rig, {21});
-    int polls = 0;
-    rig.port.script = [&](const QByteArray &) {
-        ScriptedPort::Response response;
-        if (++polls == 2) {
-            response.action = ScriptedPort::Action::Reply;
-            response.replyText = replyText;
-        }
-        return response;
+    struct Row
+    {
+        const char *name;
+        std::string replyText;
+        std::string reader1;
     };
-    QCOMPARE(RunProcessMode(rig.ctx), ProcessOutcome::UserStop);
-    QCOMPARE(polls, 2);
-    QCOMPARE(rig.view.reader1, reader1);
+    const Row rows[] = {
+        {"9 bytes: empty data", "F01: ", ""},
+        {"8 bytes: unchanged", "F01:", "0000012345"},
+        {"10 bytes: one character", "F01: 7", "7"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig;
+        ASSERT_TRUE(rig.scanned());
+        rig.view.mode = 1;
+        Clicks clicks(rig, {21});
+        int polls = 0;
+        rig.port.script = [&](const std::string &) {
+            ScriptedPort::Response response;
+            if (++polls == 2) {
+                response.action = ScriptedPort::Action::Reply;
+                response.replyText = row.replyText;
+            }
+            return response;
+        };
+        EXPECT_EQ(RunProcessMode(rig.ctx), ProcessOutcome::UserStop);
+        EXPECT_EQ(polls, 2);
+        EXPECT_EQ(rig.view.reader1, row.reader1);
+    }
 }
 
-void TestProcessMode::modeChangedWhileRunning()
+TEST(ProcessMode, ModeChangedWhileRunningTakesEffectAtOnce)
 {
     Rig rig;
-    rig.scanned();
+    ASSERT_TRUE(rig.scanned());
     rig.view.mode = 1;
     Clicks clicks(rig, {41});
     clicks.onPump = [&](int pump) {
         if (pump == 25)
             rig.view.mode = 0; // read afresh after the next first-reader poll
     };
-    QCOMPARE(RunProcessMode(rig.ctx), ProcessOutcome::UserStop);
-    QCOMPARE(rig.port.sent, (QList<QByteArray>{"A01F", "A01F", "A05F"}));
-    QCOMPARE(rig.view.reader2, QStringLiteral("0000067890"));
+    EXPECT_EQ(RunProcessMode(rig.ctx), ProcessOutcome::UserStop);
+    EXPECT_THAT(rig.port.sent, ElementsAre("A01F", "A01F", "A05F"));
+    EXPECT_EQ(rig.view.reader2, "0000067890");
 }
 
-void TestProcessMode::idMovedWhileRunning()
+TEST(ProcessMode, IdMovedWhileRunningIsPolled)
 {
     Rig rig;
-    rig.scanned();
+    ASSERT_TRUE(rig.scanned());
     Clicks clicks(rig, {});
     clicks.onPump = [&](int pump) {
         if (pump == 5)
             rig.view.setId1Position(7);
     };
     // No reader has ID 07: the first failing poll ends the mode without a retry.
-    QCOMPARE(RunProcessMode(rig.ctx), ProcessOutcome::Failed);
-    QCOMPARE(rig.port.sent, QList<QByteArray>{"A07F"});
-    QCOMPARE(rig.view.lamp, LampColour::Red);
-    QCOMPARE(rig.view.beeps, (QList<QPair<int, int>>{{300, 300}}));
-    verifyIdleAgain(rig);
+    EXPECT_EQ(RunProcessMode(rig.ctx), ProcessOutcome::Failed);
+    EXPECT_THAT(rig.port.sent, ElementsAre("A07F"));
+    EXPECT_EQ(rig.view.lamp, LampColour::Red);
+    EXPECT_THAT(rig.view.beeps, ElementsAre(std::pair(300, 300)));
+    expectIdleAgain(rig);
 }
 
-void TestProcessMode::underscoreIdFails()
+TEST(ProcessMode, UnderscoreIdFails)
 {
     // Found in one-reader mode, the list switched to two readers by hand: "__" goes out.
     Rig rig;
     rig.module.config().mode = '1';
-    rig.scanned();
-    QCOMPARE(rig.view.id2, QStringLiteral("__"));
+    ASSERT_TRUE(rig.scanned());
+    EXPECT_EQ(rig.view.id2, "__");
     rig.view.mode = 0;
     Clicks clicks(rig, {});
-    QCOMPARE(RunProcessMode(rig.ctx), ProcessOutcome::Failed);
-    QCOMPARE(rig.port.sent, (QList<QByteArray>{"A01F", "A__F"}));
-    QCOMPARE(rig.view.lamp, LampColour::Red);
-    QCOMPARE(rig.view.beeps, (QList<QPair<int, int>>{{300, 300}}));
-    verifyIdleAgain(rig);
+    EXPECT_EQ(RunProcessMode(rig.ctx), ProcessOutcome::Failed);
+    EXPECT_THAT(rig.port.sent, ElementsAre("A01F", "A__F"));
+    EXPECT_EQ(rig.view.lamp, LampColour::Red);
+    EXPECT_THAT(rig.view.beeps, ElementsAre(std::pair(300, 300)));
+    expectIdleAgain(rig);
 }
 
-void TestProcessMode::failureAfterCancelIsUserStop()
+TEST(ProcessMode, FailureAfterCancelIsUserStop)
 {
     Rig rig;
-    rig.scanned();
+    ASSERT_TRUE(rig.scanned());
     Clicks clicks(rig, {1});
-    rig.port.script = [](const QByteArray &command) {
-        ScriptedPort::Response response;
-        if (command == "A05F")
-            response.action = ScriptedPort::Action::Silence;
-        return response;
-    };
-    QCOMPARE(RunProcessMode(rig.ctx), ProcessOutcome::UserStop);
-    QCOMPARE(rig.port.sent, (QList<QByteArray>{"A01F", "A05F"}));
-    QCOMPARE(rig.view.lamp, LampColour::Yellow);
-    QCOMPARE(rig.view.beeps, (QList<QPair<int, int>>{{1000, 300}}));
-    verifyIdleAgain(rig);
+    rig.port.script = [](const std::string &command) { return silenceIf(command == "A05F"); };
+    EXPECT_EQ(RunProcessMode(rig.ctx), ProcessOutcome::UserStop);
+    EXPECT_THAT(rig.port.sent, ElementsAre("A01F", "A05F"));
+    EXPECT_EQ(rig.view.lamp, LampColour::Yellow);
+    EXPECT_THAT(rig.view.beeps, ElementsAre(std::pair(1000, 300)));
+    expectIdleAgain(rig);
 }
 
-void TestProcessMode::clickWhileStoppingIgnored()
+TEST(ProcessMode, ClickWhileStoppingIgnored)
 {
     Rig rig;
-    rig.scanned();
-    const qsizetype opensBefore = rig.memory.opens().size();
+    ASSERT_TRUE(rig.scanned());
+    const std::size_t opensBefore = rig.memory.opens().size();
     Clicks clicks(rig, {1, 5, 30});
-    QCOMPARE(RunProcessMode(rig.ctx), ProcessOutcome::UserStop);
-    QCOMPARE(clicks.outcomes,
-             (QList<ProcessOutcome>{ProcessOutcome::CancelClick, ProcessOutcome::Ignored,
-                                    ProcessOutcome::Ignored}));
-    QCOMPARE(rig.port.sent, (QList<QByteArray>{"A01F", "A05F"}));
-    QCOMPARE(rig.memory.opens().size(), opensBefore + 1);
-    QCOMPARE(withoutPumps(rig.view.log).count("btnProcess: Cancel Process Module"), 1);
-    verifyIdleAgain(rig);
+    EXPECT_EQ(RunProcessMode(rig.ctx), ProcessOutcome::UserStop);
+    EXPECT_THAT(clicks.outcomes, ElementsAre(ProcessOutcome::CancelClick, ProcessOutcome::Ignored,
+                                             ProcessOutcome::Ignored));
+    EXPECT_THAT(rig.port.sent, ElementsAre("A01F", "A05F"));
+    EXPECT_EQ(rig.memory.opens().size(), opensBefore + 1);
+    const Texts log = withoutPumps(rig.view.log);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "btnProcess: Cancel Process Module"), 1);
+    expectIdleAgain(rig);
 }
 
-void TestProcessMode::openFailure()
+TEST(ProcessMode, OpenFailure)
 {
     Rig rig;
-    rig.scanned();
+    ASSERT_TRUE(rig.scanned());
     rig.memory.refuseOpen(Rig::device(3), PortError::Busy);
-    QCOMPARE(RunProcessMode(rig.ctx), ProcessOutcome::OpenFailed);
+    EXPECT_EQ(RunProcessMode(rig.ctx), ProcessOutcome::OpenFailed);
 
-    QStringList expected = {"btnProcess: Cancel Process Module", "pnQMR1: ", "pnQMR2: "};
-    expected += controlEntries("off");
-    expected += {"lamp: red", "message: Open COM : 3 Error",
-                 "detail: COM3: /dev/ttyQ3: open refused", "beep: 300 300"};
-    expected += controlEntries("on");
-    expected += "btnProcess: Process Module";
-    QCOMPARE(rig.view.log, expected); // the busy state is not touched
-    QVERIFY(rig.port.sent.isEmpty());
-    verifyIdleAgain(rig);
+    const Texts expected = joined({{"btnProcess: Cancel Process Module", "pnQMR1: ", "pnQMR2: "},
+                                   controlEntries("off"),
+                                   {"detail: COM3: /dev/ttyQ3: open refused", "lamp: red",
+                                    "message: Open COM : 3 Error", "beep: 300 300"},
+                                   controlEntries("on"),
+                                   {"btnProcess: Process Module"}});
+    EXPECT_EQ(rig.view.log, expected); // the busy state is not touched
+    EXPECT_THAT(rig.port.sent, IsEmpty());
+    expectIdleAgain(rig);
 }
 
-void TestProcessMode::refusedWithoutScan()
+TEST(ProcessMode, OpeningThePortClearsTheDetailOfAnEarlierFailure)
+{
+    // A setting procedure could not open the port and left the reason in the tooltip; once
+    // the port is back, process mode opens it and the stale reason goes.
+    Rig rig;
+    ASSERT_TRUE(rig.scanned());
+    rig.memory.refuseOpen(Rig::device(3), PortError::PermissionDenied);
+    EXPECT_EQ(RunSetModuleId(rig.ctx), SettingOutcome::Error);
+    EXPECT_EQ(rig.view.detail, "COM3: /dev/ttyQ3: open refused");
+
+    rig.memory.refuseOpen(Rig::device(3), PortError::NoError);
+    rig.view.clearRecords(); // pumps count from the start of the mode
+    std::string detailWhilePolling = "?";
+    Clicks clicks(rig, {21});
+    clicks.onPump = [&](int pump) {
+        if (pump == 1)
+            detailWhilePolling = rig.view.detail;
+    };
+    EXPECT_EQ(RunProcessMode(rig.ctx), ProcessOutcome::UserStop);
+    EXPECT_EQ(detailWhilePolling, "");
+    EXPECT_EQ(rig.view.detail, "");
+
+    // The same after process mode's own failed open.
+    rig.memory.refuseOpen(Rig::device(3), PortError::Busy);
+    EXPECT_EQ(RunProcessMode(rig.ctx), ProcessOutcome::OpenFailed);
+    EXPECT_EQ(rig.view.detail, "COM3: /dev/ttyQ3: open refused");
+    rig.memory.refuseOpen(Rig::device(3), PortError::NoError);
+    rig.view.clearRecords();
+    EXPECT_EQ(RunProcessMode(rig.ctx), ProcessOutcome::UserStop);
+    EXPECT_EQ(rig.view.detail, "");
+    expectIdleAgain(rig);
+}
+
+TEST(ProcessMode, RefusedWithoutScan)
 {
     Rig rig;
     rig.addModule(3, rig.module);
     rig.remember(3, 5);
-    QCOMPARE(RunProcessMode(rig.ctx), ProcessOutcome::NoScan);
-    QCOMPARE(rig.view.log, (QStringList{"message: Start Scan Module!", "beep: 300 300"}));
-    QVERIFY(rig.memory.opens().isEmpty());
-    QVERIFY(!rig.ctx.ProcessActive);
+    EXPECT_EQ(RunProcessMode(rig.ctx), ProcessOutcome::NoScan);
+    EXPECT_THAT(rig.view.log, ElementsAre("message: Start Scan Module!", "beep: 300 300"));
+    EXPECT_THAT(rig.memory.opens(), IsEmpty());
+    EXPECT_FALSE(rig.ctx.ProcessActive);
 }
-
-QTEST_APPLESS_MAIN(TestProcessMode)
-#include "tst_processmode.moc"

@@ -1,15 +1,27 @@
+// The five setting procedures on the fake clock: the commands they send, the shared frame
+// (ScanOk check, open, two attempts, outcome), and what they leave on screen and in memory.
+
 #include "link/linedefinition.h"
 #include "operations/quicksettings.h"
 #include "operations/setbaudrate.h"
 #include "operations/setmode.h"
 #include "operations/setmoduleid.h"
-#include "rig.h"
+#include "support/rig.h"
 
-#include <QTest>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
 
 using namespace qmr;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 namespace {
+
+using Texts = std::vector<std::string>;
 
 enum class Procedure
 {
@@ -37,25 +49,7 @@ SettingOutcome run(Procedure procedure, ModuleContext &ctx)
     return SettingOutcome::Error;
 }
 
-void addProcedureRows()
-{
-    QTest::addColumn<int>("procedure");
-    QTest::addColumn<QStringList>("errorMessages");
-    QTest::newRow("Set Module ID")
-        << int(Procedure::Id) << QStringList{"Set Module ID = 01", "Set Module ID Error"};
-    QTest::newRow("Set Module Baud Rate")
-        << int(Procedure::BaudRate)
-        << QStringList{"Set Module BaudRate = 19200,e,8,1", "Set Module BaudRate Error"};
-    QTest::newRow("Set Module Mode")
-        << int(Procedure::Mode) << QStringList{"Set Module Mode Error"};
-    QTest::newRow("Factory Default")
-        << int(Procedure::Factory)
-        << QStringList{"Set Factory Default", "Set Factory Default Error"};
-    QTest::newRow("One Reader") << int(Procedure::One)
-                                << QStringList{"Set Factory Default", "Set Factory Default Error"};
-}
-
-ScriptedPort::Response silence(bool yes)
+ScriptedPort::Response silenceIf(bool yes)
 {
     ScriptedPort::Response response;
     if (yes)
@@ -63,117 +57,182 @@ ScriptedPort::Response silence(bool yes)
     return response;
 }
 
-void verifyClosedAndEnabled(const Rig &rig)
+void expectClosedAndEnabled(const Rig &rig)
 {
-    QVERIFY(!rig.link.isOpen());
-    QCOMPARE(rig.memory.closeCount(), rig.memory.opens().size());
-    QVERIFY(rig.view.windowEnabled);
-    QVERIFY(!rig.view.waitCursor);
+    EXPECT_FALSE(rig.link.isOpen());
+    EXPECT_EQ(rig.memory.closeCount(), int(rig.memory.opens().size()));
+    EXPECT_TRUE(rig.view.windowEnabled);
+    EXPECT_FALSE(rig.view.waitCursor);
 }
 
-const QByteArray Serial1 = "20250010";
-const QByteArray Serial2 = "20250021";
+const std::string Serial1 = "20250010";
+const std::string Serial2 = "20250021";
 
 } // namespace
 
-class TestSettingProcedures : public QObject
+// Each procedure with the messages it shows when the port does not open.
+struct ProcedureRow
 {
-    Q_OBJECT
-
-private slots:
-    void setModuleId_data();
-    void setModuleId();
-    void secondAttemptStartsAgain();
-    void secondReaderReplyOfWrongLength();
-    void underscoreIdSentAsIs();
-    void openFailure_data();
-    void openFailure();
-    void refusedWithoutScan_data();
-    void refusedWithoutScan();
-    void rateCommand_data();
-    void rateCommand();
-    void rateChangeThenSetModuleId();
-    void rateCommandFailsTwice();
-    void rateWithoutSelection_data();
-    void rateWithoutSelection();
-    void setMode_data();
-    void setMode();
-    void setModeWithoutRs485Selection();
-    void quickSetting_data();
-    void quickSetting();
-    void quickSettingFailureKeepsControls();
+    const char *name;
+    Procedure procedure;
+    Texts errorMessages;
 };
 
-void TestSettingProcedures::setModuleId_data()
+void PrintTo(const ProcedureRow &row, std::ostream *os)
 {
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QList<QByteArray>>("commands");
-    QTest::addColumn<QByteArray>("id2");
-    QTest::newRow("two readers") << 0
-                                 << QList<QByteArray>{"A00M", "A00C" + Serial1 + "12", "A00N",
-                                                      "A00C" + Serial2 + "34"}
-                                 << QByteArray("34");
-    QTest::newRow("one reader") << 1 << QList<QByteArray>{"A00M", "A00C" + Serial1 + "12", "A00N"}
-                                << QByteArray("05");
+    *os << row.name;
 }
 
-void TestSettingProcedures::setModuleId()
+class EveryProcedure : public ::testing::TestWithParam<ProcedureRow>
 {
-    QFETCH(int, mode);
-    QFETCH(QList<QByteArray>, commands);
-    QFETCH(QByteArray, id2);
+};
 
+TEST_P(EveryProcedure, OpenFailureFailsAtOnce)
+{
+    const ProcedureRow &row = GetParam();
     Rig rig;
-    rig.scanned();
-    rig.view.setId1Position(12);
-    rig.view.setId2Position(34);
-    rig.view.mode = mode;
-    rig.view.log.clear();
+    ASSERT_TRUE(rig.scanned());
+    const int closes = rig.memory.closeCount();
+    rig.memory.refuseOpen(Rig::device(3), PortError::Busy);
 
-    QCOMPARE(RunSetModuleId(rig.ctx), SettingOutcome::Ok);
-    QCOMPARE(rig.port.sent, commands);
-    QCOMPARE(rig.sleepsOf(100), 4); // the pause after "A00N" also in one-reader mode
-    QCOMPARE(rig.view.log,
-             (QStringList{"cursor: wait", "window: off", "pump", "message: Set Module ID = 12",
-                          "lamp: yellow", "message: Set Module ID Ok", "beep: 1000 300",
-                          "window: on", "cursor: normal"}));
-    QCOMPARE(rig.module.config().reader1.id, QByteArray("12"));
-    QCOMPARE(rig.module.config().reader2.id, id2);
-    // The panels, the scan settings and ScanOk stay as they were.
-    QCOMPARE(rig.view.id1, QStringLiteral("12"));
-    QCOMPARE(rig.settings.ScanCommNo, 3);
-    QVERIFY(rig.ctx.ScanOk);
-    verifyClosedAndEnabled(rig);
+    EXPECT_EQ(run(row.procedure, rig.ctx), SettingOutcome::Error);
+    EXPECT_THAT(rig.clock.sleeps(), IsEmpty()); // no pause before failing
+    EXPECT_THAT(rig.port.sent, IsEmpty());
+    EXPECT_EQ(rig.memory.closeCount(), closes);
+    EXPECT_EQ(rig.view.messages(), row.errorMessages);
+    EXPECT_EQ(rig.view.detail, "COM3: /dev/ttyQ3: open refused");
+    EXPECT_EQ(rig.view.lamp, LampColour::Red);
+    EXPECT_THAT(rig.view.beeps, ElementsAre(std::pair(300, 300)));
+    EXPECT_TRUE(rig.view.windowEnabled);
+    EXPECT_FALSE(rig.view.waitCursor);
 }
 
-void TestSettingProcedures::secondAttemptStartsAgain()
+TEST_P(EveryProcedure, OpeningThePortClearsTheDetailOfAnEarlierFailure)
+{
+    // The tooltip named the device and why it did not open; once the port is back, the
+    // next procedure opens it and the stale reason must not stay.
+    const ProcedureRow &row = GetParam();
+    Rig rig;
+    ASSERT_TRUE(rig.scanned());
+    rig.memory.refuseOpen(Rig::device(3), PortError::PermissionDenied);
+    EXPECT_EQ(run(row.procedure, rig.ctx), SettingOutcome::Error);
+    EXPECT_EQ(rig.view.detail, "COM3: /dev/ttyQ3: open refused");
+
+    rig.memory.refuseOpen(Rig::device(3), PortError::NoError);
+    rig.view.clearRecords();
+    EXPECT_EQ(run(row.procedure, rig.ctx), SettingOutcome::Ok);
+    EXPECT_EQ(rig.view.detail, "");
+    // Cleared when the port opened, before any outcome is shown.
+    const Texts details = rig.view.entries("detail: ");
+    EXPECT_THAT(details, ElementsAre("detail: "));
+    expectClosedAndEnabled(rig);
+}
+
+TEST_P(EveryProcedure, RefusedWithoutScan)
+{
+    const ProcedureRow &row = GetParam();
+    Rig rig;
+    rig.addModule(3, rig.module);
+    rig.remember(3, 5);
+    rig.view.position1 = 30;
+    rig.view.baudIndex = 2;
+
+    EXPECT_EQ(run(row.procedure, rig.ctx), SettingOutcome::NoScan);
+    EXPECT_THAT(rig.view.log, ElementsAre("cursor: wait", "window: off", "pump", "lamp: red",
+                                          "message: Start Scan Module!", "beep: 300 300",
+                                          "window: on", "cursor: normal"));
+    EXPECT_THAT(rig.memory.opens(), IsEmpty());
+    EXPECT_EQ(rig.view.position1, 30);
+    EXPECT_EQ(rig.view.baudIndex, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SettingProcedures, EveryProcedure,
+    ::testing::Values(
+        ProcedureRow{"SetModuleId", Procedure::Id, {"Set Module ID = 01", "Set Module ID Error"}},
+        ProcedureRow{"SetModuleBaudRate",
+                     Procedure::BaudRate,
+                     {"Set Module BaudRate = 19200,e,8,1", "Set Module BaudRate Error"}},
+        ProcedureRow{"SetModuleMode", Procedure::Mode, {"Set Module Mode Error"}},
+        ProcedureRow{"FactoryDefault",
+                     Procedure::Factory,
+                     {"Set Factory Default", "Set Factory Default Error"}},
+        ProcedureRow{
+            "OneReader", Procedure::One, {"Set Factory Default", "Set Factory Default Error"}}),
+    [](const ::testing::TestParamInfo<ProcedureRow> &info) {
+        return std::string(info.param.name);
+    });
+
+TEST(SettingProcedures, SetModuleId)
+{
+    struct Row
+    {
+        const char *name;
+        int mode;
+        Texts commands;
+        std::string id2;
+    };
+    const Row rows[] = {
+        {"two readers",
+         0,
+         {"A00M", "A00C" + Serial1 + "12", "A00N", "A00C" + Serial2 + "34"},
+         "34"},
+        {"one reader", 1, {"A00M", "A00C" + Serial1 + "12", "A00N"}, "05"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig;
+        ASSERT_TRUE(rig.scanned());
+        rig.view.setId1Position(12);
+        rig.view.setId2Position(34);
+        rig.view.mode = row.mode;
+        rig.view.log.clear();
+
+        EXPECT_EQ(RunSetModuleId(rig.ctx), SettingOutcome::Ok);
+        EXPECT_EQ(rig.port.sent, row.commands);
+        EXPECT_EQ(rig.sleepsOf(100), 4); // the pause after "A00N" also in one-reader mode
+        EXPECT_THAT(rig.view.log, ElementsAre("cursor: wait", "window: off", "pump",
+                                              "message: Set Module ID = 12", "detail: ",
+                                              "lamp: yellow", "message: Set Module ID Ok",
+                                              "beep: 1000 300", "window: on", "cursor: normal"));
+        EXPECT_EQ(rig.module.config().reader1.id, "12");
+        EXPECT_EQ(rig.module.config().reader2.id, row.id2);
+        // The panels, the scan settings and ScanOk stay as they were.
+        EXPECT_EQ(rig.view.id1, "12");
+        EXPECT_EQ(rig.settings.ScanCommNo, 3);
+        EXPECT_TRUE(rig.ctx.ScanOk);
+        expectClosedAndEnabled(rig);
+    }
+}
+
+TEST(SettingProcedures, SecondAttemptStartsAgain)
 {
     Rig rig;
-    rig.scanned();
+    ASSERT_TRUE(rig.scanned());
     rig.view.setId1Position(12);
     bool first = true;
-    rig.port.script = [&](const QByteArray &command) {
+    rig.port.script = [&](const std::string &command) {
         const bool drop = command == "A00N" && first;
         if (drop)
             first = false;
-        return silence(drop);
+        return silenceIf(drop);
     };
-    QCOMPARE(RunSetModuleId(rig.ctx), SettingOutcome::Ok);
-    const QByteArray id1 = "A00C" + Serial1 + "12";
-    QCOMPARE(rig.port.sent, (QList<QByteArray>{"A00M", id1, "A00N", "A00M", id1, "A00N",
-                                               "A00C" + Serial2 + "05"}));
-    QCOMPARE(rig.sleepsOf(100), 7);
-    QCOMPARE(rig.memory.opens().size(), 3); // the scan's two, one for both attempts
+    EXPECT_EQ(RunSetModuleId(rig.ctx), SettingOutcome::Ok);
+    const std::string id1 = "A00C" + Serial1 + "12";
+    EXPECT_THAT(rig.port.sent,
+                ElementsAre("A00M", id1, "A00N", "A00M", id1, "A00N", "A00C" + Serial2 + "05"));
+    EXPECT_EQ(rig.sleepsOf(100), 7);
+    EXPECT_EQ(rig.memory.opens().size(), 3u); // the scan's two, one for both attempts
 }
 
-void TestSettingProcedures::secondReaderReplyOfWrongLength()
+TEST(SettingProcedures, SecondReaderReplyOfWrongLength)
 {
     // One-reader mode still needs a 16-byte "A00N"; ID 1 is set by then and stays set.
     Rig rig;
-    rig.scanned();
+    ASSERT_TRUE(rig.scanned());
     rig.view.mode = 1;
     rig.view.setId1Position(12);
-    rig.port.script = [](const QByteArray &command) {
+    rig.port.script = [](const std::string &command) {
         ScriptedPort::Response response;
         if (command == "A00N") {
             response.action = ScriptedPort::Action::Reply;
@@ -181,313 +240,252 @@ void TestSettingProcedures::secondReaderReplyOfWrongLength()
         }
         return response;
     };
-    QCOMPARE(RunSetModuleId(rig.ctx), SettingOutcome::Error);
-    const QByteArray id1 = "A00C" + Serial1 + "12";
-    QCOMPARE(rig.port.sent, (QList<QByteArray>{"A00M", id1, "A00N", "A00M", id1, "A00N"}));
-    QCOMPARE(rig.module.config().reader1.id, QByteArray("12"));
-    QCOMPARE(rig.view.message, QStringLiteral("Set Module ID Error"));
-    QCOMPARE(rig.view.lamp, LampColour::Red);
-    QCOMPARE(rig.view.beeps, (QList<QPair<int, int>>{{300, 300}}));
-    verifyClosedAndEnabled(rig);
+    EXPECT_EQ(RunSetModuleId(rig.ctx), SettingOutcome::Error);
+    const std::string id1 = "A00C" + Serial1 + "12";
+    EXPECT_THAT(rig.port.sent, ElementsAre("A00M", id1, "A00N", "A00M", id1, "A00N"));
+    EXPECT_EQ(rig.module.config().reader1.id, "12");
+    EXPECT_EQ(rig.view.message, "Set Module ID Error");
+    EXPECT_EQ(rig.view.lamp, LampColour::Red);
+    EXPECT_THAT(rig.view.beeps, ElementsAre(std::pair(300, 300)));
+    expectClosedAndEnabled(rig);
 }
 
-void TestSettingProcedures::underscoreIdSentAsIs()
+TEST(SettingProcedures, UnderscoreIdSentAsIs)
 {
     Rig rig;
     rig.module.config().mode = '1';
-    rig.scanned();
-    QCOMPARE(rig.view.id2, QStringLiteral("__"));
+    ASSERT_TRUE(rig.scanned());
+    EXPECT_EQ(rig.view.id2, "__");
     rig.view.mode = 0;
-    QCOMPARE(RunSetModuleId(rig.ctx), SettingOutcome::Error); // the module refuses "__"
-    const QByteArray id1 = "A00C" + Serial1 + "01";
-    const QByteArray id2 = "A00C" + Serial2 + "__";
-    QCOMPARE(rig.port.sent,
-             (QList<QByteArray>{"A00M", id1, "A00N", id2, "A00M", id1, "A00N", id2}));
-    QCOMPARE(rig.module.config().reader2.id, QByteArray("05"));
+    EXPECT_EQ(RunSetModuleId(rig.ctx), SettingOutcome::Error); // the module refuses "__"
+    const std::string id1 = "A00C" + Serial1 + "01";
+    const std::string id2 = "A00C" + Serial2 + "__";
+    EXPECT_THAT(rig.port.sent, ElementsAre("A00M", id1, "A00N", id2, "A00M", id1, "A00N", id2));
+    EXPECT_EQ(rig.module.config().reader2.id, "05");
 }
 
-void TestSettingProcedures::openFailure_data()
+TEST(SettingProcedures, RateCommand)
 {
-    addProcedureRows();
-}
-
-void TestSettingProcedures::openFailure()
-{
-    QFETCH(int, procedure);
-    QFETCH(QStringList, errorMessages);
-    Rig rig;
-    rig.scanned();
-    const qsizetype closes = rig.memory.closeCount();
-    rig.memory.refuseOpen(Rig::device(3), PortError::Busy);
-
-    QCOMPARE(run(Procedure(procedure), rig.ctx), SettingOutcome::Error);
-    QVERIFY(rig.clock.sleeps().isEmpty()); // no pause before failing
-    QVERIFY(rig.port.sent.isEmpty());
-    QCOMPARE(rig.memory.closeCount(), closes);
-    QCOMPARE(rig.view.messages(), errorMessages);
-    QCOMPARE(rig.view.detail, QStringLiteral("COM3: /dev/ttyQ3: open refused"));
-    QCOMPARE(rig.view.lamp, LampColour::Red);
-    QCOMPARE(rig.view.beeps, (QList<QPair<int, int>>{{300, 300}}));
-    QVERIFY(rig.view.windowEnabled);
-    QVERIFY(!rig.view.waitCursor);
-}
-
-void TestSettingProcedures::refusedWithoutScan_data()
-{
-    addProcedureRows();
-}
-
-void TestSettingProcedures::refusedWithoutScan()
-{
-    QFETCH(int, procedure);
-    Rig rig;
-    rig.addModule(3, rig.module);
-    rig.remember(3, 5);
-    rig.view.position1 = 30;
-    rig.view.baudIndex = 2;
-
-    QCOMPARE(run(Procedure(procedure), rig.ctx), SettingOutcome::NoScan);
-    QCOMPARE(rig.view.log, (QStringList{"cursor: wait", "window: off", "pump", "lamp: red",
-                                        "message: Start Scan Module!", "beep: 300 300",
-                                        "window: on", "cursor: normal"}));
-    QVERIFY(rig.memory.opens().isEmpty());
-    QCOMPARE(rig.view.position1, 30);
-    QCOMPARE(rig.view.baudIndex, 2);
-}
-
-void TestSettingProcedures::rateCommand_data()
-{
-    QTest::addColumn<int>("index");
-    QTest::addColumn<QByteArray>("command");
-    QTest::newRow("5") << 5 << QByteArray("A00E5");
-    QTest::newRow("9") << 9 << QByteArray("A00E9");
-    QTest::newRow("10") << 10 << QByteArray("A00EA");
-    QTest::newRow("11") << 11 << QByteArray("A00EB");
-    QTest::newRow("0") << 0 << QByteArray("A00E0");
-}
-
-void TestSettingProcedures::rateCommand()
-{
-    QFETCH(int, index);
-    QFETCH(QByteArray, command);
-    Rig rig;
-    rig.scanned();
-    rig.view.baudIndex = index;
-
-    QCOMPARE(RunSetModuleBaudRate(rig.ctx), SettingOutcome::Ok);
-    QCOMPARE(rig.port.sent, (QList<QByteArray>{"A00M", command}));
-    QCOMPARE(rig.view.messages(),
-             (QStringList{QStringLiteral("Set Module BaudRate = ") + BaudRateTable[index],
-                          QStringLiteral("Set Module BaudRate Ok")}));
-    QCOMPARE(rig.settings.ScanBaudRateNo, index);
-    QCOMPARE(rig.settings.ScanBaudRate, QString::fromLatin1(BaudRateTable[index]));
-    QCOMPARE(rig.settings.ScanCommNo, 3);
-    QVERIFY(rig.store.saves.isEmpty());
-    QCOMPARE(rig.module.config().lineIndex, index);
-    QCOMPARE(rig.memory.writes().last().line, (LineSettings{19200, 'e', 8, 1})); // old rate
-    verifyClosedAndEnabled(rig);
-}
-
-void TestSettingProcedures::rateChangeThenSetModuleId()
-{
-    Rig rig;
-    rig.scanned();
-    rig.view.baudIndex = 10;
-    QCOMPARE(RunSetModuleBaudRate(rig.ctx), SettingOutcome::Ok);
-    rig.view.setId1Position(21);
-    rig.port.sent.clear();
-
-    QCOMPARE(RunSetModuleId(rig.ctx), SettingOutcome::Ok);
-    QCOMPARE(rig.port.sent.size(), 4);
-    QCOMPARE(rig.memory.writes().last().line, (LineSettings{115200, 'n', 8, 1}));
-    QCOMPARE(rig.module.config().reader1.id, QByteArray("21"));
-    QCOMPARE(rig.view.message, QStringLiteral("Set Module ID Ok"));
-}
-
-void TestSettingProcedures::rateCommandFailsTwice()
-{
-    Rig rig;
-    rig.scanned();
-    rig.view.baudIndex = 9;
-    rig.port.script = [](const QByteArray &command) { return silence(command.startsWith("A00E")); };
-
-    QCOMPARE(RunSetModuleBaudRate(rig.ctx), SettingOutcome::Error);
-    QCOMPARE(rig.port.sent, (QList<QByteArray>{"A00M", "A00E9", "A00M", "A00E9"}));
-    QCOMPARE(rig.settings.ScanBaudRateNo, 5);
-    QCOMPARE(rig.settings.ScanBaudRate, QStringLiteral("19200,e,8,1"));
-    QCOMPARE(rig.view.message, QStringLiteral("Set Module BaudRate Error"));
-    verifyClosedAndEnabled(rig);
-}
-
-void TestSettingProcedures::rateWithoutSelection_data()
-{
-    QTest::addColumn<int>("index");
-    QTest::newRow("no selection") << -1;
-    QTest::newRow("past the table") << 12;
-}
-
-void TestSettingProcedures::rateWithoutSelection()
-{
-    QFETCH(int, index);
-    Rig rig;
-    rig.scanned();
-    rig.view.baudIndex = index;
-
-    QCOMPARE(RunSetModuleBaudRate(rig.ctx), SettingOutcome::Error);
-    QVERIFY(rig.port.sent.isEmpty());
-    QCOMPARE(rig.view.messages(),
-             (QStringList{"Set Module BaudRate = ", "Set Module BaudRate Error"}));
-    QCOMPARE(rig.settings.ScanBaudRateNo, 5);
-    QCOMPARE(rig.settings.ScanBaudRate, QStringLiteral("19200,e,8,1"));
-    verifyClosedAndEnabled(rig);
-}
-
-void TestSettingProcedures::setMode_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("rs485");
-    QTest::addColumn<QByteArray>("command");
-    QTest::newRow("two readers, RS485 40") << 0 << 2 << QByteArray("A00A002");
-    QTest::newRow("one reader, RS485 24") << 1 << 0 << QByteArray("A00A100");
-    QTest::newRow("two readers, RS485 24") << 0 << 0 << QByteArray("A00A000");
-    QTest::newRow("one reader, RS485 40") << 1 << 2 << QByteArray("A00A102");
-}
-
-void TestSettingProcedures::setMode()
-{
-    QFETCH(int, mode);
-    QFETCH(int, rs485);
-    QFETCH(QByteArray, command);
-    Rig rig;
-    rig.scanned();
-    const QString id2 = rig.view.id2;
-    rig.view.mode = mode;
-    rig.view.rs485 = rs485;
-
-    QCOMPARE(RunSetModuleMode(rig.ctx), SettingOutcome::Ok);
-    QCOMPARE(rig.port.sent, (QList<QByteArray>{"A00M", command}));
-    QCOMPARE(rig.view.messages(), QStringList{"Set Module Mode Ok"}); // no progress text
-    QCOMPARE(rig.module.config().mode, command.at(4));
-    QCOMPARE(rig.module.config().rs485, command.at(6));
-    QCOMPARE(rig.view.id2, id2);
-    QCOMPARE(rig.sleepsOf(100), 2);
-    verifyClosedAndEnabled(rig);
-}
-
-void TestSettingProcedures::setModeWithoutRs485Selection()
-{
-    for (int rs485 : {-1, 3}) {
+    const std::pair<int, std::string> rows[] = {
+        {5, "A00E5"}, {9, "A00E9"}, {10, "A00EA"}, {11, "A00EB"}, {0, "A00E0"},
+    };
+    for (const auto &[index, command] : rows) {
+        SCOPED_TRACE("line setting " + std::to_string(index));
         Rig rig;
-        rig.scanned();
-        rig.view.rs485 = rs485;
-        QCOMPARE(RunSetModuleMode(rig.ctx), SettingOutcome::Error);
-        QVERIFY(rig.port.sent.isEmpty());
-        QCOMPARE(rig.view.message, QStringLiteral("Set Module Mode Error"));
-        QCOMPARE(rig.module.config().rs485, '1');
-        verifyClosedAndEnabled(rig);
+        ASSERT_TRUE(rig.scanned());
+        rig.view.baudIndex = index;
+
+        EXPECT_EQ(RunSetModuleBaudRate(rig.ctx), SettingOutcome::Ok);
+        EXPECT_THAT(rig.port.sent, ElementsAre("A00M", command));
+        EXPECT_THAT(rig.view.messages(),
+                    ElementsAre(std::string("Set Module BaudRate = ") + BaudRateTable[index],
+                                "Set Module BaudRate Ok"));
+        EXPECT_EQ(rig.settings.ScanBaudRateNo, index);
+        EXPECT_EQ(rig.settings.ScanBaudRate, BaudRateTable[index]);
+        EXPECT_EQ(rig.settings.ScanCommNo, 3);
+        EXPECT_THAT(rig.store.saves(), IsEmpty()); // only the in-memory settings follow
+        EXPECT_EQ(rig.module.config().lineIndex, index);
+        ASSERT_FALSE(rig.memory.writes().empty());
+        EXPECT_EQ(rig.memory.writes().back().line, (LineSettings{19200, 'e', 8, 1})); // old rate
+        expectClosedAndEnabled(rig);
     }
 }
 
-void TestSettingProcedures::quickSetting_data()
+TEST(SettingProcedures, RateChangeThenSetModuleId)
 {
-    QTest::addColumn<int>("procedure");
-    QTest::addColumn<QByteArray>("modeCommand");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("id2");
-    QTest::addColumn<QStringList>("controls");
-
-    QTest::newRow("Factory Default")
-        << int(Procedure::Factory) << QByteArray("A00A001") << 0 << "05"
-        << QStringList{"sbID: 1",
-                       "sbID2: 1",
-                       "sbID2: 5",
-                       "cmbBaudRate: 5",
-                       "cmbMode: 0",
-                       "cmbRS485: 1",
-                       "message: Set Factory Default"};
-    QTest::newRow("One Reader") << int(Procedure::One) << QByteArray("A00A101") << 1 << "__"
-                                << QStringList{"sbID: 1",
-                                               "cmbBaudRate: 5",
-                                               "cmbMode: 1",
-                                               "cmbRS485: 1",
-                                               "sbID2: 5",
-                                               "pnID2: __",
-                                               "message: Set Factory Default"};
-}
-
-void TestSettingProcedures::quickSetting()
-{
-    QFETCH(int, procedure);
-    QFETCH(QByteArray, modeCommand);
-    QFETCH(int, mode);
-    QFETCH(QString, id2);
-    QFETCH(QStringList, controls);
-
     Rig rig;
-    rig.module.config().reader1.id = "33";
-    rig.module.config().reader2.id = "44";
-    rig.module.config().rs485 = '2';
-    rig.scanned();
-    // sbID2 already at 5 while its panel shows "__".
-    rig.view.setId1Position(30);
-    rig.view.setId2Position(5);
-    rig.view.id2 = QStringLiteral("__");
-    rig.view.baudIndex = 2;
-    rig.view.mode = 1 - mode;
-    rig.view.rs485 = 0;
-    rig.view.log.clear();
-    const Settings before = rig.settings;
+    ASSERT_TRUE(rig.scanned());
+    rig.view.baudIndex = 10;
+    EXPECT_EQ(RunSetModuleBaudRate(rig.ctx), SettingOutcome::Ok);
+    rig.view.setId1Position(21);
+    rig.port.sent.clear();
 
-    QCOMPARE(run(Procedure(procedure), rig.ctx), SettingOutcome::Ok);
-    QCOMPARE(rig.port.sent, (QList<QByteArray>{"A00M", "A00C" + Serial1 + "01", "A00N",
-                                               "A00C" + Serial2 + "05", modeCommand, "A00E5"}));
-    QCOMPARE(rig.sleepsOf(100), 6);
-    QCOMPARE(rig.view.log.mid(3, controls.size()), controls);
-    QCOMPARE(rig.view.message, QStringLiteral("Set Factory Default Ok"));
-
-    QCOMPARE(rig.view.id1, QStringLiteral("01"));
-    QCOMPARE(rig.view.id2, id2);
-    QCOMPARE(rig.view.position2, 5);
-    QCOMPARE(rig.view.baudIndex, 5);
-    QCOMPARE(rig.view.mode, mode);
-    QCOMPARE(rig.view.rs485, 1);
-
-    const ModuleConfig &module = rig.module.config();
-    QCOMPARE(module.reader1.id, QByteArray("01"));
-    QCOMPARE(module.reader2.id, QByteArray("05")); // also in one-reader mode
-    QCOMPARE(module.mode, modeCommand.at(4));
-    QCOMPARE(module.rs485, '1');
-    QCOMPARE(module.lineIndex, 5);
-
-    QCOMPARE(rig.settings.ScanBaudRateNo, before.ScanBaudRateNo);
-    QCOMPARE(rig.settings.ScanBaudRate, before.ScanBaudRate);
-    QVERIFY(rig.store.saves.isEmpty());
-    verifyClosedAndEnabled(rig);
+    EXPECT_EQ(RunSetModuleId(rig.ctx), SettingOutcome::Ok);
+    EXPECT_EQ(rig.port.sent.size(), 4u);
+    ASSERT_FALSE(rig.memory.writes().empty());
+    EXPECT_EQ(rig.memory.writes().back().line, (LineSettings{115200, 'n', 8, 1}));
+    EXPECT_EQ(rig.module.config().reader1.id, "21");
+    EXPECT_EQ(rig.view.message, "Set Module ID Ok");
 }
 
-void TestSettingProcedures::quickSettingFailureKeepsControls()
+TEST(SettingProcedures, RateCommandFailsTwice)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.scanned());
+    rig.view.baudIndex = 9;
+    rig.port.script = [](const std::string &command) {
+        return silenceIf(command.starts_with("A00E"));
+    };
+
+    EXPECT_EQ(RunSetModuleBaudRate(rig.ctx), SettingOutcome::Error);
+    EXPECT_THAT(rig.port.sent, ElementsAre("A00M", "A00E9", "A00M", "A00E9"));
+    EXPECT_EQ(rig.settings.ScanBaudRateNo, 5);
+    EXPECT_EQ(rig.settings.ScanBaudRate, "19200,e,8,1");
+    EXPECT_EQ(rig.view.message, "Set Module BaudRate Error");
+    expectClosedAndEnabled(rig);
+}
+
+TEST(SettingProcedures, RateWithoutSelectionSendsNothing)
+{
+    for (int index : {-1, 12}) {
+        SCOPED_TRACE("selection " + std::to_string(index));
+        Rig rig;
+        ASSERT_TRUE(rig.scanned());
+        rig.view.baudIndex = index;
+
+        EXPECT_EQ(RunSetModuleBaudRate(rig.ctx), SettingOutcome::Error);
+        EXPECT_THAT(rig.port.sent, IsEmpty());
+        EXPECT_THAT(rig.view.messages(),
+                    ElementsAre("Set Module BaudRate = ", "Set Module BaudRate Error"));
+        EXPECT_EQ(rig.settings.ScanBaudRateNo, 5);
+        EXPECT_EQ(rig.settings.ScanBaudRate, "19200,e,8,1");
+        expectClosedAndEnabled(rig);
+    }
+}
+
+TEST(SettingProcedures, SetMode)
+{
+    struct Row
+    {
+        const char *name;
+        int mode, rs485;
+        std::string command;
+    };
+    const Row rows[] = {
+        {"two readers, RS485 40", 0, 2, "A00A002"},
+        {"one reader, RS485 24", 1, 0, "A00A100"},
+        {"two readers, RS485 24", 0, 0, "A00A000"},
+        {"one reader, RS485 40", 1, 2, "A00A102"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig;
+        ASSERT_TRUE(rig.scanned());
+        const std::string id2 = rig.view.id2;
+        rig.view.mode = row.mode;
+        rig.view.rs485 = row.rs485;
+
+        EXPECT_EQ(RunSetModuleMode(rig.ctx), SettingOutcome::Ok);
+        EXPECT_THAT(rig.port.sent, ElementsAre("A00M", row.command));
+        EXPECT_THAT(rig.view.messages(), ElementsAre("Set Module Mode Ok")); // no progress text
+        EXPECT_EQ(rig.module.config().mode, row.command.at(4));
+        EXPECT_EQ(rig.module.config().rs485, row.command.at(6));
+        EXPECT_EQ(rig.view.id2, id2);
+        EXPECT_EQ(rig.sleepsOf(100), 2);
+        expectClosedAndEnabled(rig);
+    }
+}
+
+TEST(SettingProcedures, SetModeWithoutRs485SelectionSendsNothing)
+{
+    for (int rs485 : {-1, 3}) {
+        SCOPED_TRACE("RS-485 selection " + std::to_string(rs485));
+        Rig rig;
+        ASSERT_TRUE(rig.scanned());
+        rig.view.rs485 = rs485;
+        EXPECT_EQ(RunSetModuleMode(rig.ctx), SettingOutcome::Error);
+        EXPECT_THAT(rig.port.sent, IsEmpty());
+        EXPECT_EQ(rig.view.message, "Set Module Mode Error");
+        EXPECT_EQ(rig.module.config().rs485, '1');
+        expectClosedAndEnabled(rig);
+    }
+}
+
+TEST(SettingProcedures, QuickSetting)
+{
+    struct Row
+    {
+        const char *name;
+        Procedure procedure;
+        std::string modeCommand;
+        int mode;
+        std::string id2;
+        Texts controls; // the log after the wait cursor, the disabled window and the pump
+    };
+    const Row rows[] = {
+        {"Factory Default",
+         Procedure::Factory,
+         "A00A001",
+         0,
+         "05",
+         {"sbID: 1", "sbID2: 1", "sbID2: 5", "cmbBaudRate: 5", "cmbMode: 0", "cmbRS485: 1",
+          "message: Set Factory Default"}},
+        {"One Reader",
+         Procedure::One,
+         "A00A101",
+         1,
+         "__",
+         {"sbID: 1", "cmbBaudRate: 5", "cmbMode: 1", "cmbRS485: 1", "sbID2: 5", "pnID2: __",
+          "message: Set Factory Default"}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig;
+        rig.module.config().reader1.id = "33";
+        rig.module.config().reader2.id = "44";
+        rig.module.config().rs485 = '2';
+        ASSERT_TRUE(rig.scanned());
+        // sbID2 already at 5 while its panel shows "__".
+        rig.view.setId1Position(30);
+        rig.view.setId2Position(5);
+        rig.view.id2 = "__";
+        rig.view.baudIndex = 2;
+        rig.view.mode = 1 - row.mode;
+        rig.view.rs485 = 0;
+        rig.view.log.clear();
+        const Settings before = rig.settings;
+
+        EXPECT_EQ(run(row.procedure, rig.ctx), SettingOutcome::Ok);
+        EXPECT_THAT(rig.port.sent, ElementsAre("A00M", "A00C" + Serial1 + "01", "A00N",
+                                               "A00C" + Serial2 + "05", row.modeCommand, "A00E5"));
+        EXPECT_EQ(rig.sleepsOf(100), 6);
+        ASSERT_GE(rig.view.log.size(), 3 + row.controls.size());
+        EXPECT_EQ(Texts(rig.view.log.begin() + 3,
+                        rig.view.log.begin() + 3 + std::ptrdiff_t(row.controls.size())),
+                  row.controls);
+        EXPECT_EQ(rig.view.message, "Set Factory Default Ok");
+
+        EXPECT_EQ(rig.view.id1, "01");
+        EXPECT_EQ(rig.view.id2, row.id2);
+        EXPECT_EQ(rig.view.position2, 5);
+        EXPECT_EQ(rig.view.baudIndex, 5);
+        EXPECT_EQ(rig.view.mode, row.mode);
+        EXPECT_EQ(rig.view.rs485, 1);
+
+        const ModuleConfig &module = rig.module.config();
+        EXPECT_EQ(module.reader1.id, "01");
+        EXPECT_EQ(module.reader2.id, "05"); // also in one-reader mode
+        EXPECT_EQ(module.mode, row.modeCommand.at(4));
+        EXPECT_EQ(module.rs485, '1');
+        EXPECT_EQ(module.lineIndex, 5);
+
+        EXPECT_EQ(rig.settings.ScanBaudRateNo, before.ScanBaudRateNo);
+        EXPECT_EQ(rig.settings.ScanBaudRate, before.ScanBaudRate);
+        EXPECT_THAT(rig.store.saves(), IsEmpty());
+        expectClosedAndEnabled(rig);
+    }
+}
+
+TEST(SettingProcedures, QuickSettingFailureKeepsControls)
 {
     // The module runs at another rate: the quick setting changes IDs and mode, then the
     // rate command gets no reply; nothing is undone, on screen or in the module.
     Rig rig;
     rig.module.config().lineIndex = 9;
-    rig.scanned();
+    ASSERT_TRUE(rig.scanned());
     rig.view.mode = 0;
     rig.view.baudIndex = 9;
-    rig.port.script = [](const QByteArray &command) { return silence(command == "A00E5"); };
+    rig.port.script = [](const std::string &command) { return silenceIf(command == "A00E5"); };
 
-    QCOMPARE(RunQuickSetting(rig.ctx, QuickSetting::OneReader), SettingOutcome::Error);
-    QCOMPARE(rig.port.sent.size(), 12);
-    QCOMPARE(rig.port.sent.mid(6, 1), QList<QByteArray>{"A00M"}); // the second attempt
-    QCOMPARE(rig.view.message, QStringLiteral("Set Factory Default Error"));
-    QCOMPARE(rig.view.baudIndex, 5);
-    QCOMPARE(rig.view.mode, 1);
-    QCOMPARE(rig.view.id2, QStringLiteral("__"));
-    QCOMPARE(rig.module.config().mode, '1');
-    QCOMPARE(rig.module.config().lineIndex, 9);
-    QCOMPARE(rig.settings.ScanBaudRateNo, 9);
-    verifyClosedAndEnabled(rig);
+    EXPECT_EQ(RunQuickSetting(rig.ctx, QuickSetting::OneReader), SettingOutcome::Error);
+    ASSERT_EQ(rig.port.sent.size(), 12u);
+    EXPECT_EQ(rig.port.sent[6], "A00M"); // the second attempt
+    EXPECT_EQ(rig.view.message, "Set Factory Default Error");
+    EXPECT_EQ(rig.view.baudIndex, 5);
+    EXPECT_EQ(rig.view.mode, 1);
+    EXPECT_EQ(rig.view.id2, "__");
+    EXPECT_EQ(rig.module.config().mode, '1');
+    EXPECT_EQ(rig.module.config().lineIndex, 9);
+    EXPECT_EQ(rig.settings.ScanBaudRateNo, 9);
+    expectClosedAndEnabled(rig);
 }
-
-QTEST_APPLESS_MAIN(TestSettingProcedures)
-#include "tst_settingprocedures.moc"

@@ -3,14 +3,15 @@
 
 #include "link/link.h"
 #include "link/portmap.h"
-#include "link/qtserialportbackend.h"
-#include "link/systemclock.h"
-#include "settings/inisettingsstore.h"
+#include "platform/linux/inisettingsstore.h"
+#include "platform/linux/qtserialportbackend.h"
+#include "platform/linux/systemclock.h"
+#include "platform/linux/systemportmap.h"
 #include "sim/fakeclock.h"
 #include "sim/memoryport.h"
 #include "sim/modulemodel.h"
+#include "texts/languagetable.h"
 #include "window/beeper.h"
-#include "window/languagetable.h"
 #include "window/tfrmmodule.h"
 
 #include <QApplication>
@@ -21,7 +22,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <string>
+
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace qmr;
@@ -34,12 +41,70 @@ struct QuietBeeper : Beeper
     void Beep(int frequencyHz, int) override { frequencies.append(frequencyHz); }
 };
 
-QMap<int, QString> sixteenMemoryPorts()
+std::map<int, std::string> sixteenMemoryPorts()
 {
-    QMap<int, QString> devices;
+    std::map<int, std::string> devices;
     for (int com = 1; com <= 16; ++com)
-        devices.insert(com, QStringLiteral("/dev/ttyQ%1").arg(com));
+        devices[com] = "/dev/ttyQ" + std::to_string(com);
     return devices;
+}
+
+// A path as the store takes it: in the file system's encoding.
+std::string nativePath(const QString &path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+Settings loadFrom(const QString &path)
+{
+    IniSettingsStore store(nativePath(path));
+    Settings settings;
+    LoadSettings(store, settings);
+    return settings;
+}
+
+// Runs body in a child process and returns its exit code, or -1 when it did not exit. Run
+// by root (as CI runs), the child first becomes the unprivileged user "nobody", for whom
+// file permissions count: root may replace any file.
+int runInChild(const std::function<int()> &body)
+{
+    std::fflush(nullptr); // nothing buffered is written twice
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(100);
+        ::_exit(body());
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// The window started on a store it may not replace, a scan, a language click: 0 when the
+// program went on with what it found and read nothing from the store, else the failed step.
+int startScanSaveUnwritable(const std::string &file)
+{
+    FakeClock clock;
+    MemoryPort port(clock);
+    ModuleModel module;
+    port.addDevice("/dev/ttyQ3", &module);
+    const FixedPortMap map(sixteenMemoryPorts());
+    Link link(port, clock, map);
+    IniSettingsStore store(file);
+    QuietBeeper beeper;
+    const LanguageTable languages;
+    TfrmModule window(link, clock, store, beeper, languages);
+    window.FormCreate();
+    if (window.settings().ScanCommNo != 0) // nothing is read from what cannot be replaced
+        return 1;
+    window.btnScanClick();
+    window.btnBIG5Click();
+    if (!window.context().ScanOk)
+        return 2;
+    if (window.settings().ScanCommNo != 3)
+        return 3;
+    return 0;
 }
 
 // Every line of a saved file is blank, a comment, a [group] or key=value, all valid UTF-8.
@@ -156,10 +221,10 @@ void TestBadSettings::startScanSave()
     FakeClock clock;
     MemoryPort port(clock);
     ModuleModel module; // at 19200,e,8,1 on COM3
-    port.addDevice(QStringLiteral("/dev/ttyQ3"), &module);
+    port.addDevice("/dev/ttyQ3", &module);
     const FixedPortMap map(sixteenMemoryPorts());
     Link link(port, clock, map);
-    IniSettingsStore store(path());
+    IniSettingsStore store(nativePath(path()));
     QuietBeeper beeper;
     const LanguageTable languages;
     TfrmModule window(link, clock, store, beeper, languages);
@@ -180,17 +245,16 @@ void TestBadSettings::startScanSave()
         return;
     }
     verifyWellFormed(path());
-    Settings again;
-    IniSettingsStore(path()).LoadSettings(again);
+    Settings again = loadFrom(path());
     QCOMPARE(again.ScanCommNo, 3);
     QCOMPARE(again.ScanBaudRateNo, 5);
-    QCOMPARE(again.ScanBaudRate, QStringLiteral("19200,e,8,1"));
+    QCOMPARE(again.ScanBaudRate, std::string("19200,e,8,1"));
 
     // A language click saves into the same file; it stays well-formed.
     window.btnGBClick();
     verifyWellFormed(path());
-    IniSettingsStore(path()).LoadSettings(again);
-    QCOMPARE(again.LanguageFlag, QStringLiteral("ChineseGB"));
+    again = loadFrom(path());
+    QCOMPARE(again.LanguageFlag, std::string("ChineseGB"));
     QCOMPARE(again.ScanCommNo, 3);
 }
 
@@ -204,35 +268,32 @@ void TestBadSettings::unwritableFile_data()
 void TestBadSettings::unwritableFile()
 {
     QFETCH(bool, directory);
+    const std::string file = nativePath(path());
     if (directory) {
         QVERIFY(QDir().mkpath(path()));
+        QCOMPARE(startScanSaveUnwritable(file), 0);
     } else {
-        if (::geteuid() == 0)
-            QSKIP("root may replace any file");
+        // Readable by everyone, writable by no one but root, in a directory likewise.
         write("[QMRConfig]\nScanCommNo=7\n");
-        QVERIFY(::chmod(QFile::encodeName(path()).constData(), 0444) == 0);
-        QVERIFY(::chmod(QFile::encodeName(m_dir.path()).constData(), 0555) == 0);
+        const QByteArray dir = QFile::encodeName(m_dir.path());
+        QVERIFY(::chmod(file.c_str(), 0444) == 0);
+        QVERIFY(::chmod(dir.constData(), 0555) == 0);
+        const int result = runInChild([&file] {
+            // The child must be able to read the file but not replace it, or the case proves
+            // nothing.
+            if (::access(file.c_str(), R_OK) != 0)
+                return 10;
+            if (::access(file.c_str(), W_OK) == 0)
+                return 11;
+            return startScanSaveUnwritable(file);
+        });
+        ::chmod(dir.constData(), 0755);
+        // 1: read from the file, 2 or 3: the scan did not go on, 10/11: the child could not
+        // read the file or could replace it, 100: it could not become "nobody".
+        QCOMPARE(result, 0);
     }
 
-    FakeClock clock;
-    MemoryPort port(clock);
-    ModuleModel module;
-    port.addDevice(QStringLiteral("/dev/ttyQ3"), &module);
-    const FixedPortMap map(sixteenMemoryPorts());
-    Link link(port, clock, map);
-    IniSettingsStore store(path());
-    QuietBeeper beeper;
-    const LanguageTable languages;
-    TfrmModule window(link, clock, store, beeper, languages);
-    window.FormCreate();
-    QCOMPARE(window.settings().ScanCommNo, 0); // nothing is read from what cannot be replaced
-    window.btnScanClick();
-    window.btnBIG5Click();
-    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
-
-    // The program went on with what it found; the store was left as it was.
-    QVERIFY(window.context().ScanOk);
-    QCOMPARE(window.settings().ScanCommNo, 3);
+    // The store was left as it was.
     if (directory) {
         QVERIFY(QFileInfo(path()).isDir());
     } else {
@@ -262,17 +323,17 @@ void TestBadSettings::portsThatAreNoSerialDevices()
         text += "COM" + QByteArray::number(com) + "=\n";
     write(text);
 
-    IniSettingsStore store(path());
+    IniSettingsStore store(nativePath(path()));
     // No system port is ever used: every COM number is named in [Ports].
-    const SystemPortMap map(store.portAssignments(), {QStringLiteral("/nonexistent/ttyS0")});
-    QCOMPARE(map.deviceFor(1), QStringLiteral("/dev/null"));
+    const SystemPortMap map(store.portAssignments(), {"/nonexistent/ttyS0"});
+    QCOMPARE(map.deviceFor(1), std::string("/dev/null"));
     SystemClock clock;
     QtSerialPortBackend port;
     Link link(port, clock, map);
     for (int com = 1; com <= 4; ++com) {
-        QVERIFY2(!link.ComOpen(com, "19200,e,8,1"), qPrintable(map.deviceFor(com)));
+        QVERIFY2(!link.ComOpen(com, "19200,e,8,1"), map.deviceFor(com).c_str());
         QVERIFY(link.lastOpenError() != PortError::NoError);
-        QVERIFY(!link.lastOpenErrorString().isEmpty());
+        QVERIFY(!link.lastOpenErrorString().empty());
         QVERIFY(!port.isOpen());
     }
 

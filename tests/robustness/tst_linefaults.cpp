@@ -8,14 +8,20 @@
 #include "operations/setbaudrate.h"
 #include "operations/setmode.h"
 #include "operations/setmoduleid.h"
-#include "rig.h"
+#include "support/rig.h"
 
-#include <QTest>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <ostream>
 #include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
 
 using namespace qmr;
-
-Q_DECLARE_METATYPE(qmr::FaultConfig)
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -30,28 +36,34 @@ enum class Op
     One,
 };
 
-const QList<Op> AllOps = {Op::Scan,    Op::Process, Op::SetId, Op::SetBaudRate,
-                          Op::SetMode, Op::Factory, Op::One};
+const std::vector<Op> AllOps = {Op::Scan,    Op::Process, Op::SetId, Op::SetBaudRate,
+                                Op::SetMode, Op::Factory, Op::One};
 
-const char *opName(Op op)
+std::string opName(Op op)
 {
     switch (op) {
     case Op::Scan:
-        return "scan";
+        return "Scan";
     case Op::Process:
-        return "process";
+        return "Process";
     case Op::SetId:
-        return "setId";
+        return "SetId";
     case Op::SetBaudRate:
-        return "setBaudRate";
+        return "SetBaudRate";
     case Op::SetMode:
-        return "setMode";
+        return "SetMode";
     case Op::Factory:
-        return "factory";
+        return "Factory";
     case Op::One:
-        return "one";
+        return "One";
     }
-    return "?";
+    return "Unknown";
+}
+
+// Names the parameters in test output.
+void PrintTo(Op op, std::ostream *os)
+{
+    *os << opName(op);
 }
 
 TextRow errorRow(Op op)
@@ -69,7 +81,7 @@ TextRow errorRow(Op op)
 }
 
 // A loop that never ends would hang the test; the fake clock stops it this far in.
-constexpr quint32 HangLimitMs = 30 * 60 * 1000;
+constexpr std::uint32_t HangLimitMs = 30 * 60 * 1000;
 
 struct Hang : std::runtime_error
 {
@@ -78,8 +90,8 @@ struct Hang : std::runtime_error
 
 void armHangGuard(Rig &rig)
 {
-    const quint32 start = rig.clock.milliseconds();
-    rig.clock.setOnAdvance([start](quint32 now) {
+    const std::uint32_t start = rig.clock.milliseconds();
+    rig.clock.setOnAdvance([start](std::uint32_t now) {
         if (now - start > HangLimitMs)
             throw Hang();
     });
@@ -94,7 +106,7 @@ bool runOp(Rig &rig, Op op)
 {
     switch (op) {
     case Op::Scan:
-        return RunScan(rig.ctx) == ScanOutcome::Ok;
+        return RunScan(rig.ctx).ok();
     case Op::Process: {
         rig.view.onProcessMessages = [&rig](int pump) {
             if (pump == CancelAtPump)
@@ -118,281 +130,267 @@ bool runOp(Rig &rig, Op op)
     return false;
 }
 
-const QList<Control> AllControls = {Control::btnExit, Control::btnScan,   Control::btnFactory,
-                                    Control::btnOne,  Control::btnID,     Control::btnBaudRate,
-                                    Control::btnMode, Control::gbDefault, Control::btnEng,
-                                    Control::btnGB,   Control::btnBIG5};
+// Runs the operation under the hang guard; fails the test when it did not end.
+bool runGuarded(Rig &rig, Op op)
+{
+    armHangGuard(rig);
+    bool succeeded = false;
+    try {
+        succeeded = runOp(rig, op);
+    } catch (const Hang &) {
+        ADD_FAILURE() << "the operation did not end";
+    }
+    rig.clock.setOnAdvance(nullptr);
+    return succeeded;
+}
+
+// The module on COM3, remembered; for every operation but the scan, already scanned.
+bool prepare(Rig &rig, Op op)
+{
+    if (op != Op::Scan)
+        return rig.scanned();
+    rig.addModule(3, rig.module);
+    rig.remember(3, rig.module.config().lineIndex);
+    return true;
+}
+
+const std::vector<Control> AllControls = {
+    Control::btnExit, Control::btnScan,     Control::btnFactory, Control::btnOne,
+    Control::btnID,   Control::btnBaudRate, Control::btnMode,    Control::gbDefault,
+    Control::btnEng,  Control::btnGB,       Control::btnBIG5};
 
 // The failure outcome every operation shares: red lamp, the low beep last, the port given
 // back, nothing left busy or disabled, and no success text.
-void verifyFailureOutcome(const Rig &rig, Op op)
+void expectFailureOutcome(const Rig &rig, Op op)
 {
-    QVERIFY(!rig.link.isOpen());
-    QVERIFY(!rig.memory.isOpen());
-    QCOMPARE(rig.memory.closeCount(), rig.memory.opens().size());
-    QCOMPARE(rig.view.lamp, LampColour::Red);
-    QVERIFY(!rig.view.beeps.isEmpty());
-    QCOMPARE(rig.view.beeps.last(), qMakePair(300, 300));
-    QVERIFY(!rig.view.busy);
-    QVERIFY(rig.view.windowEnabled);
-    QVERIFY(!rig.view.waitCursor);
-    QVERIFY(!rig.ctx.ProcessActive);
-    QVERIFY(!rig.ctx.ProcessRunning);
-    for (Control c : AllControls)
-        QVERIFY2(rig.view.enabled.value(c, true), qPrintable(controlName(c)));
-    QCOMPARE(rig.view.caption, rig.view.text(TextRow::ProcessModule));
+    EXPECT_FALSE(rig.link.isOpen());
+    EXPECT_FALSE(rig.memory.isOpen());
+    EXPECT_EQ(rig.memory.closeCount(), int(rig.memory.opens().size()));
+    EXPECT_EQ(rig.view.lamp, LampColour::Red);
+    ASSERT_FALSE(rig.view.beeps.empty());
+    EXPECT_EQ(rig.view.beeps.back(), std::pair(300, 300));
+    EXPECT_FALSE(rig.view.busy);
+    EXPECT_TRUE(rig.view.windowEnabled);
+    EXPECT_FALSE(rig.view.waitCursor);
+    EXPECT_FALSE(rig.ctx.ProcessActive);
+    EXPECT_FALSE(rig.ctx.ProcessRunning);
+    for (Control c : AllControls) {
+        const auto it = rig.view.enabled.find(c);
+        EXPECT_TRUE(it == rig.view.enabled.end() || it->second) << controlName(c);
+    }
+    EXPECT_EQ(rig.view.caption, rig.view.text(TextRow::ProcessModule));
 
-    const QStringList okTexts = {
+    const std::vector<std::string> okTexts = {
         rig.view.text(TextRow::GetModuleInfoOk), rig.view.text(TextRow::SetModuleIdOk),
         rig.view.text(TextRow::SetModuleBaudRateOk), rig.view.text(TextRow::SetModuleModeOk),
         rig.view.text(TextRow::SetFactoryDefaultOk)};
-    for (const QString &shown : rig.view.messages())
-        for (const QString &ok : okTexts)
-            QVERIFY2(!shown.startsWith(ok), qPrintable(shown));
+    for (const std::string &shown : rig.view.messages()) {
+        for (const std::string &ok : okTexts)
+            EXPECT_THAT(shown, ::testing::Not(StartsWith(ok)));
+    }
 
     switch (op) {
     case Op::Scan:
-        QVERIFY(!rig.ctx.ScanOk);
-        QVERIFY2(rig.view.message == rig.view.text(TextRow::ModuleNotFind) ||
-                     rig.view.message.startsWith(rig.view.text(TextRow::GetModuleInfoError)),
-                 qPrintable(rig.view.message));
+        EXPECT_FALSE(rig.ctx.ScanOk);
+        EXPECT_TRUE(rig.view.message == rig.view.text(TextRow::ModuleNotFind) ||
+                    rig.view.message.starts_with(rig.view.text(TextRow::GetModuleInfoError)))
+            << rig.view.message;
         break;
     case Op::Process:
         // Process mode reports a failed poll by lamp and beep only.
         break;
     default:
-        QCOMPARE(rig.view.message, rig.view.text(errorRow(op)));
+        EXPECT_EQ(rig.view.message, rig.view.text(errorRow(op)));
         break;
     }
 }
 
-void addFaultRows(const QString &name, const FaultConfig &faults, bool pollRunsOn = false)
+// One fault of the module model.
+struct Fault
 {
-    for (Op op : AllOps)
-        QTest::newRow(qPrintable(name + QLatin1Char('/') + QLatin1String(opName(op))))
-            << int(op) << faults << (pollRunsOn && op == Op::Process);
+    std::string name;
+    FaultConfig config;
+    // The poll does not test the reply's length: process mode rightly keeps polling.
+    bool pollRunsOn = false;
+};
+
+void PrintTo(const Fault &fault, std::ostream *os)
+{
+    *os << fault.name;
 }
+
+FaultConfig faultOf(void (*set)(FaultConfig &))
+{
+    FaultConfig f;
+    set(f);
+    return f;
+}
+
+const std::vector<Fault> Faults = {
+    {"Silent", faultOf([](FaultConfig &f) { f.silent = true; })},
+    {"WrongCheck", faultOf([](FaultConfig &f) { f.wrongCheck = true; })},
+    {"LowerCaseCheck", faultOf([](FaultConfig &f) { f.lowerCaseCheck = true; })},
+    {"Longer", faultOf([](FaultConfig &f) { f.lengthDelta = 1; }), true},
+    {"Shorter", faultOf([](FaultConfig &f) { f.lengthDelta = -1; }), true},
+    {"Textless", faultOf([](FaultConfig &f) { f.lengthDelta = -12; }), true},
+    {"LeadingGarbage", faultOf([](FaultConfig &f) { f.leadingGarbage = true; })},
+    {"Delayed", faultOf([](FaultConfig &f) { f.delayMs = 2000; })},
+    {"Flood1100", faultOf([](FaultConfig &f) { f.floodBytes = 1100; })},
+    {"Flood4000", faultOf([](FaultConfig &f) { f.floodBytes = 4000; })},
+    {"Endless", faultOf([](FaultConfig &f) { f.endless = true; })},
+    {"DropEvery2", faultOf([](FaultConfig &f) { f.dropEvery = 2; })},
+};
 
 } // namespace
 
-class TestLineFaults : public QObject
+class LineFault : public ::testing::TestWithParam<std::tuple<Fault, Op>>
 {
-    Q_OBJECT
-
-private slots:
-    void faultMatrix_data();
-    void faultMatrix();
-    void portVanishes_data();
-    void portVanishes();
-    void vanishedDeviceStaysUnusable();
-    void refusedOpen_data();
-    void refusedOpen();
 };
 
-void TestLineFaults::faultMatrix_data()
+TEST_P(LineFault, OperationFailsCleanly)
 {
-    QTest::addColumn<int>("op");
-    QTest::addColumn<FaultConfig>("faults");
-    // The poll does not test the reply's length: process mode rightly keeps polling.
-    QTest::addColumn<bool>("pollRunsOn");
-
-    FaultConfig f;
-    f.silent = true;
-    addFaultRows("silent", f);
-    f = {};
-    f.wrongCheck = true;
-    addFaultRows("wrongCheck", f);
-    f = {};
-    f.lowerCaseCheck = true;
-    addFaultRows("lowerCaseCheck", f);
-    f = {};
-    f.lengthDelta = 1;
-    addFaultRows("longer", f, true);
-    f.lengthDelta = -1;
-    addFaultRows("shorter", f, true);
-    f.lengthDelta = -12;
-    addFaultRows("textless", f, true);
-    f = {};
-    f.leadingGarbage = true;
-    addFaultRows("leadingGarbage", f);
-    f = {};
-    f.delayMs = 2000;
-    addFaultRows("delayed", f);
-    f = {};
-    f.floodBytes = 1100;
-    addFaultRows("flood1100", f);
-    f.floodBytes = 4000;
-    addFaultRows("flood4000", f);
-    f = {};
-    f.endless = true;
-    addFaultRows("endless", f);
-    f = {};
-    f.dropEvery = 2;
-    addFaultRows("dropEvery2", f);
-}
-
-void TestLineFaults::faultMatrix()
-{
-    QFETCH(int, op);
-    QFETCH(FaultConfig, faults);
-    QFETCH(bool, pollRunsOn);
-    const Op operation = Op(op);
-
+    const auto &[fault, op] = GetParam();
     Rig rig;
-    if (operation == Op::Scan) {
-        rig.addModule(3, rig.module);
-        rig.remember(3, rig.module.config().lineIndex);
-    } else {
-        rig.scanned();
-        if (QTest::currentTestFailed())
-            return;
-    }
-    rig.module.faults() = faults;
+    ASSERT_TRUE(prepare(rig, op));
+    rig.module.faults() = fault.config;
     rig.view.clearRecords();
-    const int opensBefore = int(rig.memory.opens().size());
-    armHangGuard(rig);
+    const std::size_t opensBefore = rig.memory.opens().size();
 
-    bool succeeded = false;
-    try {
-        succeeded = runOp(rig, operation);
-    } catch (const Hang &) {
-        QFAIL("the operation did not end");
-    }
-    rig.clock.setOnAdvance(nullptr);
+    const bool succeeded = runGuarded(rig, op);
 
-    if (pollRunsOn) {
+    if (fault.pollRunsOn && op == Op::Process) {
         // Only the cancel click ended it: a user stop with the port given back.
-        QVERIFY(succeeded);
-        QVERIFY(!rig.link.isOpen());
-        QVERIFY(!rig.view.busy);
-        QCOMPARE(rig.view.lamp, LampColour::Yellow);
+        EXPECT_TRUE(succeeded);
+        EXPECT_FALSE(rig.link.isOpen());
+        EXPECT_FALSE(rig.view.busy);
+        EXPECT_EQ(rig.view.lamp, LampColour::Yellow);
         return;
     }
-    QVERIFY2(!succeeded, "a faulty line was reported as success");
-    QVERIFY(rig.memory.opens().size() > opensBefore);
-    verifyFailureOutcome(rig, operation);
+    EXPECT_FALSE(succeeded) << "a faulty line was reported as success";
+    EXPECT_GT(rig.memory.opens().size(), opensBefore);
+    expectFailureOutcome(rig, op);
 }
 
-void TestLineFaults::portVanishes_data()
-{
-    QTest::addColumn<int>("op");
-    QTest::addColumn<QByteArray>("command"); // the port vanishes once this command is sent
-    QTest::addColumn<int>("occurrence");     // ... for the nth time
+INSTANTIATE_TEST_SUITE_P(LineFaults, LineFault,
+                         ::testing::Combine(::testing::ValuesIn(Faults),
+                                            ::testing::ValuesIn(AllOps)),
+                         [](const ::testing::TestParamInfo<std::tuple<Fault, Op>> &info) {
+                             return std::get<0>(info.param).name + "_" +
+                                    opName(std::get<1>(info.param));
+                         });
 
-    QTest::newRow("scan/first reader") << int(Op::Scan) << QByteArray("A00M") << 1;
-    QTest::newRow("scan/version") << int(Op::Scan) << QByteArray("A00V") << 1;
-    QTest::newRow("scan/second reader") << int(Op::Scan) << QByteArray("A00N") << 1;
-    QTest::newRow("process/first poll") << int(Op::Process) << QByteArray("A01F") << 1;
-    QTest::newRow("process/tenth cycle") << int(Op::Process) << QByteArray("A05F") << 10;
-    QTest::newRow("setId/first id") << int(Op::SetId) << QByteArray("A00C2025001001") << 1;
-    QTest::newRow("setId/second reader") << int(Op::SetId) << QByteArray("A00N") << 1;
-    QTest::newRow("setBaudRate/rate") << int(Op::SetBaudRate) << QByteArray("A00E5") << 1;
-    QTest::newRow("setMode/mode") << int(Op::SetMode) << QByteArray("A00A001") << 1;
-    QTest::newRow("factory/rate") << int(Op::Factory) << QByteArray("A00E5") << 1;
-    QTest::newRow("one/mode") << int(Op::One) << QByteArray("A00A101") << 1;
+// The adapter is pulled while a command's frame is on its way.
+struct Vanish
+{
+    std::string name;
+    Op op;
+    std::string command; // the port vanishes once this command is sent
+    int occurrence;      // ... for the nth time
+};
+
+void PrintTo(const Vanish &row, std::ostream *os)
+{
+    *os << row.name;
 }
 
-void TestLineFaults::portVanishes()
+class PortVanishes : public ::testing::TestWithParam<Vanish>
 {
-    QFETCH(int, op);
-    QFETCH(QByteArray, command);
-    QFETCH(int, occurrence);
-    const Op operation = Op(op);
+};
 
+TEST_P(PortVanishes, OperationFailsAndTheNextScanFindsTheModuleAgain)
+{
+    const Vanish &row = GetParam();
     Rig rig;
-    if (operation == Op::Scan) {
-        rig.addModule(3, rig.module);
-        rig.remember(3, rig.module.config().lineIndex);
-    } else {
-        rig.scanned();
-        if (QTest::currentTestFailed())
-            return;
-    }
-    // The adapter is pulled while the command's frame is on its way: from then on every
-    // read and write on it fails.
+    ASSERT_TRUE(prepare(rig, row.op));
+    // From the command on, every read and write on the device fails.
     int seen = 0;
-    rig.port.onCommand = [&](const QByteArray &sent) {
-        if (sent == command && ++seen == occurrence)
+    rig.port.onCommand = [&](const std::string &sent) {
+        if (sent == row.command && ++seen == row.occurrence)
             rig.memory.vanish(Rig::device(3));
     };
-    armHangGuard(rig);
-    bool succeeded = false;
-    try {
-        succeeded = runOp(rig, operation);
-    } catch (const Hang &) {
-        QFAIL("the operation did not end");
-    }
-    rig.clock.setOnAdvance(nullptr);
+    const bool succeeded = runGuarded(rig, row.op);
     rig.port.onCommand = nullptr;
-    QVERIFY(seen >= occurrence); // retries go to the vanished port too
-    QVERIFY(!succeeded);
-    verifyFailureOutcome(rig, operation);
+    EXPECT_GE(seen, row.occurrence); // retries go to the vanished port too
+    EXPECT_FALSE(succeeded);
+    expectFailureOutcome(rig, row.op);
 
     // The program stays usable: the adapter comes back under another COM number and the
     // next scan finds the module there; the operation then works again.
     rig.addModule(4, rig.module);
     rig.view.clearRecords();
-    QCOMPARE(RunScan(rig.ctx), ScanOutcome::Ok);
-    QCOMPARE(rig.settings.ScanCommNo, 4);
-    QVERIFY(rig.ctx.ScanOk);
-    QVERIFY(!rig.link.isOpen());
-    if (operation != Op::Scan && operation != Op::Process)
-        QVERIFY(runOp(rig, operation));
+    EXPECT_EQ(RunScan(rig.ctx).outcome, ScanOutcome::Ok);
+    EXPECT_EQ(rig.settings.ScanCommNo, 4);
+    EXPECT_TRUE(rig.ctx.ScanOk);
+    EXPECT_FALSE(rig.link.isOpen());
+    if (row.op != Op::Scan && row.op != Op::Process) {
+        EXPECT_TRUE(runOp(rig, row.op));
+    }
 }
 
-void TestLineFaults::vanishedDeviceStaysUnusable()
+INSTANTIATE_TEST_SUITE_P(LineFaults, PortVanishes,
+                         ::testing::Values(Vanish{"ScanFirstReader", Op::Scan, "A00M", 1},
+                                           Vanish{"ScanVersion", Op::Scan, "A00V", 1},
+                                           Vanish{"ScanSecondReader", Op::Scan, "A00N", 1},
+                                           Vanish{"ProcessFirstPoll", Op::Process, "A01F", 1},
+                                           Vanish{"ProcessTenthCycle", Op::Process, "A05F", 10},
+                                           Vanish{"SetIdFirstId", Op::SetId, "A00C2025001001", 1},
+                                           Vanish{"SetIdSecondReader", Op::SetId, "A00N", 1},
+                                           Vanish{"SetBaudRateRate", Op::SetBaudRate, "A00E5", 1},
+                                           Vanish{"SetModeMode", Op::SetMode, "A00A001", 1},
+                                           Vanish{"FactoryRate", Op::Factory, "A00E5", 1},
+                                           Vanish{"OneMode", Op::One, "A00A101", 1}),
+                         [](const ::testing::TestParamInfo<Vanish> &info) {
+                             return info.param.name;
+                         });
+
+TEST(LineFaults, VanishedDeviceStaysUnusable)
 {
     // A port that is gone is not found again: the scan skips it and says so.
     Rig rig;
-    rig.scanned();
+    ASSERT_TRUE(rig.scanned());
     rig.memory.vanish(Rig::device(3));
     rig.view.clearRecords();
-    QCOMPARE(RunScan(rig.ctx), ScanOutcome::NotFound);
-    QCOMPARE(rig.view.message, rig.view.text(TextRow::ModuleNotFind));
-    QVERIFY(!rig.ctx.ScanOk);
-    QCOMPARE(RunSetModuleId(rig.ctx), SettingOutcome::NoScan);
-    QCOMPARE(RunProcessMode(rig.ctx), ProcessOutcome::NoScan);
-    QVERIFY(!rig.link.isOpen());
+    EXPECT_EQ(RunScan(rig.ctx).outcome, ScanOutcome::NotFound);
+    EXPECT_EQ(rig.view.message, rig.view.text(TextRow::ModuleNotFind));
+    EXPECT_FALSE(rig.ctx.ScanOk);
+    EXPECT_EQ(RunSetModuleId(rig.ctx), SettingOutcome::NoScan);
+    EXPECT_EQ(RunProcessMode(rig.ctx), ProcessOutcome::NoScan);
+    EXPECT_FALSE(rig.link.isOpen());
 }
 
-void TestLineFaults::refusedOpen_data()
+// The module was found; then another program takes the port, or its rights change.
+class RefusedOpen : public ::testing::TestWithParam<std::tuple<Op, PortError>>
 {
-    QTest::addColumn<int>("op");
-    QTest::addColumn<int>("error");
-    for (Op op : {Op::Process, Op::SetId, Op::SetBaudRate, Op::SetMode, Op::Factory, Op::One}) {
-        QTest::newRow(qPrintable(QStringLiteral("%1/denied").arg(opName(op))))
-            << int(op) << int(PortError::PermissionDenied);
-        QTest::newRow(qPrintable(QStringLiteral("%1/busy").arg(opName(op))))
-            << int(op) << int(PortError::Busy);
-    }
-}
+};
 
-void TestLineFaults::refusedOpen()
+TEST_P(RefusedOpen, SendsNothingAndNamesTheReason)
 {
-    // The module was found; then another program takes the port, or its rights change.
-    QFETCH(int, op);
-    QFETCH(int, error);
-    const Op operation = Op(op);
+    const auto [op, error] = GetParam();
     Rig rig;
-    rig.scanned();
-    if (QTest::currentTestFailed())
-        return;
-    rig.memory.refuseOpen(Rig::device(3), PortError(error));
-    const int commandsBefore = int(rig.module.commands().size());
+    ASSERT_TRUE(rig.scanned());
+    rig.memory.refuseOpen(Rig::device(3), error);
+    const std::size_t commandsBefore = rig.module.commands().size();
 
-    QVERIFY(!runOp(rig, operation));
-    QCOMPARE(rig.module.commands().size(), commandsBefore);
-    QCOMPARE(rig.link.lastOpenError(), PortError(error));
+    EXPECT_FALSE(runOp(rig, op));
+    EXPECT_EQ(rig.module.commands().size(), commandsBefore);
+    EXPECT_EQ(rig.link.lastOpenError(), error);
     // The message line's detail names the COM number, the device and why it did not open.
-    QVERIFY2(rig.view.detail.contains(QLatin1String("COM3")), qPrintable(rig.view.detail));
-    QVERIFY2(rig.view.detail.contains(Rig::device(3)), qPrintable(rig.view.detail));
-    QVERIFY2(rig.view.detail.contains(QLatin1String("open refused")), qPrintable(rig.view.detail));
-    if (operation == Op::Process) {
-        QCOMPARE(rig.view.message, rig.view.text(TextRow::OpenCom) + QStringLiteral(" : 3 ") +
-                                       rig.view.text(TextRow::Error));
+    EXPECT_THAT(rig.view.detail, HasSubstr("COM3"));
+    EXPECT_THAT(rig.view.detail, HasSubstr(Rig::device(3)));
+    EXPECT_THAT(rig.view.detail, HasSubstr("open refused"));
+    if (op == Op::Process) {
+        EXPECT_EQ(rig.view.message,
+                  rig.view.text(TextRow::OpenCom) + " : 3 " + rig.view.text(TextRow::Error));
     }
-    verifyFailureOutcome(rig, operation);
+    expectFailureOutcome(rig, op);
 }
 
-QTEST_GUILESS_MAIN(TestLineFaults)
-#include "tst_linefaults.moc"
+INSTANTIATE_TEST_SUITE_P(
+    LineFaults, RefusedOpen,
+    ::testing::Combine(::testing::Values(Op::Process, Op::SetId, Op::SetBaudRate, Op::SetMode,
+                                         Op::Factory, Op::One),
+                       ::testing::Values(PortError::PermissionDenied, PortError::Busy)),
+    [](const ::testing::TestParamInfo<std::tuple<Op, PortError>> &info) {
+        return opName(std::get<0>(info.param)) +
+               (std::get<1>(info.param) == PortError::Busy ? "_Busy" : "_Denied");
+    });

@@ -2,28 +2,38 @@
 // backend: faulty replies, the module process killed in the middle of process mode and
 // started again, a port held by another program, and qmrctl over the same faulty lines.
 
+#include "link/linedefinition.h"
 #include "link/link.h"
 #include "link/portmap.h"
-#include "link/qtserialportbackend.h"
-#include "link/systemclock.h"
+#include "operations/modulecontext.h"
 #include "operations/processmode.h"
 #include "operations/scan.h"
 #include "operations/setmode.h"
-#include "rig.h"
+#include "platform/linux/qtserialportbackend.h"
+#include "platform/linux/systemclock.h"
+#include "support/memorysettingsstore.h"
+#include "support/recordingview.h"
 
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <string>
 #include <sys/file.h>
 #include <unistd.h>
 
 using namespace qmr;
 
 namespace {
+
+bool contains(const std::string &text, std::string_view part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 // qmrsim linked at a path; killed (not asked) when the test wants the line to die.
 class Sim
@@ -60,18 +70,19 @@ private:
 struct RealRig
 {
     explicit RealRig(const QString &link)
-        : map({{3, link}}), link(port, clock, map), ctx{this->link, clock, settings, store, view}
+        : map({{3, QFile::encodeName(link).toStdString()}}),
+          link(port, clock, map), ctx{this->link, clock, settings, store, view}
     {
         settings.ScanCommNo = 3;
-        settings.ScanBaudRateNo = 5;
-        settings.ScanBaudRate = QStringLiteral("19200,e,8,1");
+        settings.ScanBaudRateNo = DefaultBaudRateNo;
+        settings.ScanBaudRate = BaudRateTable[DefaultBaudRateNo];
     }
     QtSerialPortBackend port;
     SystemClock clock;
     FixedPortMap map;
     Link link;
     Settings settings;
-    RecordingStore store;
+    MemorySettingsStore store;
     RecordingView view;
     ModuleContext ctx;
 };
@@ -81,14 +92,15 @@ void verifyEndedInFailure(const RealRig &rig)
     QVERIFY(!rig.link.isOpen());
     QVERIFY(!rig.port.isOpen());
     QCOMPARE(rig.view.lamp, LampColour::Red);
-    QVERIFY(!rig.view.beeps.isEmpty());
-    QCOMPARE(rig.view.beeps.last(), qMakePair(300, 300));
+    QVERIFY(!rig.view.beeps.empty());
+    QVERIFY(rig.view.beeps.back() ==
+            std::make_pair(FailureTone.frequencyHz, FailureTone.durationMs));
     QVERIFY(!rig.view.busy);
     QVERIFY(rig.view.windowEnabled);
     QVERIFY(!rig.view.waitCursor);
     QVERIFY(!rig.ctx.ProcessActive);
-    for (auto it = rig.view.enabled.begin(); it != rig.view.enabled.end(); ++it)
-        QVERIFY2(it.value(), qPrintable(controlName(it.key())));
+    for (const auto &[control, enabled] : rig.view.enabled)
+        QVERIFY2(enabled, controlName(control).c_str());
 }
 
 // Process mode, stopped by a click at the given pump should it still run then.
@@ -163,12 +175,11 @@ void TestRealLine::scanOverFaultyLine()
     Sim sim;
     QVERIFY(sim.start(linkPath(), fault));
     RealRig rig(linkPath());
-    const ScanOutcome outcome = RunScan(rig.ctx);
-    QVERIFY(outcome != ScanOutcome::Ok);
+    QVERIFY(!RunScan(rig.ctx).ok());
     QVERIFY(!rig.ctx.ScanOk);
     QVERIFY2(rig.view.message == rig.view.text(TextRow::ModuleNotFind) ||
-                 rig.view.message.startsWith(rig.view.text(TextRow::GetModuleInfoError)),
-             qPrintable(rig.view.message));
+                 rig.view.message.starts_with(rig.view.text(TextRow::GetModuleInfoError)),
+             rig.view.message.c_str());
     verifyEndedInFailure(rig);
 }
 
@@ -178,11 +189,11 @@ void TestRealLine::processModeLosesReplies()
     Sim sim;
     QVERIFY(sim.start(linkPath(), {"--fault-drop-every", "5"}));
     RealRig rig(linkPath());
-    QCOMPARE(RunScan(rig.ctx), ScanOutcome::Ok);
+    QCOMPARE(RunScan(rig.ctx).outcome, ScanOutcome::Ok);
     rig.view.clearRecords();
     QCOMPARE(runProcess(rig, 100000), ProcessOutcome::Failed);
     verifyEndedInFailure(rig);
-    QCOMPARE(rig.view.caption, rig.view.text(TextRow::ProcessModule));
+    QVERIFY2(rig.view.caption == rig.view.text(TextRow::ProcessModule), rig.view.caption.c_str());
 }
 
 void TestRealLine::moduleKilledDuringProcessMode()
@@ -190,7 +201,7 @@ void TestRealLine::moduleKilledDuringProcessMode()
     auto sim = std::make_unique<Sim>();
     QVERIFY(sim->start(linkPath()));
     RealRig rig(linkPath());
-    QCOMPARE(RunScan(rig.ctx), ScanOutcome::Ok);
+    QCOMPARE(RunScan(rig.ctx).outcome, ScanOutcome::Ok);
     rig.view.clearRecords();
 
     // A few cycles in, the module's end of the line disappears.
@@ -203,19 +214,19 @@ void TestRealLine::moduleKilledDuringProcessMode()
     });
     QVERIFY(killed);
     QCOMPARE(outcome, ProcessOutcome::Failed);
-    QVERIFY(!rig.view.reader1.isEmpty()); // it did poll before the line went
+    QVERIFY(!rig.view.reader1.empty()); // it did poll before the line went
     verifyEndedInFailure(rig);
 
     // With the module gone the next scan fails cleanly ...
     rig.view.clearRecords();
-    QVERIFY(RunScan(rig.ctx) != ScanOutcome::Ok);
+    QVERIFY(!RunScan(rig.ctx).ok());
     verifyEndedInFailure(rig);
 
     // ... and once it is back on the same path the program finds it and polls again.
     sim = std::make_unique<Sim>();
     QVERIFY(sim->start(linkPath()));
     rig.view.clearRecords();
-    QCOMPARE(RunScan(rig.ctx), ScanOutcome::Ok);
+    QCOMPARE(RunScan(rig.ctx).outcome, ScanOutcome::Ok);
     QVERIFY(rig.ctx.ScanOk);
     QCOMPARE(runProcess(rig, 200), ProcessOutcome::UserStop);
     QCOMPARE(rig.view.lamp, LampColour::Yellow);
@@ -227,24 +238,24 @@ void TestRealLine::portHeldByAnotherProgram()
     Sim sim;
     QVERIFY(sim.start(linkPath()));
     RealRig rig(linkPath());
-    QCOMPARE(RunScan(rig.ctx), ScanOutcome::Ok);
+    QCOMPARE(RunScan(rig.ctx).outcome, ScanOutcome::Ok);
 
     // Another copy of the program holds the device through its own backend.
     {
         QtSerialPortBackend other;
-        QVERIFY(other.open(linkPath()));
+        QVERIFY(other.open(QFile::encodeName(linkPath()).toStdString()));
         rig.view.clearRecords();
         QCOMPARE(RunProcessMode(rig.ctx), ProcessOutcome::OpenFailed);
         QCOMPARE(rig.link.lastOpenError(), PortError::Busy);
-        QVERIFY2(rig.view.detail.startsWith(QLatin1String("COM3")), qPrintable(rig.view.detail));
-        QVERIFY2(rig.view.detail.contains(QLatin1String("in use by another program")),
-                 qPrintable(rig.view.detail));
+        QVERIFY2(rig.view.detail.starts_with("COM3"), rig.view.detail.c_str());
+        QVERIFY2(contains(rig.view.detail, "in use by another program"), rig.view.detail.c_str());
         verifyEndedInFailure(rig);
 
         rig.view.clearRecords();
         QCOMPARE(RunSetModuleMode(rig.ctx), SettingOutcome::Error);
-        QCOMPARE(rig.view.message, rig.view.text(TextRow::SetModuleModeError));
-        QVERIFY2(rig.view.detail.contains(QLatin1String("in use")), qPrintable(rig.view.detail));
+        QVERIFY2(rig.view.message == rig.view.text(TextRow::SetModuleModeError),
+                 rig.view.message.c_str());
+        QVERIFY2(contains(rig.view.detail, "in use"), rig.view.detail.c_str());
         verifyEndedInFailure(rig);
     }
 
@@ -253,14 +264,14 @@ void TestRealLine::portHeldByAnotherProgram()
     QVERIFY(fd >= 0);
     QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
     rig.view.clearRecords();
-    QCOMPARE(RunScan(rig.ctx), ScanOutcome::NotFound);
-    QVERIFY2(rig.view.detail.contains(QLatin1String("in use")), qPrintable(rig.view.detail));
+    QCOMPARE(RunScan(rig.ctx).outcome, ScanOutcome::NotFound);
+    QVERIFY2(contains(rig.view.detail, "in use"), rig.view.detail.c_str());
     verifyEndedInFailure(rig);
     ::close(fd);
 
     // Given back, the port works again.
     rig.view.clearRecords();
-    QCOMPARE(RunScan(rig.ctx), ScanOutcome::Ok);
+    QCOMPARE(RunScan(rig.ctx).outcome, ScanOutcome::Ok);
 }
 
 void TestRealLine::qmrctlOverFaultyLine()

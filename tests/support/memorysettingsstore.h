@@ -2,132 +2,116 @@
 
 #include "settings/settingsstore.h"
 
-#include <QMap>
-#include <QString>
-#include <QStringList>
-#include <QtGlobal>
+#include <cstdint>
+#include <map>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <variant>
+#include <vector>
 
 namespace qmr {
 
 // A settings store in memory, for tests of the layers above. Each value is held with its type,
 // so a test can store a value with the wrong one (ScanCommNo as text) and see the load stop
-// there. Every save call and every value written is recorded in order.
+// there. Every load and save is recorded, and so is every value written, in order.
 class MemorySettingsStore : public SettingsStore
 {
 public:
-    using Value = std::variant<qint32, QString>;
+    using Value = std::variant<std::int32_t, std::string>;
 
-    void setValue(const QString &name, Value value) { m_values.insert(name, std::move(value)); }
-    void removeValue(const QString &name) { m_values.remove(name); }
-    void clearValues() { m_values.clear(); }
-    bool contains(const QString &name) const { return m_values.contains(name); }
-    std::optional<Value> value(const QString &name) const
+    void setValue(std::string_view name, Value value)
     {
-        const auto it = m_values.constFind(name);
-        if (it == m_values.cend())
+        m_values.insert_or_assign(std::string(name), std::move(value));
+    }
+    void removeValue(std::string_view name) { m_values.erase(std::string(name)); }
+    void clearValues() { m_values.clear(); }
+    bool contains(std::string_view name) const { return m_values.count(std::string(name)) > 0; }
+    std::optional<Value> value(std::string_view name) const
+    {
+        const auto it = m_values.find(std::string(name));
+        if (it == m_values.end())
             return std::nullopt;
-        return *it;
+        return it->second;
     }
     // The stored integer or text, or nothing when missing or of the other type.
-    std::optional<qint32> intValue(const QString &name) const
+    std::optional<std::int32_t> intValue(std::string_view name) const
     {
         const auto v = value(name);
-        if (!v || !std::holds_alternative<qint32>(*v))
+        if (!v || !std::holds_alternative<std::int32_t>(*v))
             return std::nullopt;
-        return std::get<qint32>(*v);
+        return std::get<std::int32_t>(*v);
     }
-    std::optional<QString> textValue(const QString &name) const
+    std::optional<std::string> textValue(std::string_view name) const
     {
         const auto v = value(name);
-        if (!v || !std::holds_alternative<QString>(*v))
+        if (!v || !std::holds_alternative<std::string>(*v))
             return std::nullopt;
-        return std::get<QString>(*v);
+        return std::get<std::string>(*v);
     }
 
     // Like a user without write rights: loads leave the defaults, saves write nothing (the
     // calls are still recorded).
     void setAccessDenied(bool denied) { m_accessDenied = denied; }
 
-    void setPortAssignments(QMap<int, QString> ports) { m_ports = std::move(ports); }
-    QMap<int, QString> portAssignments() const override { return m_ports; }
-
-    // "LoadSettings", "SaveScanSettings", "SaveLanguage", in call order.
-    const QStringList &calls() const { return m_calls; }
-    // The names of the values written, in order.
-    const QStringList &writes() const { return m_writes; }
+    // "load" for every load begun, "save" for every save, in call order.
+    const std::vector<std::string> &calls() const { return m_calls; }
+    // The value names of each save, one entry per save (recorded even when access is denied).
+    const std::vector<std::vector<std::string>> &saves() const { return m_saves; }
+    // The names of the values actually written, in order.
+    const std::vector<std::string> &writes() const { return m_writes; }
     void clearRecords()
     {
         m_calls.clear();
+        m_saves.clear();
         m_writes.clear();
     }
 
-    void LoadSettings(Settings &settings) override
+    bool beginLoad() override
     {
-        m_calls.append(QStringLiteral("LoadSettings"));
-        settings = Settings{};
+        m_calls.push_back("load");
+        return !m_accessDenied;
+    }
+    ReadResult readInt(std::string_view name, std::int32_t &target) override
+    {
+        return read(name, target);
+    }
+    ReadResult readText(std::string_view name, std::string &target) override
+    {
+        return read(name, target);
+    }
+    void write(const std::vector<NamedValue> &values) override
+    {
+        m_calls.push_back("save");
+        std::vector<std::string> names;
+        for (const NamedValue &v : values)
+            names.push_back(v.name);
+        m_saves.push_back(names);
         if (m_accessDenied)
             return;
-        if (!loadInt(QStringLiteral("ScanCommNo"), settings.ScanCommNo))
-            return;
-        if (!loadText(QStringLiteral("ScanBaudRate"), settings.ScanBaudRate))
-            return;
-        if (!loadInt(QStringLiteral("ScanBaudRateNo"), settings.ScanBaudRateNo))
-            return;
-        if (!loadText(QStringLiteral("LanguageFlag"), settings.LanguageFlag))
-            return;
-        settings.LanguageIndex = Settings::languageIndexFor(settings.LanguageFlag);
-    }
-
-    void SaveScanSettings(const Settings &settings) override
-    {
-        m_calls.append(QStringLiteral("SaveScanSettings"));
-        write(QStringLiteral("ScanCommNo"), settings.ScanCommNo);
-        write(QStringLiteral("ScanBaudRateNo"), settings.ScanBaudRateNo);
-        write(QStringLiteral("ScanBaudRate"), settings.ScanBaudRate);
-    }
-
-    void SaveLanguage(const Settings &settings) override
-    {
-        m_calls.append(QStringLiteral("SaveLanguage"));
-        write(QStringLiteral("LanguageFlag"), settings.LanguageFlag);
+        for (const NamedValue &v : values) {
+            m_values.insert_or_assign(v.name, v.value);
+            m_writes.push_back(v.name);
+        }
     }
 
 private:
-    // false: the value has the other type, which ends the load.
-    bool loadInt(const QString &name, qint32 &target) const
+    template <typename T>
+    ReadResult read(std::string_view name, T &target) const
     {
         const auto v = value(name);
         if (!v)
-            return true;
-        if (!std::holds_alternative<qint32>(*v))
-            return false;
-        target = std::get<qint32>(*v);
-        return true;
-    }
-    bool loadText(const QString &name, QString &target) const
-    {
-        const auto v = value(name);
-        if (!v)
-            return true;
-        if (!std::holds_alternative<QString>(*v))
-            return false;
-        target = std::get<QString>(*v);
-        return true;
-    }
-    void write(const QString &name, Value v)
-    {
-        if (m_accessDenied)
-            return;
-        m_values.insert(name, std::move(v));
-        m_writes.append(name);
+            return ReadResult::Missing;
+        if (!std::holds_alternative<T>(*v))
+            return ReadResult::WrongType;
+        target = std::get<T>(*v);
+        return ReadResult::Read;
     }
 
-    QMap<QString, Value> m_values;
-    QMap<int, QString> m_ports;
-    QStringList m_calls;
-    QStringList m_writes;
+    std::map<std::string, Value> m_values;
+    std::vector<std::string> m_calls;
+    std::vector<std::vector<std::string>> m_saves;
+    std::vector<std::string> m_writes;
     bool m_accessDenied = false;
 };
 

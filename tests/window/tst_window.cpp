@@ -1,23 +1,25 @@
 // The configuration window over the in-memory port, a fake clock and a settings store in
-// memory: start-up state, the controls, languages, busy state, scroll bars, closing, keyboard,
-// failing handlers, and the beeper's tone.
+// memory: start-up state, the controls, languages and the title, the icon, busy state, scroll
+// bars, the message line's detail, closing, keyboard, failing handlers, and the beeper's tone.
 
 #include "link/link.h"
 #include "link/portmap.h"
-#include "settings/memorysettingsstore.h"
 #include "sim/fakeclock.h"
 #include "sim/memoryport.h"
 #include "sim/modulemodel.h"
+#include "support/memorysettingsstore.h"
+#include "texts/languagetable.h"
 #include "window/application.h"
 #include "window/audiobeeper.h"
 #include "window/lamp.h"
-#include "window/languagetable.h"
 #include "window/tfrmmodule.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
@@ -30,10 +32,14 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 using namespace qmr;
 
 namespace {
+
+using Names = std::vector<std::string>;
 
 struct RecordingBeeper : Beeper
 {
@@ -61,7 +67,7 @@ struct Rig
 {
     FakeClock clock;
     MemoryPort port{clock};
-    FixedPortMap ports{{{1, QStringLiteral("/dev/ttyTEST1")}}};
+    FixedPortMap ports{{{1, "/dev/ttyTEST1"}}};
     Link link{port, clock, ports};
     MemorySettingsStore store;
     RecordingBeeper beeper;
@@ -140,7 +146,10 @@ private slots:
     void switchesLanguage_data();
     void switchesLanguage();
     void englishClickWhileEnglishResetsAndSaves();
+    void titleIsTheTitleRowAlone();
+    void iconIsTheInstalledProgramIcon();
     void announcesMessageAndLamp();
+    void failedOpenDetailGoesWhenAnOperationOpensThePort();
     void blinksWhileBusy();
     void idScrollBars();
     void refusesCloseRequests();
@@ -172,7 +181,7 @@ void TestWindow::startsWithDefaults()
     QVERIFY(!(flags & Qt::WindowCloseButtonHint));
     QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
 
-    QCOMPARE(rig.store.calls(), QStringList{QStringLiteral("LoadSettings")});
+    QVERIFY(rig.store.calls() == Names{"load"});
     QCOMPARE(rig.text("cmbBaudRate"), QStringLiteral("19200,e,8,1"));
     QCOMPARE(rig.text("cmbMode"), QStringLiteral("Two Reader"));
     QCOMPARE(rig.text("cmbRS485"), QStringLiteral("RS485 32"));
@@ -193,7 +202,7 @@ void TestWindow::startsWithDefaults()
     QVERIFY(!w.context().ScanOk);
     QVERIFY(!w.context().ProcessActive);
     // Nothing was sent and no port was opened at start.
-    QVERIFY(rig.port.opens().isEmpty());
+    QVERIFY(rig.port.opens().empty());
     QVERIFY(rig.beeper.beeps.isEmpty());
 }
 
@@ -237,12 +246,12 @@ void TestWindow::startsFromStoredSettings()
 
     Rig rig;
     if (commNo.typeId() == QMetaType::QString)
-        rig.store.setValue(QStringLiteral("ScanCommNo"), commNo.toString());
+        rig.store.setValue("ScanCommNo", commNo.toString().toStdString());
     else
-        rig.store.setValue(QStringLiteral("ScanCommNo"), qint32(commNo.toInt()));
-    rig.store.setValue(QStringLiteral("ScanBaudRate"), QStringLiteral("57600,e,8,1"));
-    rig.store.setValue(QStringLiteral("ScanBaudRateNo"), qint32(baudRateNo.toInt()));
-    rig.store.setValue(QStringLiteral("LanguageFlag"), language);
+        rig.store.setValue("ScanCommNo", std::int32_t(commNo.toInt()));
+    rig.store.setValue("ScanBaudRate", std::string("57600,e,8,1"));
+    rig.store.setValue("ScanBaudRateNo", std::int32_t(baudRateNo.toInt()));
+    rig.store.setValue("LanguageFlag", language.toStdString());
     TfrmModule &w = rig.open();
 
     QCOMPARE(rig.text("cmbBaudRate"), selected);
@@ -253,12 +262,12 @@ void TestWindow::startsFromStoredSettings()
     if (commNo.typeId() == QMetaType::QString) {
         QCOMPARE(w.settings().ScanCommNo, 0);
         QCOMPARE(w.settings().ScanBaudRateNo, 5);
-        QCOMPARE(w.settings().ScanBaudRate, QStringLiteral("19200,e,8,1"));
+        QCOMPARE(w.settings().ScanBaudRate, std::string("19200,e,8,1"));
     } else {
         // The stored values stay as read, also an index the list does not have.
         QCOMPARE(w.settings().ScanCommNo, commNo.toInt());
         QCOMPARE(w.settings().ScanBaudRateNo, baudRateNo.toInt());
-        QCOMPARE(w.settings().LanguageFlag, language);
+        QCOMPARE(w.settings().LanguageFlag, language.toStdString());
     }
 }
 
@@ -399,9 +408,9 @@ void TestWindow::switchesLanguage()
 
     Rig rig;
     // Start in the other Chinese script (or Simplified, for English) so every switch changes.
-    rig.store.setValue(QStringLiteral("LanguageFlag"), flag == QLatin1String("ChineseGB")
-                                                           ? QStringLiteral("ChineseBIG5")
-                                                           : QStringLiteral("ChineseGB"));
+    rig.store.setValue(
+        "LanguageFlag",
+        std::string(flag == QLatin1String("ChineseGB") ? "ChineseBIG5" : "ChineseGB"));
     TfrmModule &w = rig.open();
     rig.get<QScrollBar>("sbID")->setValue(5);
     QCOMPARE(rig.text("pnID"), QStringLiteral("05"));
@@ -422,14 +431,14 @@ void TestWindow::switchesLanguage()
              (QStringList{QStringLiteral("RS485 24"), QStringLiteral("RS485 32"),
                           QStringLiteral("RS485 40")}));
     QCOMPARE(rig.text("btnEng"), QStringLiteral("English"));
-    QCOMPARE(w.settings().LanguageFlag, flag);
-    QCOMPARE(rig.store.calls(), QStringList{QStringLiteral("SaveLanguage")});
-    QCOMPARE(rig.store.writes(), QStringList{QStringLiteral("LanguageFlag")});
-    QCOMPARE(rig.store.textValue(QStringLiteral("LanguageFlag")), flag);
+    QCOMPARE(w.settings().LanguageFlag, flag.toStdString());
+    QVERIFY(rig.store.calls() == Names{"save"});
+    QVERIFY(rig.store.writes() == Names{"LanguageFlag"});
+    QCOMPARE(rig.store.textValue("LanguageFlag"), std::optional<std::string>(flag.toStdString()));
 
     // Closing through Exit saves nothing; the next start opens in the chosen language.
     rig.window->findChild<QPushButton *>(QStringLiteral("btnExit"))->click();
-    QCOMPARE(rig.store.calls(), QStringList{QStringLiteral("SaveLanguage")});
+    QVERIFY(rig.store.calls() == Names{"save"});
     TfrmModule &next = rig.open();
     QCOMPARE(next.windowTitle(), texts[0]);
     QCOMPARE(rig.text("btnExit"), texts[4]);
@@ -439,11 +448,11 @@ void TestWindow::englishClickWhileEnglishResetsAndSaves()
 {
     Rig rig;
     TfrmModule &w = rig.open();
-    w.setMessage(QStringLiteral("Module Not Find"));
-    w.setSerialText(QStringLiteral("S/N : 20250010-1"));
-    w.setVersionText(QStringLiteral("VER : 03.20-01"));
-    w.setReader1Data(QStringLiteral("0000012345"));
-    w.setProcessCaption(QStringLiteral("Cancel Process Module"));
+    w.setMessage("Module Not Find");
+    w.setSerialText("S/N : 20250010-1");
+    w.setVersionText("VER : 03.20-01");
+    w.setReader1Data("0000012345");
+    w.setProcessCaption("Cancel Process Module");
     w.context().ScanOk = true;
     rig.get<QScrollBar>("sbID2")->setValue(7);
 
@@ -457,14 +466,57 @@ void TestWindow::englishClickWhileEnglishResetsAndSaves()
     QCOMPARE(rig.text("pnQMR1"), QStringLiteral("0000012345"));
     QCOMPARE(rig.text("pnID2"), QStringLiteral("07"));
     QVERIFY(w.context().ScanOk);
-    QCOMPARE(rig.store.calls().last(), QStringLiteral("SaveLanguage"));
+    QCOMPARE(rig.store.calls().back(), std::string("save"));
+    QVERIFY(rig.store.saves().back() == Names{"LanguageFlag"});
+}
+
+void TestWindow::titleIsTheTitleRowAlone()
+{
+    // Qt on X11 appends an application display name to every window title; none is set, so
+    // the title bar shows the row as it is (the end-to-end test reads it from the X server).
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+    QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("qmrconfig"));
+
+    Rig rig;
+    TfrmModule &w = rig.open();
+    const std::pair<const char *, int> languages[] = {{"btnGB", 1}, {"btnBIG5", 2}, {"btnEng", 0}};
+    for (const auto &[button, index] : languages) {
+        QTest::mouseClick(rig.get<QPushButton>(button), Qt::LeftButton);
+        const QString row = QString::fromStdString(rig.languages.text(TextRow::Title, index));
+        QVERIFY(row.contains(QLatin1String("V3.20-01")));
+        QCOMPARE(w.windowTitle(), row);
+        QCOMPARE(w.windowHandle()->title(), row);
+    }
+}
+
+void TestWindow::iconIsTheInstalledProgramIcon()
+{
+    Rig rig;
+    TfrmModule &w = rig.open();
+    // The file compiled in is the one the desktop entry names.
+    QFile compiledIn(QStringLiteral(":/icons/qmrconfig.svg"));
+    QFile installed(QStringLiteral(QMR_SOURCE_DIR "/dist/qmrconfig.svg"));
+    QVERIFY(compiledIn.open(QIODevice::ReadOnly));
+    QVERIFY(installed.open(QIODevice::ReadOnly));
+    QCOMPARE(compiledIn.readAll(), installed.readAll());
+
+    // It draws (the SVG plugins are there): the lamp in the middle is lit.
+    const QIcon icon = w.windowIcon();
+    QVERIFY(!icon.isNull());
+    for (int side : {16, 32, 64}) {
+        const QImage image = icon.pixmap(side, side).toImage();
+        QCOMPARE(image.size(), QSize(side, side));
+        const QColor lamp = image.pixelColor(side / 2, side * 37 / 64);
+        QVERIFY2(lamp.red() > 150 && lamp.green() > 150 && lamp.blue() < 120,
+                 qPrintable(lamp.name()));
+    }
 }
 
 void TestWindow::announcesMessageAndLamp()
 {
     Rig rig;
     TfrmModule &w = rig.open();
-    w.setMessage(QStringLiteral("Scan COM : #3"));
+    w.setMessage("Scan COM : #3");
     auto *pnMsg = rig.get<QLabel>("pnMsg");
     QCOMPARE(pnMsg->accessibleName(), QStringLiteral("Scan COM : #3"));
     QCOMPARE(pnMsg->accessibleDescription(), QStringLiteral("Scan COM : #3"));
@@ -475,8 +527,56 @@ void TestWindow::announcesMessageAndLamp()
     w.setLamp(LampColour::Red);
     QCOMPARE(rig.lamp()->accessibleName(), QStringLiteral("red"));
 
-    w.setMessageDetail(QStringLiteral("COM3: /dev/ttyUSB0"));
+    w.setMessageDetail("COM3: /dev/ttyUSB0");
     QCOMPARE(pnMsg->toolTip(), QStringLiteral("COM3: /dev/ttyUSB0"));
+    w.setMessageDetail("");
+    QCOMPARE(pnMsg->toolTip(), QString());
+}
+
+void TestWindow::failedOpenDetailGoesWhenAnOperationOpensThePort()
+{
+    Rig rig;
+    ModuleModel module;
+    rig.port.addDevice("/dev/ttyTEST1", &module);
+    TfrmModule &w = rig.open();
+    auto *pnMsg = rig.get<QLabel>("pnMsg");
+    QTest::mouseClick(rig.get<QPushButton>("btnScan"), Qt::LeftButton);
+    QVERIFY(w.context().ScanOk);
+
+    // A setting procedure that cannot open the port names device and reason.
+    const auto failOnce = [&](const char *button, const char *message) {
+        rig.port.refuseOpen("/dev/ttyTEST1", PortError::PermissionDenied);
+        QTest::mouseClick(rig.get<QPushButton>(button), Qt::LeftButton);
+        QCOMPARE(rig.text("pnMsg"), QString::fromLatin1(message));
+        QVERIFY2(pnMsg->toolTip().startsWith(QLatin1String("COM1: /dev/ttyTEST1")),
+                 qPrintable(pnMsg->toolTip()));
+        rig.port.refuseOpen("/dev/ttyTEST1", PortError::NoError);
+    };
+    failOnce("btnID", "Set Module ID Error");
+    if (QTest::currentTestFailed())
+        return;
+
+    // The next procedure opens it: the old reason goes with the old message.
+    QTest::mouseClick(rig.get<QPushButton>("btnID"), Qt::LeftButton);
+    QCOMPARE(rig.text("pnMsg"), QStringLiteral("Set Module ID Ok"));
+    QCOMPARE(pnMsg->toolTip(), QString());
+
+    // So does process mode, already while it polls.
+    failOnce("btnMode", "Set Module Mode Error");
+    if (QTest::currentTestFailed())
+        return;
+    auto *btnProcess = rig.get<QPushButton>("btnProcess");
+    QString detailWhileRunning = QStringLiteral("not run");
+    QMetaObject::invokeMethod(
+        &w,
+        [&] {
+            detailWhileRunning = pnMsg->toolTip();
+            QTest::mouseClick(btnProcess, Qt::LeftButton);
+        },
+        Qt::QueuedConnection);
+    QTest::mouseClick(btnProcess, Qt::LeftButton);
+    QCOMPARE(detailWhileRunning, QString());
+    QCOMPARE(pnMsg->toolTip(), QString());
 }
 
 void TestWindow::blinksWhileBusy()
@@ -541,17 +641,17 @@ void TestWindow::idScrollBars()
     QCOMPARE(rig.text("pnID"), QStringLiteral("01"));
     w.setId2Position(150);
     QCOMPARE(w.id2Position(), 99);
-    QCOMPARE(w.id2Text(), QStringLiteral("99"));
+    QCOMPARE(w.id2Text(), std::string("99"));
     w.setId2Position(7);
-    QCOMPARE(w.id2Text(), QStringLiteral("07"));
+    QCOMPARE(w.id2Text(), std::string("07"));
 
     // The same position again does not run the change handler.
-    w.setId2Text(QStringLiteral("__"));
+    w.setId2Text("__");
     w.setId2Position(7);
-    QCOMPARE(w.id2Text(), QStringLiteral("__"));
-    w.setId1Text(QStringLiteral("1"));
+    QCOMPARE(w.id2Text(), std::string("__"));
+    w.setId1Text("1");
     sbID->setValue(1);
-    QCOMPARE(w.id1Text(), QStringLiteral("1"));
+    QCOMPARE(w.id1Text(), std::string("1"));
 }
 
 void TestWindow::refusesCloseRequests()
@@ -567,8 +667,8 @@ void TestWindow::refusesCloseRequests()
     rig.store.clearRecords();
     w.btnExitClick();
     QVERIFY(!w.isVisible());
-    QVERIFY(rig.store.calls().isEmpty());
-    QVERIFY(rig.port.writes().isEmpty());
+    QVERIFY(rig.store.calls().empty());
+    QVERIFY(rig.port.writes().empty());
 }
 
 void TestWindow::tabOrder()
@@ -602,13 +702,13 @@ void TestWindow::enterPressesDefaultOrFocusedTallButton()
     QVERIFY(rig.get<QPushButton>("btnScan")->isDefault());
 
     // Enter on the scroll bar: the default button runs the scan, which finds nothing here.
-    w.setMessage(QString());
+    w.setMessage("");
     QTest::keyClick(rig.get<QScrollBar>("sbID"), Qt::Key_Return);
     QCOMPARE(rig.text("pnMsg"), QStringLiteral("Module Not Find"));
     QCOMPARE(rig.beeper.beeps, (QList<QPair<int, int>>{{300, 300}}));
 
     // Enter on a focused tall button presses it (refused without a scan).
-    w.setMessage(QString());
+    w.setMessage("");
     auto *factory = rig.get<QToolButton>("btnFactory");
     factory->setFocus();
     QTest::keyClick(factory, Qt::Key_Enter);
@@ -676,7 +776,7 @@ void TestWindow::scanAndProcessModeThroughTheButtons()
 {
     Rig rig;
     ModuleModel module;
-    rig.port.addDevice(QStringLiteral("/dev/ttyTEST1"), &module);
+    rig.port.addDevice("/dev/ttyTEST1", &module);
     TfrmModule &w = rig.open();
 
     QTest::mouseClick(rig.get<QPushButton>("btnScan"), Qt::LeftButton);
@@ -794,7 +894,7 @@ void TestWindow::silentBeeperTakesTheDuration()
 {
     FakeClock clock;
     AudioBeeper beeper(clock, QAudioDevice()); // no output device
-    const quint32 before = clock.milliseconds();
+    const std::uint32_t before = clock.milliseconds();
     beeper.Beep(300, 300);
     QCOMPARE(clock.milliseconds() - before, 300u);
     beeper.Beep(1000, 0);
@@ -804,7 +904,6 @@ void TestWindow::silentBeeperTakesTheDuration()
 int main(int argc, char **argv)
 {
     Application app(argc, argv);
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("TAVEX QLN-72RT Module Config"));
     app.setQuitOnLastWindowClosed(false);
     TestWindow test;
     return QTest::qExec(&test, argc, argv);

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "platform/linux/initext.h"
 #include "settings/settingsstore.h"
 
-#include <QByteArray>
-#include <QMap>
-#include <QString>
-#include <QtGlobal>
+#include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
+#include <string>
 
 namespace qmr {
 
@@ -29,7 +30,8 @@ namespace qmr {
 // case-sensitive; the first occurrence of a key counts. Lines that are neither blank, a
 // comment ('#' or ';'), a [group] nor key=value, and lines that are not valid UTF-8, are
 // skipped, and dropped by the next save. Only the first MaxFileBytes of the file are read;
-// a save keeps what was read and drops the rest.
+// a save keeps what was read and drops the rest. The text itself is read and written by
+// IniText (initext.h); this class deals with the file.
 //
 // Like a registry key opened with full access: when the file exists but this user could not
 // replace it (the file or its directory is not writable), nothing is read and nothing is
@@ -40,46 +42,40 @@ namespace qmr {
 class IniSettingsStore : public SettingsStore
 {
 public:
-    static constexpr qint64 MaxFileBytes = 1024 * 1024;
+    static constexpr std::int64_t MaxFileBytes = 1024 * 1024;
 
-    // filePath: the file to use; empty for the per-user default.
-    explicit IniSettingsStore(QString filePath = {});
+    // filePath: the file to use (in the file system's encoding); empty for the per-user default.
+    explicit IniSettingsStore(std::string filePath = {});
 
-    static QString defaultFilePath();
-    static QString groupName() { return QStringLiteral("QMRConfig"); }
-    QString filePath() const { return m_filePath; }
+    static std::string defaultFilePath();
+    const std::string &filePath() const { return m_filePath; }
 
-    void LoadSettings(Settings &settings) override;
-    void SaveScanSettings(const Settings &settings) override;
-    void SaveLanguage(const Settings &settings) override;
-    QMap<int, QString> portAssignments() const override;
+    bool beginLoad() override;
+    ReadResult readInt(std::string_view name, std::int32_t &value) override;
+    ReadResult readText(std::string_view name, std::string &value) override;
+    void endLoad() override;
+    void write(const std::vector<NamedValue> &values) override;
+
+    // The [Ports] group: COM number -> device path (an empty path means "no such port").
+    // Only read, never written: a file this user may not replace still names the ports.
+    std::map<int, std::string> portAssignments() const;
 
     // Why the last load or save did not complete; empty after one that did. Never shown.
-    QString lastError() const { return m_lastError; }
+    const std::string &lastError() const { return m_lastError; }
 
     // Test seam: runs after the new contents are in the temporary file, before it replaces
     // the old one.
     void setBeforeReplaceHook(std::function<void()> hook) { m_beforeReplace = std::move(hook); }
 
-    // How a text value is written and read back.
-    static QString encodeText(const QString &text);
-    static QString decodeText(const QString &value);
-    // A stored integer value; false for anything that is not a 32-bit decimal number.
-    static bool parseInt(const QString &value, qint32 &result);
-
 private:
-    struct Entry
-    {
-        QString key;
-        QString value;
-    };
-    void save(const QList<Entry> &entries);
-    bool mayReplaceFile(QString &reason) const;
-    bool readFile(QByteArray &data, QString &reason) const;
+    bool mayReplaceFile(std::string &reason) const;
+    // The file's text (its first MaxFileBytes), or nothing with reason set.
+    std::optional<IniText> readFile(std::string &reason) const;
 
-    QString m_filePath;
-    mutable QString m_lastError;
+    std::string m_filePath;
+    mutable std::string m_lastError;
     std::function<void()> m_beforeReplace;
+    std::optional<IniText> m_loading; // the text being loaded, between beginLoad and endLoad
 };
 
 } // namespace qmr

@@ -2,6 +2,7 @@
 
 #include "link/decimal.h"
 
+#include <algorithm>
 #include <variant>
 
 namespace qmr {
@@ -22,11 +23,11 @@ bool isContinuation(unsigned char c)
 // (overlong forms, surrogates and values above U+10FFFF are not well-formed).
 std::size_t sequenceLength(std::string_view text, std::size_t i)
 {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
-    const std::size_t left = text.size() - i;
-    const unsigned char c = byte(0);
+    const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c < 0x80)
         return 1;
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    const std::size_t left = text.size() - i;
     std::size_t length = 0;
     unsigned char low = 0x80;
     unsigned char high = 0xBF;
@@ -90,9 +91,9 @@ void appendUtf8(std::string &out, char32_t cp)
 // The Unicode blanks: ASCII white space, NEL, and the space, line and paragraph separators.
 bool isSpace(char32_t cp)
 {
-    return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 ||
-           cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 ||
-           cp == 0x202F || cp == 0x205F || cp == 0x3000;
+    return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
+           (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
+           cp == 0x205F || cp == 0x3000;
 }
 
 bool startsWithSpace(std::string_view text, std::size_t *length = nullptr)
@@ -130,9 +131,26 @@ bool isPlainLine(std::string_view line)
     return true;
 }
 
+bool isValidUtf8Text(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t n = sequenceLength(text, i);
+        if (n == 0)
+            return false;
+        i += n;
+    }
+    return true;
+}
+
 // Well-formed UTF-8: every broken sequence replaced by U+FFFD.
 std::string wellFormed(std::string_view text)
 {
+    if (isValidUtf8Text(text))
+        return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
@@ -169,13 +187,7 @@ Line makeLine(LineKind kind, std::string text, std::string name, std::string val
 
 bool isValidUtf8(std::string_view text)
 {
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = sequenceLength(text, i);
-        if (n == 0)
-            return false;
-        i += n;
-    }
-    return true;
+    return isValidUtf8Text(text);
 }
 
 std::string_view trim(std::string_view text)
@@ -196,6 +208,7 @@ std::vector<Line> parse(std::string_view bytes, bool truncated)
         bytes = bytes.substr(0, lastBreak == std::string_view::npos ? 0 : lastBreak + 1);
     }
     std::vector<Line> lines;
+    lines.reserve(std::size_t(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
     std::string group;
     std::size_t start = 0;
     while (start < bytes.size()) {
@@ -219,8 +232,7 @@ std::vector<Line> parse(std::string_view bytes, bool truncated)
         } else if (trimmed.front() == '[' && trimmed.back() == ']' && trimmed.size() >= 2) {
             group = std::string(trim(trimmed.substr(1, trimmed.size() - 2)));
             lines.push_back(makeLine(LineKind::Group, std::string(text), group, {}, group));
-        } else if (const std::size_t eq = text.find('=');
-                   eq != std::string_view::npos && eq > 0) {
+        } else if (const std::size_t eq = text.find('='); eq != std::string_view::npos && eq > 0) {
             const std::string_view key = trim(text.substr(0, eq));
             if (key.empty())
                 continue;
@@ -424,10 +436,9 @@ ReadResult IniText::readText(std::string_view name, std::string &value)
 void IniText::write(const std::vector<NamedValue> &values)
 {
     for (const NamedValue &entry : values) {
-        const std::string text =
-            std::holds_alternative<std::int32_t>(entry.value)
-                ? std::to_string(std::get<std::int32_t>(entry.value))
-                : ini::encodeText(std::get<std::string>(entry.value));
+        const std::string text = std::holds_alternative<std::int32_t>(entry.value)
+                                     ? std::to_string(std::get<std::int32_t>(entry.value))
+                                     : ini::encodeText(std::get<std::string>(entry.value));
         ini::setEntry(m_lines, ini::SettingsGroup, entry.name, text);
     }
 }

@@ -2,11 +2,12 @@
 
 #include "operations/moduleview.h"
 
-#include <QList>
-#include <QMap>
-#include <QPair>
-#include <QStringList>
 #include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qmr {
 
@@ -21,39 +22,39 @@ public:
     int languageIndex = 0;
 
     // Every call, "name: argument", in order; processMessages() appears as "pump".
-    QStringList log;
+    std::vector<std::string> log;
     int pumps = 0;
     // Runs inside processMessages(): where a test clicks, moves a scroll bar or changes a list.
     std::function<void(int pumpNumber)> onProcessMessages;
 
-    QString message, detail, serial, version;
-    QString id1 = QStringLiteral("__"), id2 = QStringLiteral("__");
+    std::string message, detail, serial, version;
+    std::string id1 = "__", id2 = "__";
     int position1 = 1, position2 = 1;
     int baudIndex = 5, mode = 0, rs485 = 1;
     bool lock = true;
-    QString reader1, reader2;
-    QString caption;
-    QMap<Control, bool> enabled;
+    std::string reader1, reader2;
+    std::string caption;
+    std::map<Control, bool> enabled;
     bool windowEnabled = true, busy = false, waitCursor = false;
     LampColour lamp = LampColour::Red;
-    QList<QPair<int, int>> beeps;
-    QStringList errors;
+    std::vector<std::pair<int, int>> beeps; // frequency, duration
+    std::vector<std::string> errors;
 
     // The texts given to setMessage(), in order.
-    QStringList messages() const;
+    std::vector<std::string> messages() const;
     // The log entries that start with prefix.
-    QStringList entries(const QString &prefix) const;
+    std::vector<std::string> entries(std::string_view prefix) const;
     void clearRecords();
 
-    QString text(TextRow row) const override;
-    void setMessage(const QString &text) override;
-    void setMessageDetail(const QString &text) override;
-    void setSerialText(const QString &text) override;
-    void setVersionText(const QString &text) override;
-    QString id1Text() const override { return id1; }
-    void setId1Text(const QString &text) override;
-    QString id2Text() const override { return id2; }
-    void setId2Text(const QString &text) override;
+    std::string text(TextRow row) const override;
+    void setMessage(const std::string &text) override;
+    void setMessageDetail(const std::string &text) override;
+    void setSerialText(const std::string &text) override;
+    void setVersionText(const std::string &text) override;
+    std::string id1Text() const override { return id1; }
+    void setId1Text(const std::string &text) override;
+    std::string id2Text() const override { return id2; }
+    void setId2Text(const std::string &text) override;
     int id1Position() const override { return position1; }
     void setId1Position(int position) override;
     int id2Position() const override { return position2; }
@@ -65,10 +66,10 @@ public:
     int rs485Index() const override { return rs485; }
     void selectRs485(int index) override;
     bool lockChecked() const override { return lock; }
-    void setReader1Data(const QString &text) override;
-    void setReader2Data(const QString &text) override;
-    QString processCaption() const override { return caption; }
-    void setProcessCaption(const QString &text) override;
+    void setReader1Data(const std::string &text) override;
+    void setReader2Data(const std::string &text) override;
+    std::string processCaption() const override { return caption; }
+    void setProcessCaption(const std::string &text) override;
     void setControlEnabled(Control control, bool on) override;
     void setLamp(LampColour colour) override;
     void beep(int frequencyHz, int durationMs) override;
@@ -76,9 +77,10 @@ public:
     void setWindowEnabled(bool on) override;
     void setWaitCursor(bool on) override;
     void processMessages() override;
-    void showError(const QString &text) override;
+    void showError(const std::string &text) override;
 };
 
-QString controlName(Control control);
+// The window's name of a control ("btnExit", ...).
+std::string controlName(Control control);
 
 } // namespace qmr
