@@ -4,74 +4,112 @@
 #include "link/linedefinition.h"
 #include "link/link.h"
 #include "link/portmap.h"
-#include "settings/memorysettingsstore.h"
 #include "sim/fakeclock.h"
 #include "sim/memoryport.h"
 #include "sim/modulemodel.h"
+#include "support/memorysettingsstore.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTest>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <functional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
 
 using namespace qmr;
+using nlohmann::json;
 
 namespace {
 
-const QString Device = QStringLiteral("/dev/ttyQMR");
+using Args = std::vector<std::string>;
+
+const std::string Device = "/dev/ttyQMR";
+const std::string LockedDevice = "/dev/ttyLOCKED";
+
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+bool startsWith(const std::string &text, const std::string &prefix)
+{
+    return text.rfind(prefix, 0) == 0;
+}
+
+std::vector<std::string> lines(const std::string &text)
+{
+    std::vector<std::string> result;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        if (!line.empty())
+            result.push_back(line);
+    }
+    return result;
+}
+
+std::string joined(const Args &args)
+{
+    std::string text;
+    for (const std::string &a : args)
+        text += a + ' ';
+    return text;
+}
 
 struct Rig
 {
     FakeClock clock;
     MemoryPort port{clock};
     ModuleModel model;
-    FixedPortMap map{{{3, Device}, {5, QStringLiteral("/dev/ttyLOCKED")}}};
+    FixedPortMap map{{{3, Device}, {5, LockedDevice}}};
     MemorySettingsStore store;
     Link link{port, clock, map};
-    QString out;
-    QString err;
+    std::ostringstream liveOut; // what the running command has printed so far
+    std::string out;
+    std::string err;
     int factoryCalls = 0;
+    bool progress = false;
 
     Rig()
     {
         port.addDevice(Device, &model);
-        port.addDevice(QStringLiteral("/dev/ttyLOCKED"));
-        port.refuseOpen(QStringLiteral("/dev/ttyLOCKED"), PortError::PermissionDenied);
+        port.addDevice(LockedDevice);
+        port.refuseOpen(LockedDevice, PortError::PermissionDenied);
     }
 
-    bool progress = false;
-
-    int run(const QStringList &args, InterruptSource *interrupt = nullptr)
+    int run(const Args &args, InterruptSource *interrupt = nullptr)
     {
-        out.clear();
-        err.clear();
-        QTextStream o(&out);
-        QTextStream e(&err);
+        liveOut.str({});
+        std::ostringstream e;
         CommandRunner runner(
             [this](ModuleView &view, Settings &settings) {
                 ++factoryCalls;
                 return ModuleContext{link, clock, settings, store, view};
             },
-            o, e);
+            liveOut, e);
         runner.setInterruptSource(interrupt);
         runner.setProgressAllowed(progress);
         const int code = runner.run(args);
-        o.flush();
-        e.flush();
+        out = liveOut.str();
+        err = e.str();
         return code;
     }
 
-    QJsonObject json() const
+    // The output as one JSON object (an empty one, and a failure, when it is not).
+    json object() const
     {
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson(out.toUtf8(), &error);
-        if (error.error != QJsonParseError::NoError || !doc.isObject())
-            qWarning("not one JSON object: %s", qPrintable(out));
-        return doc.object();
+        const json doc = json::parse(out, nullptr, false);
+        EXPECT_TRUE(doc.is_object()) << "not one JSON object: " << out;
+        return doc.is_object() ? doc : json::object();
     }
 
-    QStringList outLines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    bool sent(const std::string &command) const
+    {
+        const auto &c = model.commands();
+        return std::find(c.begin(), c.end(), command) != c.end();
+    }
 };
 
 class FakeInterrupt : public InterruptSource
@@ -85,537 +123,549 @@ public:
 
 } // namespace
 
-class TestCommandRunner : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void scanPrintsIdentity();
-    void scanJson();
-    void scanRemembersThePort();
-    void scanWithoutModule();
-    void lockAndAllLines();
-    void scanOneReaderModule();
-    void languages();
-    void fieldThatIsNoNumber();
-    void progressOnlyWhenAllowed();
-    void setId_data();
-    void setId();
-    void setIdInOneReaderMode();
-    void setLine_data();
-    void setLine();
-    void setMode_data();
-    void setMode();
-    void quickSettings_data();
-    void quickSettings();
-    void procedureFailureIsExitOne();
-    void noModuleSendsNoSetting_data();
-    void noModuleSendsNoSetting();
-    void pollCount();
-    void pollCountOneReader();
-    void pollJson();
-    void pollInterrupt();
-    void pollFailure();
-    void ports();
-    void portsJson();
-    void trace();
-    void usageErrorsTouchNothing();
-    void helpAndVersion();
-};
-
-void TestCommandRunner::scanPrintsIdentity()
+TEST(CommandRunner, ScanPrintsIdentity)
 {
     Rig rig;
-    QCOMPARE(rig.run({"scan"}), 0);
-    QVERIFY2(rig.out.startsWith("Get Module Info Ok. (COM : #3)\n"), qPrintable(rig.out));
+    ASSERT_EQ(rig.run({"scan"}), 0);
+    EXPECT_TRUE(startsWith(rig.out, "Get Module Info Ok. (COM : #3)\n")) << rig.out;
     for (const char *expected :
-         {"COM:        3 (/dev/ttyQMR)", "BaudRate:   19200,e,8,1", "S/N:        20250010-1",
-          "VER:        03.20-01", "Mode:       Two Reader", "RS-485:     RS485 32",
-          "ID 1:       01", "ID 2:       05"})
-        QVERIFY2(rig.out.contains(QLatin1String(expected)), expected);
-    QVERIFY(rig.err.isEmpty());
-    QVERIFY(!rig.port.isOpen());
+         {"COM:        3 (/dev/ttyQMR)\n", "BaudRate:   19200,e,8,1\n", "S/N:        20250010-1\n",
+          "VER:        03.20-01\n", "Mode:       Two Reader\n", "RS-485:     RS485 32\n",
+          "ID 1:       01\n", "ID 2:       05\n"})
+        EXPECT_TRUE(contains(rig.out, expected)) << expected;
+    EXPECT_EQ(rig.err, "");
+    EXPECT_FALSE(rig.port.isOpen());
 }
 
-void TestCommandRunner::scanJson()
+TEST(CommandRunner, ScanJson)
 {
     Rig rig;
     rig.model.config().reader1 = {"42", "12345679", "x"}; // unit digit 9: suffix 10
     rig.model.config().rs485 = '2';
     rig.model.config().lineIndex = 9;
-    QCOMPARE(rig.run({"--json", "--all-lines", "scan"}), 0);
-    const QJsonObject json = rig.json();
-    QCOMPARE(json.value("command").toString(), QStringLiteral("scan"));
-    QCOMPARE(json.value("ok").toBool(), true);
-    QCOMPARE(json.value("message").toString(), QStringLiteral("Get Module Info Ok. (COM : #3)"));
-    const QJsonObject module = json.value("module").toObject();
-    QCOMPARE(module.value("com").toInt(), 3);
-    QCOMPARE(module.value("device").toString(), Device);
-    QCOMPARE(module.value("line").toString(), QStringLiteral("57600,e,8,1"));
-    QCOMPARE(module.value("lineIndex").toInt(), 9);
-    QCOMPARE(module.value("serial").toString(), QStringLiteral("12345679"));
-    QCOMPARE(module.value("suffix").toString(), QStringLiteral("10"));
-    QCOMPARE(module.value("version").toString(), QStringLiteral("03.20-01"));
-    QCOMPARE(module.value("mode").toString(), QStringLiteral("two"));
-    QCOMPARE(module.value("rs485").toInt(), 40);
-    QCOMPARE(module.value("id1").toString(), QStringLiteral("42"));
-    QCOMPARE(module.value("id2").toString(), QStringLiteral("05"));
+    ASSERT_EQ(rig.run({"--json", "--all-lines", "scan"}), 0);
+    const json doc = rig.object();
+    EXPECT_EQ(doc.value("command", ""), "scan");
+    EXPECT_EQ(doc.value("ok", false), true);
+    EXPECT_EQ(doc.value("message", ""), "Get Module Info Ok. (COM : #3)");
+    const json module = doc.value("module", json::object());
+    EXPECT_EQ(module.value("com", 0), 3);
+    EXPECT_EQ(module.value("device", ""), Device);
+    EXPECT_EQ(module.value("line", ""), "57600,e,8,1");
+    EXPECT_EQ(module.value("lineIndex", -1), 9);
+    EXPECT_EQ(module.value("serialText", ""), "12345679-10");
+    EXPECT_EQ(module.value("serial", ""), "12345679");
+    EXPECT_EQ(module.value("suffix", ""), "10");
+    EXPECT_EQ(module.value("version", ""), "03.20-01");
+    EXPECT_EQ(module.value("mode", ""), "two");
+    EXPECT_EQ(module.value("modeText", ""), "Two Reader");
+    EXPECT_EQ(module.value("rs485", 0), 40);
+    EXPECT_EQ(module.value("rs485Text", ""), "RS485 40");
+    EXPECT_EQ(module.value("id1", ""), "42");
+    EXPECT_EQ(module.value("id2", ""), "05");
+    // One compact line, the keys in name order, as scripts have been reading it.
+    EXPECT_TRUE(startsWith(rig.out, "{\"command\":\"scan\",\"message\":")) << rig.out;
+    EXPECT_EQ(std::count(rig.out.begin(), rig.out.end(), '\n'), 1);
 }
 
-void TestCommandRunner::scanRemembersThePort()
+TEST(CommandRunner, IdentityNeedsNoEnglishLabels)
+{
+    // The identity comes from what the module sent, in every language.
+    Rig rig;
+    rig.model.config().reader1.serial = "87654321";
+    ASSERT_EQ(rig.run({"--lang", "big5", "--json", "scan"}), 0);
+    const json module = rig.object().value("module", json::object());
+    EXPECT_EQ(module.value("serialText", ""), "87654321-2");
+    EXPECT_EQ(module.value("version", ""), "03.20-01");
+}
+
+TEST(CommandRunner, ScanRemembersThePort)
 {
     Rig rig;
-    QCOMPARE(rig.run({"scan"}), 0);
-    QCOMPARE(rig.store.intValue("ScanCommNo").value_or(0), 3);
-    QCOMPARE(rig.store.textValue("ScanBaudRate").value_or(QString()),
-             QStringLiteral("19200,e,8,1"));
+    ASSERT_EQ(rig.run({"scan"}), 0);
+    EXPECT_EQ(rig.store.intValue("ScanCommNo").value_or(0), 3);
+    EXPECT_EQ(rig.store.textValue("ScanBaudRate").value_or(""), "19200,e,8,1");
 
     // The next call finds the module at once on the remembered port and saves nothing.
     rig.store.clearRecords();
-    const qsizetype opensBefore = rig.port.opens().size();
-    QCOMPARE(rig.run({"scan"}), 0);
-    QCOMPARE(rig.port.opens().size() - opensBefore, 2); // stage 1, then the information read
-    QVERIFY(!rig.store.calls().contains("SaveScanSettings"));
+    const std::size_t opensBefore = rig.port.opens().size();
+    ASSERT_EQ(rig.run({"scan"}), 0);
+    EXPECT_EQ(rig.port.opens().size() - opensBefore, 2u); // stage 1, then the information read
+    EXPECT_TRUE(rig.store.saves().empty());
 }
 
-void TestCommandRunner::scanWithoutModule()
+TEST(CommandRunner, ScanWithoutModule)
 {
     Rig rig;
     rig.model.faults().silent = true;
-    QCOMPARE(rig.run({"scan"}), 1);
-    QVERIFY(rig.out.isEmpty());
-    QVERIFY2(rig.err.startsWith("Module Not Find"), qPrintable(rig.err));
+    EXPECT_EQ(rig.run({"scan"}), 1);
+    EXPECT_EQ(rig.out, "");
+    EXPECT_TRUE(startsWith(rig.err, "Module Not Find")) << rig.err;
     // The port that could not be opened for lack of permission is named.
-    QVERIFY2(rig.err.contains("COM5"), qPrintable(rig.err));
+    EXPECT_TRUE(contains(rig.err, "COM5")) << rig.err;
 
-    QCOMPARE(rig.run({"scan", "--json"}), 1);
-    const QJsonObject json = rig.json();
-    QCOMPARE(json.value("ok").toBool(), false);
-    QCOMPARE(json.value("message").toString(), QStringLiteral("Module Not Find"));
-    QVERIFY(!json.contains("module"));
-    QVERIFY(!rig.store.contains("ScanCommNo"));
+    EXPECT_EQ(rig.run({"scan", "--json"}), 1);
+    const json doc = rig.object();
+    EXPECT_EQ(doc.value("ok", true), false);
+    EXPECT_EQ(doc.value("message", ""), "Module Not Find");
+    EXPECT_TRUE(contains(doc.value("detail", ""), "COM5"));
+    EXPECT_FALSE(doc.contains("module"));
+    EXPECT_FALSE(rig.store.contains("ScanCommNo"));
 }
 
-void TestCommandRunner::lockAndAllLines()
+TEST(CommandRunner, LockAndAllLines)
 {
     Rig rig;
     rig.model.config().lineIndex = 7; // 38400,e,8,1
-    QCOMPARE(rig.run({"scan"}), 1);   // the lock keeps the sweep at the remembered index 5
-    QVERIFY(rig.err.startsWith("Module Not Find"));
-    QCOMPARE(rig.run({"scan", "--all-lines"}), 0);
-    QVERIFY(rig.out.contains("38400,e,8,1"));
-    QCOMPARE(rig.store.intValue("ScanBaudRateNo").value_or(-1), 7);
+    EXPECT_EQ(rig.run({"scan"}), 1);  // the lock keeps the sweep at the remembered index 5
+    EXPECT_TRUE(startsWith(rig.err, "Module Not Find"));
+    EXPECT_EQ(rig.run({"scan", "--all-lines"}), 0);
+    EXPECT_TRUE(contains(rig.out, "38400,e,8,1"));
+    EXPECT_EQ(rig.store.intValue("ScanBaudRateNo").value_or(-1), 7);
     // Remembered now: the lock finds it without sweeping every line setting.
-    QCOMPARE(rig.run({"scan"}), 0);
+    EXPECT_EQ(rig.run({"scan"}), 0);
 }
 
-void TestCommandRunner::scanOneReaderModule()
+TEST(CommandRunner, ScanOneReaderModule)
 {
     Rig rig;
     rig.model.config().mode = '1';
     rig.model.config().reader2.id = "33";
-    QCOMPARE(rig.run({"scan"}), 0);
-    QVERIFY(rig.out.contains("Mode:       One Reader"));
-    QVERIFY(rig.out.contains("ID 2:       33 (not used in one-reader mode)"));
-    QCOMPARE(rig.run({"scan", "--json"}), 0);
-    QCOMPARE(rig.json().value("module").toObject().value("mode").toString(), QStringLiteral("one"));
-    QCOMPARE(rig.json().value("module").toObject().value("id2").toString(), QStringLiteral("33"));
+    ASSERT_EQ(rig.run({"scan"}), 0);
+    EXPECT_TRUE(contains(rig.out, "Mode:       One Reader\n"));
+    EXPECT_TRUE(contains(rig.out, "ID 2:       33 (not used in one-reader mode)\n"));
+    ASSERT_EQ(rig.run({"scan", "--json"}), 0);
+    const json module = rig.object().value("module", json::object());
+    EXPECT_EQ(module.value("mode", ""), "one");
+    EXPECT_EQ(module.value("id2", ""), "33");
 }
 
-void TestCommandRunner::languages()
+TEST(CommandRunner, Languages)
 {
     Rig rig;
-    QCOMPARE(rig.run({"--lang", "gb", "scan"}), 0);
-    QVERIFY2(rig.out.startsWith(QStringLiteral("读取模组资讯完成. (串口 : #3)")),
-             qPrintable(rig.out));
-    QVERIFY(rig.out.contains(QStringLiteral("序号:")));
+    ASSERT_EQ(rig.run({"--lang", "gb", "scan"}), 0);
+    EXPECT_TRUE(startsWith(rig.out, "读取模组资讯完成. (串口 : #3)")) << rig.out;
+    // Labels are padded by terminal columns: a Chinese character takes two.
+    EXPECT_TRUE(contains(rig.out, "\n序号:       20250010-1\n")) << rig.out;
 
     // Without --lang the remembered language is used, and --lang does not change it.
-    rig.store.setValue("LanguageFlag", QStringLiteral("ChineseBIG5"));
-    QCOMPARE(rig.run({"scan"}), 0);
-    QVERIFY2(rig.out.startsWith(QStringLiteral("讀取模組資訊完成. (串口 : #3)")),
-             qPrintable(rig.out));
-    QCOMPARE(rig.run({"scan", "--lang=en"}), 0);
-    QVERIFY(rig.out.startsWith("Get Module Info Ok."));
-    QCOMPARE(rig.store.textValue("LanguageFlag").value_or(QString()),
-             QStringLiteral("ChineseBIG5"));
+    rig.store.setValue("LanguageFlag", std::string("ChineseBIG5"));
+    ASSERT_EQ(rig.run({"scan"}), 0);
+    EXPECT_TRUE(startsWith(rig.out, "讀取模組資訊完成. (串口 : #3)")) << rig.out;
+    ASSERT_EQ(rig.run({"scan", "--lang=en"}), 0);
+    EXPECT_TRUE(startsWith(rig.out, "Get Module Info Ok."));
+    EXPECT_EQ(rig.store.textValue("LanguageFlag").value_or(""), "ChineseBIG5");
 }
 
-void TestCommandRunner::fieldThatIsNoNumber()
+TEST(CommandRunner, FieldThatIsNoNumber)
 {
     Rig rig;
     rig.model.config().reader1.id = "x1";
-    QCOMPARE(rig.run({"scan"}), 1);
-    QVERIFY2(rig.err.contains("qmrctl: 'x1' is not a valid integer value\n"), qPrintable(rig.err));
-    QVERIFY(!rig.port.isOpen());
-    QCOMPARE(rig.run({"scan", "--json"}), 1);
-    const QJsonObject json = rig.json();
-    QCOMPARE(json.value("ok").toBool(), false);
-    QCOMPARE(json.value("errors").toArray().first().toString(),
-             QStringLiteral("'x1' is not a valid integer value"));
+    EXPECT_EQ(rig.run({"scan"}), 1);
+    EXPECT_TRUE(contains(rig.err, "qmrctl: 'x1' is not a valid integer value\n")) << rig.err;
+    EXPECT_FALSE(rig.port.isOpen());
+    EXPECT_EQ(rig.run({"scan", "--json"}), 1);
+    const json doc = rig.object();
+    EXPECT_EQ(doc.value("ok", true), false);
+    ASSERT_TRUE(doc.contains("errors"));
+    EXPECT_EQ(doc["errors"].at(0), "'x1' is not a valid integer value");
 }
 
-void TestCommandRunner::progressOnlyWhenAllowed()
+// A module whose fields carry terminal control sequences must not retitle or recolour the
+// terminal: text output shows them escaped, JSON as JSON escapes (invalid UTF-8 replaced).
+TEST(CommandRunner, ControlCharactersFromTheModuleAreEscaped)
+{
+    const std::string hostile = "\x1b]0;pwned\x07\x1b[31mRED\\";
+    Rig rig;
+    rig.model.config().reader1.data = hostile;
+    rig.model.config().version = "\x1b[2J\xff-01";
+    ASSERT_EQ(rig.run({"poll", "--count", "1"}), 0);
+    for (const std::string *text : {&rig.out, &rig.err}) {
+        EXPECT_EQ(text->find('\x1b'), std::string::npos) << *text;
+        EXPECT_EQ(text->find('\x07'), std::string::npos) << *text;
+    }
+    EXPECT_TRUE(contains(rig.out, "  \\x1b]0;pwned\\x07\\x1b[31mRED\\\\\n")) << rig.out;
+
+    ASSERT_EQ(rig.run({"scan"}), 0);
+    EXPECT_EQ(rig.out.find('\x1b'), std::string::npos) << rig.out;
+    EXPECT_TRUE(contains(rig.out, "VER:        \\x1b[2J\\xff-01\n")) << rig.out;
+
+    ASSERT_EQ(rig.run({"poll", "--count", "1", "--json"}), 0);
+    EXPECT_EQ(rig.out.find('\x1b'), std::string::npos) << rig.out;
+    const std::vector<std::string> objects = lines(rig.out);
+    ASSERT_EQ(objects.size(), 3u);
+    EXPECT_EQ(json::parse(objects[1]).value("data", ""), hostile);
+    // Bytes that are no UTF-8 do not break the JSON.
+    EXPECT_EQ(json::parse(objects[0])["module"].value("version", ""), "\x1b[2J\xef\xbf\xbd-01");
+}
+
+TEST(CommandRunner, ProgressOnlyWhenAllowed)
 {
     Rig rig;
-    QCOMPARE(rig.run({"scan"}), 0);
-    QVERIFY(rig.err.isEmpty());
+    ASSERT_EQ(rig.run({"scan"}), 0);
+    EXPECT_EQ(rig.err, "");
     rig.progress = true;
-    QCOMPARE(rig.run({"scan"}), 0);
-    QVERIFY2(rig.err.contains("\rScan COM : #3  (19200,e,8,1)\x1b[K"), qPrintable(rig.err));
-    QVERIFY(rig.err.endsWith("\r\x1b[K")); // the progress line is wiped before the result
-    QVERIFY(rig.out.startsWith("Get Module Info Ok."));
+    ASSERT_EQ(rig.run({"scan"}), 0);
+    EXPECT_TRUE(contains(rig.err, "\rScan COM : #3  (19200,e,8,1)\x1b[K")) << rig.err;
+    // The progress line is wiped before the result.
+    EXPECT_EQ(rig.err.substr(rig.err.size() - 4), "\r\x1b[K");
+    EXPECT_TRUE(startsWith(rig.out, "Get Module Info Ok."));
+    // A trace takes the place of the progress line.
+    ASSERT_EQ(rig.run({"scan", "--trace"}), 0);
+    EXPECT_FALSE(contains(rig.err, "\x1b[K"));
 
     // The outcome beep is silent on the console unless the bell is asked for.
     rig.progress = false;
-    QCOMPARE(rig.run({"scan", "--bell"}), 0);
-    QCOMPARE(rig.err, QStringLiteral("\a"));
+    ASSERT_EQ(rig.run({"scan", "--bell"}), 0);
+    EXPECT_EQ(rig.err, "\a");
 }
 
-void TestCommandRunner::setId_data()
+TEST(CommandRunner, SetId)
 {
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QByteArray>("id1");
-    QTest::addColumn<QByteArray>("id2");
-    QTest::newRow("both") << QStringList{"set-id", "12", "34"} << QByteArray("12")
-                          << QByteArray("34");
-    QTest::newRow("ID2 kept") << QStringList{"set-id", "7"} << QByteArray("07") << QByteArray("05");
-    QTest::newRow("same as before")
-        << QStringList{"set-id", "1", "5"} << QByteArray("01") << QByteArray("05");
-    QTest::newRow("limits") << QStringList{"set-id", "99", "1"} << QByteArray("99")
-                            << QByteArray("01");
+    const struct
+    {
+        Args args;
+        const char *id1;
+        const char *id2;
+    } rows[] = {
+        {{"set-id", "12", "34"}, "12", "34"},
+        {{"set-id", "7"}, "07", "05"}, // ID2 kept
+        {{"set-id", "1", "5"}, "01", "05"},
+        {{"set-id", "99", "1"}, "99", "01"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(joined(row.args));
+        Rig rig;
+        ASSERT_EQ(rig.run(row.args), 0);
+        EXPECT_EQ(rig.out, "Set Module ID Ok\n");
+        EXPECT_EQ(rig.model.config().reader1.id, row.id1);
+        EXPECT_EQ(rig.model.config().reader2.id, row.id2);
+        EXPECT_TRUE(rig.sent(std::string("A00C20250010") + row.id1));
+        EXPECT_TRUE(rig.sent(std::string("A00C20250021") + row.id2));
+        EXPECT_FALSE(rig.port.isOpen());
+    }
 }
 
-void TestCommandRunner::setId()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QByteArray, id1);
-    QFETCH(QByteArray, id2);
-    Rig rig;
-    QCOMPARE(rig.run(args), 0);
-    QCOMPARE(rig.out, QStringLiteral("Set Module ID Ok\n"));
-    QCOMPARE(rig.model.config().reader1.id, id1);
-    QCOMPARE(rig.model.config().reader2.id, id2);
-    QVERIFY(rig.model.commands().contains("A00C20250010" + id1));
-    QVERIFY(rig.model.commands().contains("A00C20250021" + id2));
-    QVERIFY(!rig.port.isOpen());
-}
-
-void TestCommandRunner::setIdInOneReaderMode()
+TEST(CommandRunner, SetIdInOneReaderMode)
 {
     Rig rig;
     rig.model.config().mode = '1';
-    QCOMPARE(rig.run({"set-id", "12", "34", "--json"}), 0);
-    QCOMPARE(rig.model.config().reader1.id, QByteArray("12"));
-    QCOMPARE(rig.model.config().reader2.id, QByteArray("05")); // no ID2 in one-reader mode
-    const QJsonObject json = rig.json();
-    QCOMPARE(json.value("ok").toBool(), true);
-    QCOMPARE(json.value("message").toString(), QStringLiteral("Set Module ID Ok"));
-    QCOMPARE(json.value("id2Sent").toBool(), false);
+    ASSERT_EQ(rig.run({"set-id", "12", "34", "--json"}), 0);
+    EXPECT_EQ(rig.model.config().reader1.id, "12");
+    EXPECT_EQ(rig.model.config().reader2.id, "05"); // no ID2 in one-reader mode
+    const json doc = rig.object();
+    EXPECT_EQ(doc.value("ok", false), true);
+    EXPECT_EQ(doc.value("message", ""), "Set Module ID Ok");
+    EXPECT_EQ(doc.value("id2Sent", true), false);
+    EXPECT_TRUE(doc["id2"].is_null());
 
     // Without --json the user is told that ID2 was not sent.
-    QCOMPARE(rig.run({"set-id", "12", "34"}), 0);
-    QVERIFY(rig.err.contains("ID2 is not sent"));
+    ASSERT_EQ(rig.run({"set-id", "12", "34"}), 0);
+    EXPECT_TRUE(contains(rig.err, "ID2 is not sent"));
 }
 
-void TestCommandRunner::setLine_data()
+TEST(CommandRunner, SetLine)
 {
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<int>("index");
-    QTest::newRow("by text") << "38400,e,8,1" << 7;
-    QTest::newRow("by index") << "11" << 11;
-    QTest::newRow("the current one") << "5" << 5;
-    QTest::newRow("index 0") << "0" << 0;
+    const struct
+    {
+        const char *line;
+        int index;
+    } rows[] = {{"38400,e,8,1", 7}, {"11", 11}, {"5", 5}, {"0", 0}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.line);
+        Rig rig;
+        ASSERT_EQ(rig.run({"set-line", row.line}), 0);
+        EXPECT_EQ(rig.out, "Set Module BaudRate Ok\n");
+        EXPECT_EQ(rig.model.config().lineIndex, row.index);
+        // Remembered, so the next call finds the module at its new line setting.
+        const std::string line = BaudRateTable[std::size_t(row.index)];
+        EXPECT_EQ(rig.store.intValue("ScanBaudRateNo").value_or(-1), row.index);
+        EXPECT_EQ(rig.store.textValue("ScanBaudRate").value_or(""), line);
+        ASSERT_EQ(rig.run({"scan"}), 0);
+        EXPECT_TRUE(contains(rig.out, line));
+    }
 }
 
-void TestCommandRunner::setLine()
+TEST(CommandRunner, SetMode)
 {
-    QFETCH(QString, line);
-    QFETCH(int, index);
-    Rig rig;
-    QCOMPARE(rig.run({"set-line", line}), 0);
-    QCOMPARE(rig.out, QStringLiteral("Set Module BaudRate Ok\n"));
-    QCOMPARE(rig.model.config().lineIndex, index);
-    // Remembered, so the next call finds the module at its new line setting.
-    QCOMPARE(rig.store.intValue("ScanBaudRateNo").value_or(-1), index);
-    QCOMPARE(rig.store.textValue("ScanBaudRate").value_or(QString()),
-             QLatin1String(BaudRateTable[index]));
-    QCOMPARE(rig.run({"scan"}), 0);
-    QVERIFY(rig.out.contains(QLatin1String(BaudRateTable[index])));
+    const struct
+    {
+        Args args;
+        char rs485Before;
+        const char *command;
+    } rows[] = {
+        {{"set-mode", "one", "--rs485", "40"}, '1', "A00A102"},
+        {{"set-mode", "two", "--rs485", "24"}, '1', "A00A000"},
+        {{"set-mode", "one"}, '2', "A00A102"}, // RS-485 kept
+        {{"set-mode", "two"}, '0', "A00A000"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(joined(row.args));
+        Rig rig;
+        rig.model.config().rs485 = row.rs485Before;
+        ASSERT_EQ(rig.run(row.args), 0);
+        EXPECT_EQ(rig.out, "Set Module Mode Ok\n");
+        const std::string command = row.command;
+        ASSERT_FALSE(rig.model.commands().empty());
+        EXPECT_EQ(rig.model.commands().back(), command);
+        EXPECT_EQ(rig.model.config().mode, command[4]);
+        EXPECT_EQ(rig.model.config().rs485, command[6]);
+    }
 }
 
-void TestCommandRunner::setMode_data()
+TEST(CommandRunner, QuickSettings)
 {
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<char>("rs485Before");
-    QTest::addColumn<QByteArray>("command");
-    QTest::newRow("one 40") << QStringList{"set-mode", "one", "--rs485", "40"} << '1'
-                            << QByteArray("A00A102");
-    QTest::newRow("two 24") << QStringList{"set-mode", "two", "--rs485", "24"} << '1'
-                            << QByteArray("A00A000");
-    QTest::newRow("RS-485 kept") << QStringList{"set-mode", "one"} << '2' << QByteArray("A00A102");
-    QTest::newRow("RS-485 24 kept")
-        << QStringList{"set-mode", "two"} << '0' << QByteArray("A00A000");
+    for (const auto &[command, mode] : {std::pair{"factory", '0'}, std::pair{"one-reader", '1'}}) {
+        SCOPED_TRACE(command);
+        Rig rig;
+        ModuleConfig &config = rig.model.config();
+        config.reader1.id = "07";
+        config.reader2.id = "08";
+        config.mode = char('1' + '0' - mode); // the other mode
+        config.rs485 = '2';
+        config.lineIndex = 9;
+        ASSERT_EQ(rig.run({command, "--all-lines"}), 0);
+        EXPECT_EQ(rig.out, "Set Factory Default Ok\n");
+        EXPECT_EQ(config.reader1.id, "01");
+        EXPECT_EQ(config.reader2.id, "05");
+        EXPECT_EQ(config.mode, mode);
+        EXPECT_EQ(config.rs485, '1');
+        EXPECT_EQ(config.lineIndex, 5);
+        // The module now answers at 19200,e,8,1: the next call finds it without a full sweep.
+        EXPECT_EQ(rig.store.intValue("ScanBaudRateNo").value_or(-1), 5);
+        EXPECT_EQ(rig.run({"scan"}), 0);
+    }
 }
 
-void TestCommandRunner::setMode()
-{
-    QFETCH(QStringList, args);
-    QFETCH(char, rs485Before);
-    QFETCH(QByteArray, command);
-    Rig rig;
-    rig.model.config().rs485 = rs485Before;
-    QCOMPARE(rig.run(args), 0);
-    QCOMPARE(rig.out, QStringLiteral("Set Module Mode Ok\n"));
-    QCOMPARE(rig.model.commands().last(), command);
-    QCOMPARE(rig.model.config().mode, command.at(4));
-    QCOMPARE(rig.model.config().rs485, command.at(6));
-}
-
-void TestCommandRunner::quickSettings_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<char>("mode");
-    QTest::newRow("factory") << "factory" << '0';
-    QTest::newRow("one-reader") << "one-reader" << '1';
-}
-
-void TestCommandRunner::quickSettings()
-{
-    QFETCH(QString, command);
-    QFETCH(char, mode);
-    Rig rig;
-    ModuleConfig &config = rig.model.config();
-    config.reader1.id = "07";
-    config.reader2.id = "08";
-    config.mode = '1' + '0' - mode; // the other mode
-    config.rs485 = '2';
-    config.lineIndex = 9;
-    QCOMPARE(rig.run({command, "--all-lines"}), 0);
-    QCOMPARE(rig.out, QStringLiteral("Set Factory Default Ok\n"));
-    QCOMPARE(config.reader1.id, QByteArray("01"));
-    QCOMPARE(config.reader2.id, QByteArray("05"));
-    QCOMPARE(config.mode, mode);
-    QCOMPARE(config.rs485, '1');
-    QCOMPARE(config.lineIndex, 5);
-    // The module now answers at 19200,e,8,1: the next call finds it without a full sweep.
-    QCOMPARE(rig.store.intValue("ScanBaudRateNo").value_or(-1), 5);
-    QCOMPARE(rig.run({"scan"}), 0);
-}
-
-void TestCommandRunner::procedureFailureIsExitOne()
+TEST(CommandRunner, ProcedureFailureIsExitOne)
 {
     Rig rig;
     // The scan gets its four replies, then the module falls silent for the setting.
-    rig.clock.setOnAdvance([&rig](quint32) {
+    rig.clock.setOnAdvance([&rig](std::uint32_t) {
         if (rig.model.commands().size() >= 4)
             rig.model.faults().silent = true;
     });
-    QCOMPARE(rig.run({"set-id", "12", "--json"}), 1);
-    const QJsonObject json = rig.json();
-    QCOMPARE(json.value("ok").toBool(), false);
-    QCOMPARE(json.value("message").toString(), QStringLiteral("Set Module ID Error"));
-    QCOMPARE(rig.model.config().reader1.id, QByteArray("01"));
-    QVERIFY(!rig.port.isOpen());
+    EXPECT_EQ(rig.run({"set-id", "12", "--json"}), 1);
+    const json doc = rig.object();
+    EXPECT_EQ(doc.value("ok", true), false);
+    EXPECT_EQ(doc.value("message", ""), "Set Module ID Error");
+    EXPECT_EQ(rig.model.config().reader1.id, "01");
+    EXPECT_FALSE(rig.port.isOpen());
 }
 
-void TestCommandRunner::noModuleSendsNoSetting_data()
+TEST(CommandRunner, NoModuleSendsNoSetting)
 {
-    QTest::addColumn<QStringList>("args");
-    QTest::newRow("set-id") << QStringList{"set-id", "5"};
-    QTest::newRow("set-line") << QStringList{"set-line", "3"};
-    QTest::newRow("set-mode") << QStringList{"set-mode", "one"};
-    QTest::newRow("factory") << QStringList{"factory"};
-    QTest::newRow("one-reader") << QStringList{"one-reader"};
-    QTest::newRow("poll") << QStringList{"poll", "--count", "1"};
-}
-
-void TestCommandRunner::noModuleSendsNoSetting()
-{
-    QFETCH(QStringList, args);
-    Rig rig;
-    rig.model.config().lineIndex = 2; // not where the locked sweep looks
-    QCOMPARE(rig.run(args), 1);
-    QVERIFY2(rig.err.startsWith("Module Not Find"), qPrintable(rig.err));
-    QVERIFY(rig.model.commands().isEmpty());
-    QCOMPARE(rig.model.config().lineIndex, 2);
-}
-
-void TestCommandRunner::pollCount()
-{
-    Rig rig;
-    QCOMPARE(rig.run({"poll", "--count", "3"}), 0);
-    const QStringList lines = rig.outLines();
-    QCOMPARE(lines.size(), 3);
-    const QRegularExpression reply(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\."
-                                                  "\\d{3}  reader ([12])  ID (\\d\\d)  (\\d+)$"));
-    const char *const readers[] = {"1", "2", "1"};
-    const char *const data[] = {"0000012345", "0000067890", "0000012345"};
-    for (int i = 0; i < 3; ++i) {
-        const QRegularExpressionMatch m = reply.match(lines.at(i));
-        QVERIFY2(m.hasMatch(), qPrintable(lines.at(i)));
-        QCOMPARE(m.captured(1), QLatin1String(readers[i]));
-        QCOMPARE(m.captured(3), QLatin1String(data[i]));
+    const Args rows[] = {{"set-id", "5"}, {"set-line", "3"}, {"set-mode", "one"},
+                         {"factory"},     {"one-reader"},    {"poll", "--count", "1"}};
+    for (const Args &args : rows) {
+        SCOPED_TRACE(joined(args));
+        Rig rig;
+        rig.model.config().lineIndex = 2; // not where the locked sweep looks
+        EXPECT_EQ(rig.run(args), 1);
+        EXPECT_TRUE(startsWith(rig.err, "Module Not Find")) << rig.err;
+        EXPECT_TRUE(rig.model.commands().empty());
+        EXPECT_EQ(rig.model.config().lineIndex, 2);
     }
-    QVERIFY(!rig.port.isOpen());
-    QCOMPARE(rig.port.closeCount(), rig.port.opens().size());
 }
 
-void TestCommandRunner::pollCountOneReader()
+TEST(CommandRunner, PollCount)
+{
+    Rig rig;
+    ASSERT_EQ(rig.run({"poll", "--count", "3"}), 0);
+    const std::vector<std::string> replies = lines(rig.out);
+    ASSERT_EQ(replies.size(), 3u);
+    const std::regex reply(
+        R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}  reader ([12])  ID (\d\d)  (\d+)$)");
+    const char *const readers[] = {"1", "2", "1"};
+    const char *const ids[] = {"01", "05", "01"};
+    const char *const data[] = {"0000012345", "0000067890", "0000012345"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(replies[i], m, reply)) << replies[i];
+        EXPECT_EQ(m[1], readers[i]);
+        EXPECT_EQ(m[2], ids[i]);
+        EXPECT_EQ(m[3], data[i]);
+    }
+    EXPECT_TRUE(contains(rig.err, "qmrctl: 3 replies\n"));
+    EXPECT_FALSE(rig.port.isOpen());
+    EXPECT_EQ(std::size_t(rig.port.closeCount()), rig.port.opens().size());
+}
+
+TEST(CommandRunner, PollCountOneReader)
 {
     Rig rig;
     rig.model.config().mode = '1';
-    QCOMPARE(rig.run({"poll", "--count=2"}), 0);
-    const QStringList lines = rig.outLines();
-    QCOMPARE(lines.size(), 2);
-    for (const QString &line : lines)
-        QVERIFY2(line.contains("reader 1  ID 01  0000012345"), qPrintable(line));
+    ASSERT_EQ(rig.run({"poll", "--count=2"}), 0);
+    const std::vector<std::string> replies = lines(rig.out);
+    ASSERT_EQ(replies.size(), 2u);
+    for (const std::string &line : replies)
+        EXPECT_TRUE(contains(line, "reader 1  ID 01  0000012345")) << line;
 }
 
-void TestCommandRunner::pollJson()
+TEST(CommandRunner, PollJson)
 {
     Rig rig;
-    QCOMPARE(rig.run({"poll", "--count", "3", "--json"}), 0);
-    const QStringList lines = rig.outLines();
-    QCOMPARE(lines.size(), 5); // the scan, three replies, the end
-    QList<QJsonObject> objects;
-    for (const QString &line : lines) {
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
-        QCOMPARE(error.error, QJsonParseError::NoError);
-        QVERIFY(doc.isObject());
-        objects.append(doc.object());
+    ASSERT_EQ(rig.run({"poll", "--count", "3", "--json"}), 0);
+    const std::vector<std::string> text = lines(rig.out);
+    ASSERT_EQ(text.size(), 5u); // the scan, three replies, the end
+    std::vector<json> objects;
+    for (const std::string &line : text) {
+        const json doc = json::parse(line, nullptr, false);
+        ASSERT_TRUE(doc.is_object()) << line;
+        objects.push_back(doc);
     }
-    QCOMPARE(objects.first().value("type").toString(), QStringLiteral("scan"));
-    QCOMPARE(objects.first().value("module").toObject().value("com").toInt(), 3);
-    for (int i = 1; i <= 3; ++i) {
-        QCOMPARE(objects.at(i).value("type").toString(), QStringLiteral("reply"));
-        QVERIFY(!objects.at(i).value("time").toString().isEmpty());
+    EXPECT_EQ(objects[0].value("type", ""), "scan");
+    EXPECT_EQ(objects[0]["module"].value("com", 0), 3);
+    for (std::size_t i = 1; i <= 3; ++i) {
+        EXPECT_EQ(objects[i].value("type", ""), "reply");
+        EXPECT_FALSE(objects[i].value("time", "").empty());
     }
-    QCOMPARE(objects.at(2).value("reader").toInt(), 2);
-    QCOMPARE(objects.at(2).value("id").toString(), QStringLiteral("05"));
-    QCOMPARE(objects.at(2).value("data").toString(), QStringLiteral("0000067890"));
-    QCOMPARE(objects.last().value("type").toString(), QStringLiteral("end"));
-    QCOMPARE(objects.last().value("ok").toBool(), true);
-    QCOMPARE(objects.last().value("replies").toInt(), 3);
+    EXPECT_EQ(objects[2].value("reader", 0), 2);
+    EXPECT_EQ(objects[2].value("id", ""), "05");
+    EXPECT_EQ(objects[2].value("data", ""), "0000067890");
+    EXPECT_EQ(objects[4].value("type", ""), "end");
+    EXPECT_EQ(objects[4].value("ok", false), true);
+    EXPECT_EQ(objects[4].value("replies", 0), 3);
 }
 
-void TestCommandRunner::pollInterrupt()
+TEST(CommandRunner, PollInterrupt)
 {
     Rig rig;
     FakeInterrupt interrupt;
-    interrupt.when = [&rig] { return rig.out.count(QLatin1Char('\n')) >= 5; };
-    QCOMPARE(rig.run({"poll"}, &interrupt), 0);
-    QVERIFY(interrupt.armed);
+    interrupt.when = [&rig] {
+        const std::string out = rig.liveOut.str();
+        return std::count(out.begin(), out.end(), '\n') >= 5;
+    };
+    EXPECT_EQ(rig.run({"poll"}, &interrupt), 0);
+    EXPECT_TRUE(interrupt.armed);
     // The stop is noticed in the pause before the next command; the cycle then ends.
-    const int lines = int(rig.outLines().size());
-    QVERIFY2(lines == 5 || lines == 6, qPrintable(rig.out));
-    QVERIFY(rig.err.contains(QStringLiteral("%1 replies").arg(lines)));
-    QVERIFY(!rig.port.isOpen());
-    QCOMPARE(rig.port.closeCount(), rig.port.opens().size());
+    const std::size_t count = lines(rig.out).size();
+    EXPECT_TRUE(count == 5 || count == 6) << rig.out;
+    EXPECT_TRUE(contains(rig.err, std::to_string(count) + " replies")) << rig.err;
+    EXPECT_FALSE(rig.port.isOpen());
+    EXPECT_EQ(std::size_t(rig.port.closeCount()), rig.port.opens().size());
 }
 
-void TestCommandRunner::pollFailure()
+TEST(CommandRunner, PollFailure)
 {
     Rig rig;
     // Replies 1 to 4 answer the scan, 5 the first poll; the sixth is never sent.
     rig.model.faults().dropEvery = 6;
-    QCOMPARE(rig.run({"poll"}), 1);
-    QCOMPARE(rig.outLines().size(), 1);
-    QVERIFY(rig.err.contains("no valid reply"));
-    QVERIFY(!rig.port.isOpen());
+    EXPECT_EQ(rig.run({"poll"}), 1);
+    EXPECT_EQ(lines(rig.out).size(), 1u);
+    EXPECT_TRUE(contains(rig.err, "no valid reply"));
+    EXPECT_FALSE(rig.port.isOpen());
 
     rig.model.faults().dropEvery = 6;
-    QCOMPARE(rig.run({"poll", "--json"}), 1);
-    const QStringList lines = rig.outLines();
-    const QJsonObject end = QJsonDocument::fromJson(lines.last().toUtf8()).object();
-    QCOMPARE(end.value("type").toString(), QStringLiteral("end"));
-    QCOMPARE(end.value("ok").toBool(), false);
-    QCOMPARE(end.value("outcome").toString(), QStringLiteral("failed"));
+    EXPECT_EQ(rig.run({"poll", "--json"}), 1);
+    const json end = json::parse(lines(rig.out).back());
+    EXPECT_EQ(end.value("type", ""), "end");
+    EXPECT_EQ(end.value("ok", true), false);
+    EXPECT_EQ(end.value("outcome", ""), "failed");
 }
 
-void TestCommandRunner::ports()
+TEST(CommandRunner, Ports)
 {
     Rig rig;
     rig.store.setValue("ScanCommNo", 3);
-    QCOMPARE(rig.run({"ports"}), 0);
-    const QStringList lines = rig.outLines();
-    QCOMPARE(lines.size(), 16);
-    QVERIFY(lines.at(0).startsWith("COM1   -"));
-    QVERIFY(lines.at(0).endsWith("no device"));
-    QVERIFY2(lines.at(2).contains(Device) && lines.at(2).contains(" ok  (remembered)"),
-             qPrintable(lines.at(2)));
-    QVERIFY2(lines.at(4).contains("/dev/ttyLOCKED") && lines.at(4).contains("open refused"),
-             qPrintable(lines.at(4)));
-    QVERIFY(lines.at(15).startsWith("COM16 "));
-    QVERIFY(!rig.port.isOpen());
-    QVERIFY(rig.model.commands().isEmpty()); // nothing is sent
+    ASSERT_EQ(rig.run({"ports"}), 0);
+    const std::vector<std::string> list = lines(rig.out);
+    ASSERT_EQ(list.size(), 16u);
+    EXPECT_EQ(list[0], "COM1   -                        no device");
+    EXPECT_EQ(list[2], "COM3   /dev/ttyQMR              ok  (remembered)");
+    EXPECT_TRUE(startsWith(list[4], "COM5   /dev/ttyLOCKED ") && contains(list[4], "open refused"))
+        << list[4];
+    EXPECT_TRUE(startsWith(list[15], "COM16 "));
+    EXPECT_FALSE(rig.port.isOpen());
+    EXPECT_TRUE(rig.model.commands().empty()); // nothing is sent
 }
 
-void TestCommandRunner::portsJson()
+TEST(CommandRunner, PortsJson)
 {
     Rig rig;
-    QCOMPARE(rig.run({"ports", "--json"}), 0);
-    const QJsonArray ports = rig.json().value("ports").toArray();
-    QCOMPARE(ports.size(), 16);
-    const QJsonObject com3 = ports.at(2).toObject();
-    QCOMPARE(com3.value("com").toInt(), 3);
-    QCOMPARE(com3.value("device").toString(), Device);
-    QCOMPARE(com3.value("exists").toBool(), true);
-    QCOMPARE(com3.value("openable").toBool(), true);
-    const QJsonObject com5 = ports.at(4).toObject();
-    QCOMPARE(com5.value("exists").toBool(), true);
-    QCOMPARE(com5.value("openable").toBool(), false);
-    QCOMPARE(com5.value("error").toString(), QStringLiteral("permission-denied"));
-    const QJsonObject com1 = ports.at(0).toObject();
-    QCOMPARE(com1.value("exists").toBool(), false);
-    QCOMPARE(com1.value("error").toString(), QStringLiteral("not-found"));
+    ASSERT_EQ(rig.run({"ports", "--json"}), 0);
+    const json ports = rig.object().value("ports", json::array());
+    ASSERT_EQ(ports.size(), 16u);
+    EXPECT_EQ(ports[2].value("com", 0), 3);
+    EXPECT_EQ(ports[2].value("device", ""), Device);
+    EXPECT_EQ(ports[2].value("exists", false), true);
+    EXPECT_EQ(ports[2].value("openable", false), true);
+    EXPECT_EQ(ports[4].value("exists", false), true);
+    EXPECT_EQ(ports[4].value("openable", true), false);
+    EXPECT_EQ(ports[4].value("error", ""), "permission-denied");
+    EXPECT_EQ(ports[0].value("exists", true), false);
+    EXPECT_EQ(ports[0].value("error", ""), "not-found");
 }
 
-void TestCommandRunner::trace()
+TEST(CommandRunner, Trace)
 {
     Rig rig;
-    QCOMPARE(rig.run({"--trace", "scan"}), 0);
-    const QStringList lines = rig.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QVERIFY2(lines.size() >= 8, qPrintable(rig.err));
+    ASSERT_EQ(rig.run({"--trace", "scan"}), 0);
+    const std::vector<std::string> trace = lines(rig.err);
+    ASSERT_GE(trace.size(), 8u) << rig.err;
     // The first frame sent and its reply, each as one line.
-    QVERIFY2(lines.at(0).contains(QRegularExpression(
-                 "^ +\\d+\\.\\d{3} tx 09 41 30 30 4D 30 35 0D  \\|\\.A00M05\\.\\|$")),
-             qPrintable(lines.at(0)));
-    QVERIFY2(lines.at(1).contains(QRegularExpression("^ +\\d+\\.\\d{3} rx 0A .* 0D  \\|")),
-             qPrintable(lines.at(1)));
-    QCOMPARE(lines.filter(" tx ").size(), 4);
-    QCOMPARE(lines.filter(" rx ").size(), 4);
+    EXPECT_TRUE(std::regex_match(
+        trace[0], std::regex(R"( +\d+\.\d{3} tx 09 41 30 30 4D 30 35 0D  \|\.A00M05\.\|)")))
+        << trace[0];
+    EXPECT_TRUE(std::regex_search(trace[1], std::regex(R"(^ +\d+\.\d{3} rx 0A .* 0D  \|)")))
+        << trace[1];
+    const auto count = [&trace](const char *what) {
+        return std::count_if(trace.begin(), trace.end(),
+                             [what](const std::string &l) { return contains(l, what); });
+    };
+    EXPECT_EQ(count(" tx "), 4);
+    EXPECT_EQ(count(" rx "), 4);
     // Without --trace nothing goes to standard error on success.
-    QCOMPARE(rig.run({"scan"}), 0);
-    QVERIFY(rig.err.isEmpty());
+    ASSERT_EQ(rig.run({"scan"}), 0);
+    EXPECT_EQ(rig.err, "");
 }
 
-void TestCommandRunner::usageErrorsTouchNothing()
+TEST(CommandRunner, TraceOfAFrameWithoutEnd)
+{
+    // Bytes that never end a reply are shown once, as they came; silence shows nothing.
+    Rig rig;
+    rig.model.faults().floodBytes = 20;
+    EXPECT_EQ(rig.run({"--trace", "scan"}), 1);
+    const std::vector<std::string> trace = lines(rig.err);
+    const auto rx = std::count_if(trace.begin(), trace.end(),
+                                  [](const std::string &l) { return contains(l, " rx "); });
+    const auto tx = std::count_if(trace.begin(), trace.end(),
+                                  [](const std::string &l) { return contains(l, " tx "); });
+    EXPECT_EQ(rx, tx) << rig.err;
+    EXPECT_GT(tx, 0);
+
+    rig.model.faults().floodBytes = 0;
+    rig.model.faults().silent = true;
+    EXPECT_EQ(rig.run({"--trace", "scan"}), 1);
+    for (const std::string &line : lines(rig.err))
+        EXPECT_FALSE(contains(line, " rx ")) << line;
+}
+
+TEST(CommandRunner, UsageErrorsTouchNothing)
 {
     Rig rig;
-    const QList<QStringList> bad = {
-        {"set-id", "0"},      {"set-id", "100"}, {"set-id", "ab"},   {"set-line", "12345,n,8,1"},
-        {"set-mode", "both"}, {"frobnicate"},    {"scan", "--bogus"}};
-    for (const QStringList &args : bad) {
-        QCOMPARE(rig.run(args), 2);
-        QVERIFY(rig.out.isEmpty());
-        QVERIFY2(rig.err.startsWith("qmrctl: ") && rig.err.count(QLatin1Char('\n')) == 1,
-                 qPrintable(rig.err));
+    const Args bad[] = {{"set-id", "0"},      {"set-id", "100"}, {"set-id", "ab"},
+                        {"set-line", "12345,n,8,1"}, {"set-mode", "both"}, {"frobnicate"},
+                        {"scan", "--bogus"}};
+    for (const Args &args : bad) {
+        SCOPED_TRACE(joined(args));
+        EXPECT_EQ(rig.run(args), 2);
+        EXPECT_EQ(rig.out, "");
+        EXPECT_TRUE(startsWith(rig.err, "qmrctl: ")) << rig.err;
+        EXPECT_EQ(std::count(rig.err.begin(), rig.err.end(), '\n'), 1) << rig.err;
+        EXPECT_TRUE(contains(rig.err, " (see qmrctl --help)\n")) << rig.err;
     }
-    QCOMPARE(rig.factoryCalls, 0);
-    QVERIFY(rig.port.opens().isEmpty());
+    EXPECT_EQ(rig.factoryCalls, 0);
+    EXPECT_TRUE(rig.port.opens().empty());
 }
 
-void TestCommandRunner::helpAndVersion()
+TEST(CommandRunner, HelpAndVersion)
 {
     Rig rig;
-    QCOMPARE(rig.run({"--help"}), 0);
-    QVERIFY(rig.out.startsWith("Usage: qmrctl"));
-    QCOMPARE(rig.run({"--version"}), 0);
-    QCOMPARE(rig.out, QStringLiteral("qmrctl %1\n").arg(QStringLiteral(QMR_VERSION)));
-    QCOMPARE(rig.factoryCalls, 0);
+    ASSERT_EQ(rig.run({"--help"}), 0);
+    EXPECT_EQ(rig.out, cliUsage());
+    EXPECT_TRUE(startsWith(rig.out, "Usage: qmrctl"));
+    ASSERT_EQ(rig.run({"--version"}), 0);
+    EXPECT_EQ(rig.out, std::string("qmrctl ") + QMR_VERSION + "\n");
+    EXPECT_EQ(rig.factoryCalls, 0);
 }
-
-QTEST_GUILESS_MAIN(TestCommandRunner)
-#include "tst_commandrunner.moc"

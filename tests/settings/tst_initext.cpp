@@ -131,7 +131,7 @@ TEST(IniTextLoad, LanguageFlagIsComparedExactly)
 TEST(IniTextLoad, FileLayout)
 {
     // CRLF, blanks around the key, comments, a byte order mark.
-    expectSettings(load("\xEF\xBB\xBF; made by hand\r\n[QMRConfig]\r\n  ScanCommNo =9\r\n# x\r\n"
+    expectSettings(load("\xEF\xBB\xBF[QMRConfig]\r\n; by hand\r\n  ScanCommNo =9\r\n# x\r\n"
                         "LanguageFlag=ChineseBIG5\r\n"),
                    sampleSettings(9, DefBaud, 5, "ChineseBIG5"));
     // Unicode blanks around keys and group names are trimmed too.
