@@ -1,47 +1,60 @@
 // qmrctl's argument parser on arbitrary argument lists (the input split at zero bytes):
-// it never crashes, a good line names a command, a bad one says why, and every value it
-// accepted lies in its range.
+// it never crashes, a good line names a command and carries no error, a bad one carries no
+// command and says why, and every value it accepted lies within the parser's
+// own limits.
 
 #include "cli/cliarguments.h"
 
+#include "link/linedefinition.h"
 #include "require.h"
 
 #include <cstdint>
-#include <cstdlib>
+#include <string>
+#include <vector>
 
 using namespace qmr;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray input(reinterpret_cast<const char *>(data), qsizetype(size));
-    QStringList arguments;
-    for (const QByteArray &part : input.split('\0'))
-        arguments.append(QString::fromUtf8(part));
+    std::vector<std::string> arguments(1);
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] == 0)
+            arguments.emplace_back();
+        else
+            arguments.back() += char(data[i]);
+    }
     if (arguments.size() > 64)
         return 0;
 
     const CliArguments a = parseCliArguments(arguments);
     if (!a.ok()) {
-        require(a.command == CliCommand::None || !a.error.isEmpty());
+        // A failed parse never leaves a command to run. (The message quotes the argument as
+        // given, line breaks included; qmrctl escapes it when it prints it.)
+        require(a.command == CliCommand::None);
         return 0;
     }
     require(a.command != CliCommand::None);
     switch (a.command) {
     case CliCommand::SetId:
-        require(a.id1 >= 1 && a.id1 <= 99);
-        require(!a.id2 || (*a.id2 >= 1 && *a.id2 <= 99));
+        require(a.id1 >= MinReaderId && a.id1 <= MaxReaderId);
+        require(!a.id2 || (*a.id2 >= MinReaderId && *a.id2 <= MaxReaderId));
         break;
     case CliCommand::SetLine:
-        require(a.baudRateNo >= 0 && a.baudRateNo <= 11);
+        require(a.baudRateNo >= 0 && a.baudRateNo < int(BaudRateTable.size()));
         break;
     case CliCommand::SetMode:
         require(a.modeIndex == 0 || a.modeIndex == 1);
-        require(!a.rs485Index || (*a.rs485Index >= 0 && *a.rs485Index <= 2));
+        require(!a.rs485Index || (*a.rs485Index >= 0 && *a.rs485Index < int(Rs485Values.size())));
         break;
     default:
         break;
     }
+    // Options that belong to one command are accepted only with it.
+    require(!a.rs485Index || a.command == CliCommand::SetMode);
+    require(!a.count || a.command == CliCommand::Poll);
+    require(!a.count || (*a.count >= MinPollCount && *a.count <= MaxPollCount));
     require(!a.languageIndex || (*a.languageIndex >= 0 && *a.languageIndex <= 2));
-    require(!a.count || *a.count >= 0);
+    if (a.command != CliCommand::Help && a.command != CliCommand::Version)
+        require(!a.commandName.empty());
     return 0;
 }

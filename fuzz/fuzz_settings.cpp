@@ -74,14 +74,14 @@ std::size_t keyIndex(std::string_view name)
 }
 
 // Every line but the ones a save may change (the first of each remembered value in
-// [QMRConfig]), as (text, group).
-std::vector<std::pair<std::string_view, std::string_view>>
-survivors(const std::vector<ini::Line> &lines)
+// [QMRConfig]), each as its text and group, in one string so comparing them is cheap.
+std::string survivors(const std::vector<ini::Line> &lines, std::size_t count)
 {
-    std::vector<std::pair<std::string_view, std::string_view>> out;
-    out.reserve(lines.size());
+    std::string out;
+    out.reserve(4096);
     std::array<bool, 4> seen{};
-    for (const ini::Line &line : lines) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const ini::Line &line = lines[i];
         if (line.kind == ini::LineKind::Entry && line.group == ini::SettingsGroup) {
             const std::size_t key = keyIndex(line.name);
             if (key < seen.size() && !seen[key]) {
@@ -89,7 +89,7 @@ survivors(const std::vector<ini::Line> &lines)
                 continue;
             }
         }
-        out.emplace_back(line.text, line.group);
+        out.append(line.text).append(1, '\0').append(line.group).append(1, '\n');
     }
     return out;
 }
@@ -122,7 +122,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         require(cut.lines().size() == text.lines().size() - tailLines);
         require(sameLines(cut.lines(), text.lines(), cut.lines().size()));
     }
-    const std::vector<ini::Line> before = text.lines();
+    // What a save must leave alone.
+    const std::size_t lineCount = text.lines().size();
+    const std::string was = survivors(text.lines(), lineCount);
+    bool hadGroup = false;
+    for (const ini::Line &line : text.lines())
+        hadGroup =
+            hadGroup || (line.kind == ini::LineKind::Group && line.name == ini::SettingsGroup);
+    const bool endsBlank = text.lines().empty() || text.lines().back().kind == ini::LineKind::Blank;
     const std::map<int, std::string> ports = text.portAssignments();
 
     Settings loaded;
@@ -171,21 +178,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // Every other line survives, in order; without a [QMRConfig] the save appends one, after
     // a blank line when the text did not end with one.
-    auto kept = survivors(again.lines());
-    const auto was = survivors(before);
-    bool hadGroup = false;
-    for (const ini::Line &line : before)
-        hadGroup =
-            hadGroup || (line.kind == ini::LineKind::Group && line.name == ini::SettingsGroup);
+    std::size_t keptLines = again.lines().size();
     if (!hadGroup) {
-        require(!kept.empty() && kept.back().first == "[QMRConfig]");
-        kept.pop_back();
-        if (kept.size() == was.size() + 1) {
-            require(kept.back().first.empty());
-            kept.pop_back();
-        }
+        keptLines = lineCount;
+        const std::size_t group = lineCount + (endsBlank ? 0 : 1);
+        require(again.lines().size() == group + 5 && again.lines()[group].text == "[QMRConfig]");
+        if (!endsBlank)
+            require(again.lines()[lineCount].kind == ini::LineKind::Blank &&
+                    again.lines()[lineCount].text.empty());
     }
-    require(kept == was);
+    require(survivors(again.lines(), keptLines) == was);
 
     // Saving the same values again changes nothing.
     SaveScanSettings(again, reread);

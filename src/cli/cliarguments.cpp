@@ -114,7 +114,11 @@ std::string unmarked(std::string text)
     return text;
 }
 
-// What the tokens say before CLI11 sees them: the shape errors it would read otherwise.
+// The rules of qmrctl's command line that CLI11 does not have, applied before it binds the
+// options: "-h" and "--help" win over every error, "--opt VALUE" takes the next argument
+// whatever it looks like, a flag given a value and every unknown option are named in
+// qmrctl's words, and each --lang and --config is checked where it stands, so the first
+// bad argument of the line is the one reported.
 struct Tokens
 {
     std::vector<std::string> forCli; // in order
@@ -136,7 +140,8 @@ Tokens prepare(const std::vector<std::string> &arguments)
             t.help = true;
             continue;
         }
-        const bool negativeNumber = arg.size() > 1 && arg[0] == '-' && arg[1] >= '0' && arg[1] <= '9';
+        const bool negativeNumber =
+            arg.size() > 1 && arg[0] == '-' && arg[1] >= '0' && arg[1] <= '9';
         if (arg.empty() || arg[0] != '-' || arg == "-" || negativeNumber) {
             t.forCli.push_back(marked(arg));
             continue;
@@ -229,7 +234,7 @@ CliArguments parseCliArguments(const std::vector<std::string> &arguments)
     try {
         app.parse(reversed);
     } catch (const CLI::ParseError &error) {
-        // Every option is known and has its value by now; this is a fault of the tokens.
+        // Not expected: every option is known and has its value by now.
         a.error = error.what();
         return a;
     }

@@ -87,7 +87,8 @@ std::string localTimestamp()
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
     std::tm local{};
 #ifdef _WIN32
     localtime_s(&local, &seconds);
@@ -256,8 +257,8 @@ int CommandRunner::ports(Run &r)
         else
             state = portErrorName(error);
         m_out << leftJustified("COM" + std::to_string(com), 7)
-              << leftJustified(device.empty() ? std::string("-") : escapeControls(device), 24) << ' '
-              << escapeControls(state) << (remembered ? "  (remembered)" : "") << '\n';
+              << leftJustified(device.empty() ? std::string("-") : escapeControls(device), 24)
+              << ' ' << escapeControls(state) << (remembered ? "  (remembered)" : "") << '\n';
     }
     if (r.args.json)
         writeJson(json{{"command", "ports"}, {"ok", true}, {"ports", list}});
@@ -307,8 +308,9 @@ void CommandRunner::printIdentity(Run &r)
     };
     const int mode = scan.modeIndex == 0 ? 0 : 1;
     // Every field the module sent goes to the terminal escaped.
-    row("COM", std::to_string(scan.port) +
-                   (scan.device.empty() ? std::string() : " (" + escapeControls(scan.device) + ")"));
+    row("COM",
+        std::to_string(scan.port) +
+            (scan.device.empty() ? std::string() : " (" + escapeControls(scan.device) + ")"));
     row(view.text(TextRow::BaudRate), scan.line);
     row(view.text(TextRow::SN), escapeControls(serialText(scan)));
     row(view.text(TextRow::Ver), escapeControls(scan.version));
@@ -435,12 +437,14 @@ int CommandRunner::poll(Run &r)
 {
     if (!scan(r)) {
         if (r.args.json)
-            return finish(r, false, json{{"type", "end"}, {"outcome", "no-module"}, {"replies", 0}});
+            return finish(r, false,
+                          json{{"type", "end"}, {"outcome", "no-module"}, {"replies", 0}});
         return finish(r, false, {});
     }
     ConsoleView &view = r.view;
     if (r.args.json) {
-        writeJson(json{{"type", "scan"}, {"message", view.message()}, {"module", identity(r.scan)}});
+        writeJson(
+            json{{"type", "scan"}, {"message", view.message()}, {"module", identity(r.scan)}});
     } else {
         m_err << escapeControls(view.message()) << '\n';
         m_err << "qmrctl: polling, Ctrl-C stops\n" << std::flush;
@@ -502,7 +506,8 @@ int CommandRunner::poll(Run &r)
         return finish(r, false, {});
     if (!ok)
         m_err << "qmrctl: a poll command got no valid reply\n";
-    m_err << "qmrctl: " << r.replies << (r.replies == 1 ? " reply" : " replies") << '\n' << std::flush;
+    m_err << "qmrctl: " << r.replies << (r.replies == 1 ? " reply" : " replies") << '\n'
+          << std::flush;
     return ok ? 0 : 1;
 }
 

@@ -21,8 +21,7 @@ namespace {
 // Copies a value that was read into target; false when it had the wrong type, which ends
 // the load. Reads into a copy so a value of the wrong type keeps its default whatever the
 // backend left in the variable.
-template <typename T>
-bool load(SettingsStore &store, std::string_view name, T &target)
+template <typename T> bool load(SettingsStore &store, std::string_view name, T &target)
 {
     T value = target;
     ReadResult result;

@@ -32,9 +32,9 @@ struct NamedValue
 };
 
 // Where the remembered settings live. A backend only reads and writes named values; the
-// rules (defaults, order, which values a save writes) are the functions below it. Every error of a store is silent: a load that
-// fails leaves the defaults (or what was read before the error), a save that fails changes
-// nothing and the program goes on.
+// rules (defaults, order, which values a save writes) are the functions below it. Every error of a
+// store is silent: a load that fails leaves the defaults (or what was read before the error), a
+// save that fails changes nothing and the program goes on.
 class SettingsStore
 {
 public:
@@ -45,6 +45,7 @@ public:
     virtual bool beginLoad() = 0;
     virtual ReadResult readInt(std::string_view name, std::int32_t &value) = 0;
     virtual ReadResult readText(std::string_view name, std::string &value) = 0;
+    // Ends a load that beginLoad began (it is not called after a refused one).
     virtual void endLoad() {}
     // One save: these values in this order. Errors are silent (a failed save changes nothing).
     virtual void write(const std::vector<NamedValue> &values) = 0;

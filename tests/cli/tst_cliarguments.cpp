@@ -117,9 +117,9 @@ TEST(CliArguments, SetMode)
 
 TEST(CliArguments, Options)
 {
-    CliArguments a = parseCliArguments({"--json", "--trace", "--bell", "--lang", "big5",
-                                        "--config=/tmp/q.conf", "poll", "--count", "3",
-                                        "--all-lines"});
+    CliArguments a =
+        parseCliArguments({"--json", "--trace", "--bell", "--lang", "big5", "--config=/tmp/q.conf",
+                           "poll", "--count", "3", "--all-lines"});
     ASSERT_TRUE(a.ok()) << a.error;
     EXPECT_TRUE(a.json && a.trace && a.bell && a.allLines);
     EXPECT_EQ(a.languageIndex.value_or(-1), 2);

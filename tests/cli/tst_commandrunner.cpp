@@ -644,9 +644,9 @@ TEST(CommandRunner, TraceOfAFrameWithoutEnd)
 TEST(CommandRunner, UsageErrorsTouchNothing)
 {
     Rig rig;
-    const Args bad[] = {{"set-id", "0"},      {"set-id", "100"}, {"set-id", "ab"},
-                        {"set-line", "12345,n,8,1"}, {"set-mode", "both"}, {"frobnicate"},
-                        {"scan", "--bogus"}};
+    const Args bad[] = {
+        {"set-id", "0"},      {"set-id", "100"}, {"set-id", "ab"},    {"set-line", "12345,n,8,1"},
+        {"set-mode", "both"}, {"frobnicate"},    {"scan", "--bogus"}, {"set-mode", "one\n\x1b[2J"}};
     for (const Args &args : bad) {
         SCOPED_TRACE(joined(args));
         EXPECT_EQ(rig.run(args), 2);
@@ -654,6 +654,7 @@ TEST(CommandRunner, UsageErrorsTouchNothing)
         EXPECT_TRUE(startsWith(rig.err, "qmrctl: ")) << rig.err;
         EXPECT_EQ(std::count(rig.err.begin(), rig.err.end(), '\n'), 1) << rig.err;
         EXPECT_TRUE(contains(rig.err, " (see qmrctl --help)\n")) << rig.err;
+        EXPECT_FALSE(contains(rig.err, "\x1b")) << rig.err;
     }
     EXPECT_EQ(rig.factoryCalls, 0);
     EXPECT_TRUE(rig.port.opens().empty());

@@ -19,6 +19,7 @@ private slots:
     void scanJson();
     void pollCount();
     void pollStopsOnInterrupt();
+    void pollDataIsEscaped();
     void noModule();
     void usageError();
 
@@ -142,6 +143,16 @@ void TestQmrctl::pollStopsOnInterrupt()
     QCOMPARE(p.exitCode(), 0);
     QVERIFY(p.readAllStandardError().contains("replies"));
     QCOMPARE(qmrctl({"scan"}), 0);
+}
+
+// Control characters from the module are shown as \x1b and the like (tst_commandrunner
+// sends them); a backslash the module sent is doubled, so the two cannot be confused.
+void TestQmrctl::pollDataIsEscaped()
+{
+    QVERIFY(startEmulator({"--data1", "C:\\x1b"}));
+    QByteArray out;
+    QCOMPARE(qmrctl({"poll", "--count", "1"}, &out), 0);
+    QVERIFY2(out.endsWith("  C:\\\\x1b\n"), out.constData());
 }
 
 void TestQmrctl::noModule()

@@ -148,7 +148,8 @@ TEST(IniTextLoad, FileLayout)
                         "ScanCommNo=5\n"),
                    sampleSettings(2, DefBaud, 5, "English"));
     // Lines with control characters or broken UTF-8 are skipped.
-    for (const std::string &bad : std::vector<std::string>{"ScanCommNo=1\x01", std::string("ScanCommNo=1\0", 13),
+    for (const std::string &bad :
+         std::vector<std::string>{"ScanCommNo=1\x01", std::string("ScanCommNo=1\0", 13),
                                   "ScanCommNo=1\r\r", "ScanCommNo=1\xC3", "ScanCommNo=\xED\xA0\x80",
                                   "ScanCommNo=\xC0\x80", "ScanCommNo=1\x7f"}) {
         SCOPED_TRACE(bad);
@@ -276,11 +277,31 @@ TEST(IniTextSave, BinaryGarbageIsDroppedAndGoodLinesKept)
 
 TEST(IniTextSave, TextsRoundTrip)
 {
-    const std::vector<std::string> texts = {
-        "19200,e,8,1", "a=b=c", "  leading", "trailing  ", "#comment", ";semi", "[Ports]",
-        "中文 繁體 ünï", "\"quoted\"", "\"", "back\\slash\\n", "two\nlines", "cr\rtab\t", "",
-        " ", std::string("a\0b", 3), "\x01\x7f", "\\x41", "\xC2\xA0nbsp", "nel\xC2\x85",
-        "\xF0\x9F\x98\x80", "\xC2\x80\xC2\x9F", "\xEF\xBB\xBF" "bom", "\xEF\xBF\xBE"};
+    const std::vector<std::string> texts = {"19200,e,8,1",
+                                            "a=b=c",
+                                            "  leading",
+                                            "trailing  ",
+                                            "#comment",
+                                            ";semi",
+                                            "[Ports]",
+                                            "中文 繁體 ünï",
+                                            "\"quoted\"",
+                                            "\"",
+                                            "back\\slash\\n",
+                                            "two\nlines",
+                                            "cr\rtab\t",
+                                            "",
+                                            " ",
+                                            std::string("a\0b", 3),
+                                            "\x01\x7f",
+                                            "\\x41",
+                                            "\xC2\xA0nbsp",
+                                            "nel\xC2\x85",
+                                            "\xF0\x9F\x98\x80",
+                                            "\xC2\x80\xC2\x9F",
+                                            "\xEF\xBB\xBF"
+                                            "bom",
+                                            "\xEF\xBF\xBE"};
     for (const std::string &t : texts) {
         SCOPED_TRACE(testing::PrintToString(t));
         EXPECT_EQ(ini::decodeText(ini::encodeText(t)), t);

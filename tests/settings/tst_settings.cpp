@@ -95,9 +95,8 @@ TEST(LoadSettings, ReadsTheFourValuesInOrderAndDerivesTheLanguage)
     ProbeStore store;
     Settings s = sampleSettings(7, "x", 9, "English");
     LoadSettings(store, s);
-    EXPECT_EQ(store.reads,
-              (std::vector<std::string>{"ScanCommNo", "ScanBaudRate", "ScanBaudRateNo",
-                                        "LanguageFlag"}));
+    EXPECT_EQ(store.reads, (std::vector<std::string>{"ScanCommNo", "ScanBaudRate", "ScanBaudRateNo",
+                                                     "LanguageFlag"}));
     EXPECT_EQ(store.endLoads, 1);
     expectSettings(s, sampleSettings(42, "ChineseBIG5", 42, "ChineseBIG5"));
     EXPECT_EQ(s.LanguageIndex, 2);
@@ -172,9 +171,9 @@ TEST(SaveSettings, ScanSaveWritesThreeValuesInOneSave)
     SaveRecorder store;
     SaveScanSettings(store, sampleSettings(12, "9600,e,8,1", 3, "ChineseGB"));
     ASSERT_EQ(store.saves.size(), 1u);
-    EXPECT_EQ(store.saves[0], (std::vector<NamedValue>{{"ScanCommNo", 12},
-                                                       {"ScanBaudRateNo", 3},
-                                                       {"ScanBaudRate", "9600,e,8,1"}}));
+    EXPECT_EQ(store.saves[0],
+              (std::vector<NamedValue>{
+                  {"ScanCommNo", 12}, {"ScanBaudRateNo", 3}, {"ScanBaudRate", "9600,e,8,1"}}));
 }
 
 TEST(SaveSettings, LanguageSaveWritesOnlyTheFlag)

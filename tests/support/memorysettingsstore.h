@@ -96,8 +96,7 @@ public:
     }
 
 private:
-    template <typename T>
-    ReadResult read(std::string_view name, T &target) const
+    template <typename T> ReadResult read(std::string_view name, T &target) const
     {
         const auto v = value(name);
         if (!v)

@@ -149,8 +149,6 @@ bool isValidUtf8Text(std::string_view text)
 // Well-formed UTF-8: every broken sequence replaced by U+FFFD.
 std::string wellFormed(std::string_view text)
 {
-    if (isValidUtf8Text(text))
-        return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
@@ -255,11 +253,13 @@ const Line *findEntry(const std::vector<Line> &lines, std::string_view group, st
 void setEntry(std::vector<Line> &lines, std::string_view group, std::string_view key,
               std::string_view value)
 {
-    std::string text = std::string(key) + '=' + std::string(value);
+    std::string text;
+    text.reserve(key.size() + 1 + value.size());
+    text.append(key).append(1, '=').append(value);
     for (Line &line : lines) {
         if (line.kind == LineKind::Entry && line.group == group && line.name == key) {
             line.text = std::move(text);
-            line.value = std::string(value);
+            line.value.assign(value);
             return;
         }
     }
@@ -289,7 +289,11 @@ void setEntry(std::vector<Line> &lines, std::string_view group, std::string_view
 
 std::string serialize(const std::vector<Line> &lines)
 {
+    std::size_t size = 0;
+    for (const Line &line : lines)
+        size += line.text.size() + 1;
     std::string out;
+    out.reserve(size);
     for (const Line &line : lines) {
         out += line.text;
         out += '\n';
@@ -299,13 +303,16 @@ std::string serialize(const std::vector<Line> &lines)
 
 std::string encodeText(std::string_view input)
 {
-    const std::string text = wellFormed(input);
+    std::string repaired;
+    if (!isValidUtf8Text(input))
+        repaired = wellFormed(input);
+    const std::string_view text = repaired.empty() ? input : std::string_view(repaired);
     bool plain = (text.empty() || text.front() != '"') && isPlainLine(text) &&
-                 text.find('\t') == std::string::npos;
+                 text.find('\t') == std::string_view::npos;
     if (plain && !text.empty())
         plain = !startsWithSpace(text) && !endsWithSpace(text);
     if (plain)
-        return text;
+        return std::string(text);
     static constexpr char Hex[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size() + 2);

@@ -169,7 +169,8 @@ void TestIniSettingsStore::cleanup()
 void TestIniSettingsStore::defaultPathFollowsXdgConfigHome()
 {
     QCOMPARE(IniSettingsStore().filePath(), path(m_path));
-    const std::string home = path(QDir::homePath() + QStringLiteral("/.config/TAVEX/QMRConfig.conf"));
+    const std::string home =
+        path(QDir::homePath() + QStringLiteral("/.config/TAVEX/QMRConfig.conf"));
     qputenv("XDG_CONFIG_HOME", "");
     QCOMPARE(IniSettingsStore::defaultFilePath(), home);
     qputenv("XDG_CONFIG_HOME", "relative/dir");
@@ -326,7 +327,8 @@ void TestIniSettingsStore::onlyTheFirstMebibyteIsRead()
     Settings settings = loadFrom(store);
     QCOMPARE(settings.ScanBaudRateNo, 7);
     QCOMPARE(settings.ScanCommNo, 0);
-    const std::map<int, std::string> ports{{1, "/dev/ttyS1"}, {999, "/dev/null/padding/padding/padding/padding/padding"}};
+    const std::map<int, std::string> ports{
+        {1, "/dev/ttyS1"}, {999, "/dev/null/padding/padding/padding/padding/padding"}};
     QCOMPARE(store.portAssignments(), ports);
 
     settings.ScanCommNo = 2;
