@@ -63,7 +63,7 @@ std::int64_t cpuUs()
 
 struct Stats
 {
-    double mean = 0, min = 0, max = 0, median = 0;
+    double mean = 0, min = 0, max = 0, median = 0, p90 = 0, p99 = 0;
 };
 
 Stats stats(std::vector<double> v)
@@ -79,6 +79,8 @@ Stats stats(std::vector<double> v)
     s.min = v.front();
     s.max = v.back();
     s.median = v[v.size() / 2];
+    s.p90 = v[v.size() * 9 / 10];
+    s.p99 = v[v.size() * 99 / 100];
     return s;
 }
 
@@ -203,6 +205,7 @@ public:
             const std::int64_t now = nowUs();
             if (event == FrameEvent::Sent) {
                 m_sent = now;
+                sent.push_back(now);
                 sendMs.push_back(double(now - m_called) / 1000.0);
                 return;
             }
@@ -218,7 +221,9 @@ public:
 
     std::vector<double> sendMs;
     std::vector<double> silentWindowMs;
+    std::vector<std::int64_t> sent;     // when each frame's last write and pause ended
     std::vector<std::int64_t> received; // when each good reply was taken
+
 private:
     std::int64_t m_called = 0;
     std::int64_t m_sent = 0;
@@ -453,14 +458,25 @@ void benchOperations(const std::string &sim, const std::filesystem::path &dir)
     // polls are timed where the module sees them: at the emulator, from its log.
     constexpr int Wanted = 200;
     int replies = 0;
-    view.onData = [&] { ++replies; };
+    // The slices of the pause between two polls: from one message processing to the next.
+    std::vector<double> sliceMs;
+    std::int64_t lastPump = 0;
+    view.onData = [&] {
+        ++replies;
+        lastPump = 0; // the next pump starts a pause
+    };
     view.onPump = [&] {
+        const std::int64_t now = nowUs();
+        if (lastPump != 0)
+            sliceMs.push_back(double(now - lastPump) / 1000.0);
+        lastPump = now;
         if (replies >= Wanted && ctx.ProcessActive)
             RunProcessMode(ctx); // the cancelling click
     };
     const std::vector<std::string> polls = {Command::poll(view.id1Text()),
                                             Command::poll(view.id2Text())};
     const std::size_t before = emu.commandStamps(polls).size();
+    const FrameTimer timer(link);
     const std::int64_t pcpu0 = cpuUs();
     const std::int64_t pwall0 = nowUs();
     RunProcessMode(ctx);
@@ -480,8 +496,24 @@ void benchOperations(const std::string &sim, const std::filesystem::path &dir)
     std::printf("\nProcess mode (two readers, %zu polls as the module heard them)\n", heard.size());
     std::printf("%-34s %10.3f /s   ref %8.3f  ratio %6.3f  (target >= 0.98)\n", "polls per second",
                 1000.0 / perPollMs, 1000.0 / floorPerPoll, floorPerPoll / perPollMs);
-    std::printf("%-34s %10.3f ms   (median %.3f, max %.3f)\n", "time between polls, mean",
-                perPollMs, gap.median, gap.max);
+    std::printf("%-34s %10.3f ms   (median %.3f, 90 %% %.3f, 99 %% %.3f, max %.3f)\n",
+                "time between polls, mean", perPollMs, gap.median, gap.p90, gap.p99, gap.max);
+    // The same seen from this side, split where the link reports: the frame sent, its reply
+    // taken. Shows whether time is lost in the reply or in the pause and the next frame.
+    std::vector<double> sentGapMs;
+    std::vector<double> replyMs;
+    for (std::size_t i = 1; i < timer.sent.size(); ++i)
+        sentGapMs.push_back(double(timer.sent[i] - timer.sent[i - 1]) / 1000.0);
+    for (std::size_t i = 0; i < timer.sent.size() && i < timer.received.size(); ++i)
+        replyMs.push_back(double(timer.received[i] - timer.sent[i]) / 1000.0);
+    const Stats sentGap = stats(sentGapMs);
+    const Stats reply = stats(replyMs);
+    std::printf("%-34s %10.3f ms   (median %.3f; reply taken %.3f ms after, median)\n",
+                "between frames sent, mean", sentGap.mean, sentGap.median, reply.median);
+    const Stats slice = stats(sliceMs);
+    std::printf("%-34s %10.3f ms   (ref %d; median %.3f, 99 %% %.3f, max %.3f)\n",
+                "pause slice, mean", slice.mean, PollPauseSliceMs, slice.median, slice.p99,
+                slice.max);
     std::printf("%-34s %10.2f %%\n", "process mode CPU", processCpu * 100.0);
 }
 

@@ -179,6 +179,19 @@ TEST(CommandRunner, IdentityNeedsNoEnglishLabels)
     EXPECT_EQ(module.value("version", ""), "03.20-01");
 }
 
+TEST(CommandRunner, UnknownRs485DigitIsNotReported)
+{
+    // The identity says what the module sent: no RS-485 setting rather than a default.
+    Rig rig;
+    rig.model.config().rs485 = '7';
+    ASSERT_EQ(rig.run({"scan"}), 0);
+    EXPECT_TRUE(contains(rig.out, "\nRS-485:     \n")) << rig.out;
+    ASSERT_EQ(rig.run({"scan", "--json"}), 0);
+    const json module = rig.object().value("module", json::object());
+    EXPECT_FALSE(module.contains("rs485"));
+    EXPECT_FALSE(module.contains("rs485Text"));
+}
+
 TEST(CommandRunner, ScanRemembersThePort)
 {
     Rig rig;

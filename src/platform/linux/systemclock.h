@@ -12,13 +12,13 @@ namespace qmr {
 // and process mode pauses 25 times a poll, so the lateness would add up to several percent of
 // its pace. A pause therefore sleeps to an absolute deadline less a margin and waits out the
 // rest on the CPU. The margin follows how late this machine actually wakes (its mean plus
-// twice its spread, 20-300 us), so the busy part stays a few tens of microseconds a pause.
+// twice its spread, 20-200 us), so the busy part stays a few tens of microseconds a pause.
 // The thread's timer slack is cut to 1 ns as well.
 class SystemClock : public Clock
 {
 public:
     static constexpr std::int64_t MinWakeMarginNs = 20'000;
-    static constexpr std::int64_t MaxWakeMarginNs = 300'000;
+    static constexpr std::int64_t MaxWakeMarginNs = 200'000;
 
     // Sets the calling thread's timer slack; create the clock on the thread that sleeps, and
     // sleep on it from that thread only (the learnt margin is not shared between threads).

@@ -1,6 +1,6 @@
 // qmrctl on Linux: the QLN-72RT configuration tool on the command line. Everything but the
-// program's devices (serial port, clock, port map, settings file) and Ctrl-C lives in
-// qmr_cli, so another platform's main only builds these.
+// program's devices (serial port, clock, port map, settings file) and Ctrl-C lives in the
+// portable qmr_cli, so each platform's program only builds these.
 
 #include "cli/commandrunner.h"
 #include "link/link.h"
