@@ -245,9 +245,10 @@ void TfrmModule::createControls()
 
     cmbMode = list(this, "cmbMode", {8, 264, 169, 28},
                    {QStringLiteral("Two Reader"), QStringLiteral("One Reader")});
-    cmbRS485 =
-        list(this, "cmbRS485", {184, 264, 171, 28},
-             {QStringLiteral("RS485 24"), QStringLiteral("RS485 32"), QStringLiteral("RS485 40")});
+    QStringList rs485Items;
+    for (const int value : Rs485Values)
+        rs485Items << QStringLiteral("RS485 %1").arg(value);
+    cmbRS485 = list(this, "cmbRS485", {184, 264, 171, 28}, rs485Items);
     btnMode = button(this, "btnMode", {8, 295, 345, 33}, Pictures::modeSwitch());
 
     pnQMR1 = valuePanel(this, "pnQMR1", {8, 336, 169, 28});

@@ -98,11 +98,11 @@ void expectIdleAgain(const Rig &rig)
     EXPECT_TRUE(rig.view.windowEnabled);
 }
 
-ScriptedPort::Response silenceIf(bool yes)
+InterceptingPort::Response silenceIf(bool yes)
 {
-    ScriptedPort::Response response;
+    InterceptingPort::Response response;
     if (yes)
-        response.action = ScriptedPort::Action::Silence;
+        response.action = InterceptingPort::Action::Silence;
     return response;
 }
 
@@ -209,9 +209,9 @@ TEST(ProcessMode, PollReplyLengths)
         Clicks clicks(rig, {21});
         int polls = 0;
         rig.port.script = [&](const std::string &) {
-            ScriptedPort::Response response;
+            InterceptingPort::Response response;
             if (++polls == 2) {
-                response.action = ScriptedPort::Action::Reply;
+                response.action = InterceptingPort::Action::Reply;
                 response.replyText = row.replyText;
             }
             return response;

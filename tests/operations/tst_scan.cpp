@@ -143,9 +143,9 @@ ScanResult identityOnCom3(ScanOutcome outcome)
 void silenceEverythingAfter(Rig &rig, const std::string &last)
 {
     rig.port.script = [&rig, last, seen = false](const std::string &command) mutable {
-        ScriptedPort::Response response;
+        InterceptingPort::Response response;
         if (seen)
-            response.action = ScriptedPort::Action::Silence;
+            response.action = InterceptingPort::Action::Silence;
         seen = seen || command == last;
         return response;
     };
@@ -488,10 +488,10 @@ TEST_P(ScanInformationFailure, ShowsWhatWasReadAndEndsAsItShould)
     rig.view.position2 = 9;
     int silencedSoFar = 0;
     rig.port.script = [&](const std::string &command) {
-        ScriptedPort::Response response;
+        InterceptingPort::Response response;
         if (command == row.silenced &&
             (row.silencedTimes == 0 || silencedSoFar++ < row.silencedTimes))
-            response.action = ScriptedPort::Action::Silence;
+            response.action = InterceptingPort::Action::Silence;
         return response;
     };
     int opens = 0;
@@ -801,9 +801,9 @@ TEST(Scan, ChineseTexts)
     traditional.addModule(3, traditional.module);
     traditional.remember(3, 5);
     traditional.port.script = [](const std::string &command) {
-        ScriptedPort::Response response;
+        InterceptingPort::Response response;
         if (command == "A00N")
-            response.action = ScriptedPort::Action::Silence;
+            response.action = InterceptingPort::Action::Silence;
         return response;
     };
     EXPECT_EQ(RunScan(traditional.ctx).outcome, ScanOutcome::InfoError);

@@ -49,11 +49,11 @@ SettingOutcome run(Procedure procedure, ModuleContext &ctx)
     return SettingOutcome::Error;
 }
 
-ScriptedPort::Response silenceIf(bool yes)
+InterceptingPort::Response silenceIf(bool yes)
 {
-    ScriptedPort::Response response;
+    InterceptingPort::Response response;
     if (yes)
-        response.action = ScriptedPort::Action::Silence;
+        response.action = InterceptingPort::Action::Silence;
     return response;
 }
 
@@ -233,9 +233,9 @@ TEST(SettingProcedures, SecondReaderReplyOfWrongLength)
     rig.view.mode = 1;
     rig.view.setId1Position(12);
     rig.port.script = [](const std::string &command) {
-        ScriptedPort::Response response;
+        InterceptingPort::Response response;
         if (command == "A00N") {
-            response.action = ScriptedPort::Action::Reply;
+            response.action = InterceptingPort::Action::Reply;
             response.replyText = "N05:2025002"; // 15 bytes
         }
         return response;

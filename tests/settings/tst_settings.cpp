@@ -1,6 +1,7 @@
 // The load and save rules over any store, and the in-memory test double.
 #include "settings/settingsstore.h"
 #include "support/memorysettingsstore.h"
+#include "support/samplesettings.h"
 
 #include <gtest/gtest.h>
 
@@ -11,24 +12,9 @@ using namespace qmr;
 
 namespace {
 
-Settings sampleSettings(std::int32_t comm, std::string baud, std::int32_t baudNo, std::string flag)
-{
-    Settings s;
-    s.ScanCommNo = comm;
-    s.ScanBaudRate = std::move(baud);
-    s.ScanBaudRateNo = baudNo;
-    s.LanguageFlag = std::move(flag);
-    s.LanguageIndex = Settings::languageIndexFor(s.LanguageFlag);
-    return s;
-}
-
 void expectSettings(const Settings &actual, const Settings &expected)
 {
-    EXPECT_EQ(actual.ScanCommNo, expected.ScanCommNo);
-    EXPECT_EQ(actual.ScanBaudRate, expected.ScanBaudRate);
-    EXPECT_EQ(actual.ScanBaudRateNo, expected.ScanBaudRateNo);
-    EXPECT_EQ(actual.LanguageFlag, expected.LanguageFlag);
-    EXPECT_EQ(actual.LanguageIndex, expected.LanguageIndex);
+    EXPECT_EQ(describe(actual), describe(expected));
 }
 
 // Records the names read, and hands out a value of the wrong type for one name. On that name

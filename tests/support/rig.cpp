@@ -20,7 +20,7 @@ std::map<int, std::string> sixteenPorts()
 
 } // namespace
 
-std::string ScriptedPort::replyFrame(std::string_view text)
+std::string InterceptingPort::replyFrame(std::string_view text)
 {
     std::uint8_t check = 0x0A;
     for (char c : text)
@@ -28,7 +28,7 @@ std::string ScriptedPort::replyFrame(std::string_view text)
     return '\x0A' + std::string(text) + Link::checkDigits(check) + '\x0D';
 }
 
-bool ScriptedPort::open(const std::string &device)
+bool InterceptingPort::open(const std::string &device)
 {
     m_refused = refuse && refuse(device);
     if (m_refused)
@@ -37,7 +37,7 @@ bool ScriptedPort::open(const std::string &device)
 }
 
 // Collects the writes of one frame and decides its fate once its end byte comes.
-std::int64_t ScriptedPort::write(const char *data, std::int64_t count)
+std::int64_t InterceptingPort::write(const char *data, std::int64_t count)
 {
     m_chunks.emplace_back(data, std::size_t(count));
     if (count == 0 || data[count - 1] != '\x0D')

@@ -20,7 +20,7 @@ namespace qmr {
 // The in-memory port with a hand on each command frame: a test may keep a command from the
 // module (no reply comes), answer it itself, or refuse an open, and sees every command the
 // link sent, whether the module heard it or not.
-class ScriptedPort : public SerialPort
+class InterceptingPort : public SerialPort
 {
 public:
     enum class Action
@@ -35,7 +35,7 @@ public:
         std::string replyText; // for Reply: the text between the frame's 0x0A and check digits
     };
 
-    ScriptedPort(MemoryPort &inner, FakeClock &clock) : m_inner(inner), m_clock(clock) {}
+    InterceptingPort(MemoryPort &inner, FakeClock &clock) : m_inner(inner), m_clock(clock) {}
 
     std::function<Response(const std::string &command)> script;
     std::function<bool(const std::string &device)> refuse; // true: this open fails (Busy)
@@ -92,7 +92,7 @@ struct Rig
 
     FakeClock clock;
     MemoryPort memory{clock};
-    ScriptedPort port{memory, clock};
+    InterceptingPort port{memory, clock};
     FixedPortMap map;
     Link link;
     Settings settings;

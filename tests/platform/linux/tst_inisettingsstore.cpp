@@ -1,6 +1,7 @@
 // The INI settings store's dealings with the file. What the text means is tested in memory
 // (tests/settings/tst_initext.cpp).
 #include "platform/linux/inisettingsstore.h"
+#include "support/samplesettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +19,11 @@
 using namespace qmr;
 
 namespace {
+
+void compareSettings(const Settings &actual, const Settings &expected)
+{
+    QCOMPARE(QString::fromStdString(describe(actual)), QString::fromStdString(describe(expected)));
+}
 
 QByteArray readAll(const QString &path)
 {
@@ -56,26 +62,6 @@ bool isWellFormed(const QByteArray &data)
         return false;
     }
     return true;
-}
-
-Settings sampleSettings(std::int32_t comm, std::string baud, std::int32_t baudNo, std::string flag)
-{
-    Settings s;
-    s.ScanCommNo = comm;
-    s.ScanBaudRate = std::move(baud);
-    s.ScanBaudRateNo = baudNo;
-    s.LanguageFlag = std::move(flag);
-    s.LanguageIndex = Settings::languageIndexFor(s.LanguageFlag);
-    return s;
-}
-
-void compareSettings(const Settings &actual, const Settings &expected)
-{
-    QCOMPARE(actual.ScanCommNo, expected.ScanCommNo);
-    QCOMPARE(actual.ScanBaudRate, expected.ScanBaudRate);
-    QCOMPARE(actual.ScanBaudRateNo, expected.ScanBaudRateNo);
-    QCOMPARE(actual.LanguageFlag, expected.LanguageFlag);
-    QCOMPARE(actual.LanguageIndex, expected.LanguageIndex);
 }
 
 std::string path(const QString &p)
