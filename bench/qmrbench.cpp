@@ -4,7 +4,7 @@
 //
 //   build/bench/qmrbench [path/to/qmrsim]
 //
-// Run it by hand on an otherwise quiet machine; it takes about half a minute.
+// Run it by hand on an otherwise quiet machine; it takes about twenty seconds.
 
 #include "link/commands.h"
 #include "link/decimal.h"
@@ -455,7 +455,9 @@ void benchOperations(const std::string &sim, const std::filesystem::path &dir)
                 100.0 * scanCpu / scanMs);
 
     // Process mode: two readers, stopped by a nested click once enough replies came. The
-    // polls are timed where the module sees them: at the emulator, from its log.
+    // polls are timed where the module sees them: at the emulator, from its log. The log
+    // stamps a frame when its end byte arrives; as every frame goes out with the same paced
+    // writes, those stamps lie as far apart as the frames' first bytes.
     constexpr int Wanted = 200;
     int replies = 0;
     // The slices of the pause between two polls: from one message processing to the next.
