@@ -2,7 +2,8 @@
 
 #include "link/decimal.h"
 
-#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <variant>
 
 namespace qmr {
@@ -120,21 +121,46 @@ bool endsWithSpace(std::string_view text, std::size_t *length = nullptr)
     return n == text.size() - start && isSpace(codePoint(text, start, n));
 }
 
-// No control characters but tab: such a line survives being written and read back.
-bool isPlainLine(std::string_view line)
+// Every byte of the file goes through the checks below, so they test eight ASCII bytes at a
+// time and look at single bytes only where a word holds something else.
+constexpr std::uint64_t Ones = 0x0101010101010101;
+constexpr std::uint64_t HighBits = 0x8080808080808080;
+
+std::uint64_t wordAt(std::string_view text, std::size_t i)
 {
-    for (const char ch : line) {
-        const auto c = static_cast<unsigned char>(ch);
-        if ((c < 0x20 && c != '\t') || c == 0x7F)
-            return false;
-    }
-    return true;
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    return word;
 }
 
-bool isValidUtf8Text(std::string_view text)
+// Nonzero when a byte of word is below n (n <= 0x80) or equal to 0x7F.
+std::uint64_t controlBytes(std::uint64_t word, std::uint64_t n)
+{
+    const std::uint64_t del = word ^ (Ones * 0x7F);
+    return (((word - Ones * n) & ~word) | ((del - Ones) & ~del)) & HighBits;
+}
+
+bool isControl(unsigned char c)
+{
+    return (c < 0x20 && c != '\t') || c == 0x7F;
+}
+
+// Well-formed UTF-8 without control characters but tab: such a line survives being written
+// and read back.
+bool isPlainLine(std::string_view text)
 {
     for (std::size_t i = 0; i < text.size();) {
-        if (static_cast<unsigned char>(text[i]) < 0x80) {
+        if (text.size() - i >= 8) {
+            const std::uint64_t word = wordAt(text, i);
+            if ((word & HighBits) == 0 && controlBytes(word, 0x20) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if (isControl(c))
+                return false;
             ++i;
             continue;
         }
@@ -146,22 +172,61 @@ bool isValidUtf8Text(std::string_view text)
     return true;
 }
 
+// Where the first broken sequence starts, or text.size().
+std::size_t firstBrokenSequence(std::string_view text, std::size_t from = 0)
+{
+    for (std::size_t i = from; i < text.size();) {
+        if (text.size() - i >= 8 && (wordAt(text, i) & HighBits) == 0) {
+            i += 8;
+            continue;
+        }
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t n = sequenceLength(text, i);
+        if (n == 0)
+            return i;
+        i += n;
+    }
+    return text.size();
+}
+
+bool isValidUtf8Text(std::string_view text)
+{
+    return firstBrokenSequence(text) == text.size();
+}
+
 // Well-formed UTF-8: every broken sequence replaced by U+FFFD.
 std::string wellFormed(std::string_view text)
 {
     std::string out;
-    out.reserve(text.size());
+    out.reserve(text.size() + 2 * ReplacementCharacter.size());
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = sequenceLength(text, i);
-        if (n == 0) {
-            out += ReplacementCharacter;
-            ++i;
-        } else {
-            out.append(text, i, n);
-            i += n;
-        }
+        const std::size_t broken = firstBrokenSequence(text, i);
+        out.append(text.substr(i, broken - i));
+        if (broken == text.size())
+            break;
+        out += ReplacementCharacter;
+        i = broken + 1;
     }
     return out;
+}
+
+// No control characters at all, tab included: the plain form of a text value.
+bool hasNoControl(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        if (text.size() - i >= 8 && controlBytes(wordAt(text, i), 0x20) == 0) {
+            i += 8;
+            continue;
+        }
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F)
+            return false;
+        ++i;
+    }
+    return true;
 }
 
 int hexDigit(char c)
@@ -175,10 +240,10 @@ int hexDigit(char c)
     return -1;
 }
 
-Line makeLine(LineKind kind, std::string text, std::string name, std::string value,
-              std::string group)
+// Where part, a view into text, starts in it.
+std::size_t offsetIn(std::string_view text, std::string_view part)
 {
-    return Line{kind, std::move(text), std::move(name), std::move(value), std::move(group)};
+    return std::size_t(part.data() - text.data());
 }
 
 } // namespace
@@ -205,9 +270,13 @@ std::vector<Line> parse(std::string_view bytes, bool truncated)
         const std::size_t lastBreak = bytes.rfind('\n');
         bytes = bytes.substr(0, lastBreak == std::string_view::npos ? 0 : lastBreak + 1);
     }
+    std::size_t breaks = 0;
+    for (std::size_t at = bytes.find('\n'); at != std::string_view::npos;
+         at = bytes.find('\n', at + 1))
+        ++breaks;
     std::vector<Line> lines;
-    lines.reserve(std::size_t(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
-    std::string group;
+    lines.reserve(breaks + 1);
+    std::shared_ptr<const std::string> group;
     std::size_t start = 0;
     while (start < bytes.size()) {
         std::size_t end = bytes.find('\n', start);
@@ -220,31 +289,42 @@ std::vector<Line> parse(std::string_view bytes, bool truncated)
         // A byte order mark at a line's start is not part of the line.
         if (text.substr(0, Bom.size()) == Bom)
             text.remove_prefix(Bom.size());
-        if (!isValidUtf8(text) || !isPlainLine(text))
+        if (!isPlainLine(text))
             continue;
         const std::string_view trimmed = trim(text);
         if (trimmed.empty()) {
-            lines.push_back(makeLine(LineKind::Blank, std::string(text), {}, {}, group));
+            lines.emplace_back(LineKind::Blank, std::string(text), group);
         } else if (trimmed.front() == '#' || trimmed.front() == ';') {
-            lines.push_back(makeLine(LineKind::Comment, std::string(text), {}, {}, group));
+            lines.emplace_back(LineKind::Comment, std::string(text), group);
         } else if (trimmed.front() == '[' && trimmed.back() == ']' && trimmed.size() >= 2) {
-            group = std::string(trim(trimmed.substr(1, trimmed.size() - 2)));
-            lines.push_back(makeLine(LineKind::Group, std::string(text), group, {}, group));
+            const std::string_view name = trim(trimmed.substr(1, trimmed.size() - 2));
+            group = std::make_shared<const std::string>(name);
+            lines.emplace_back(LineKind::Group, std::string(text), group, offsetIn(text, name),
+                               name.size());
         } else if (const std::size_t eq = text.find('='); eq != std::string_view::npos && eq > 0) {
             const std::string_view key = trim(text.substr(0, eq));
             if (key.empty())
                 continue;
-            lines.push_back(makeLine(LineKind::Entry, std::string(text), std::string(key),
-                                     std::string(text.substr(eq + 1)), group));
+            lines.emplace_back(LineKind::Entry, std::string(text), group, offsetIn(text, key),
+                               key.size(), eq + 1);
         }
     }
     return lines;
 }
 
+namespace {
+
+bool isEntry(const Line &line, std::string_view group, std::string_view key)
+{
+    return line.kind() == LineKind::Entry && line.name() == key && line.group() == group;
+}
+
+} // namespace
+
 const Line *findEntry(const std::vector<Line> &lines, std::string_view group, std::string_view key)
 {
     for (const Line &line : lines) {
-        if (line.kind == LineKind::Entry && line.group == group && line.name == key)
+        if (isEntry(line, group, key))
             return &line;
     }
     return nullptr;
@@ -257,34 +337,38 @@ void setEntry(std::vector<Line> &lines, std::string_view group, std::string_view
     text.reserve(key.size() + 1 + value.size());
     text.append(key).append(1, '=').append(value);
     for (Line &line : lines) {
-        if (line.kind == LineKind::Entry && line.group == group && line.name == key) {
-            line.text = std::move(text);
-            line.value.assign(value);
+        if (isEntry(line, group, key)) {
+            line = Line(LineKind::Entry, std::move(text), line.sharedGroup(), 0, key.size(),
+                        key.size() + 1);
             return;
         }
     }
     std::size_t groupAt = lines.size();
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind == LineKind::Group && lines[i].name == group) {
+        if (lines[i].kind() == LineKind::Group && lines[i].name() == group) {
             groupAt = i;
             break;
         }
     }
     if (groupAt == lines.size()) {
-        if (!lines.empty() && lines.back().kind != LineKind::Blank)
-            lines.push_back(makeLine(LineKind::Blank, {}, {}, {}, lines.back().group));
-        lines.push_back(makeLine(LineKind::Group, '[' + std::string(group) + ']',
-                                 std::string(group), {}, std::string(group)));
+        if (!lines.empty() && lines.back().kind() != LineKind::Blank)
+            lines.emplace_back(LineKind::Blank, std::string(), lines.back().sharedGroup());
+        std::string header;
+        header.reserve(group.size() + 2);
+        header.append(1, '[').append(group).append(1, ']');
+        lines.emplace_back(LineKind::Group, std::move(header),
+                           std::make_shared<const std::string>(group), 1, group.size());
         groupAt = lines.size() - 1;
     }
     std::size_t insertAt = groupAt + 1;
-    for (std::size_t i = groupAt + 1; i < lines.size() && lines[i].kind != LineKind::Group; ++i) {
-        if (lines[i].kind == LineKind::Entry)
+    for (std::size_t i = groupAt + 1; i < lines.size() && lines[i].kind() != LineKind::Group; ++i) {
+        if (lines[i].kind() == LineKind::Entry)
             insertAt = i + 1;
     }
+    // The lines after the group line all lie in it, so they share its name.
     lines.insert(lines.begin() + std::ptrdiff_t(insertAt),
-                 makeLine(LineKind::Entry, std::move(text), std::string(key), std::string(value),
-                          std::string(group)));
+                 Line(LineKind::Entry, std::move(text), lines[groupAt].sharedGroup(), 0,
+                      key.size(), key.size() + 1));
 }
 
 std::string serialize(const std::vector<Line> &lines)

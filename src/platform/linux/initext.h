@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,13 +26,45 @@ enum class LineKind
     Entry,
 };
 
-struct Line
+// One line of the file. The name and the value are views into the line's text and the lines
+// of a group share its name, so a line costs one string: parsing runs over every settings read.
+class Line
 {
-    LineKind kind;
-    std::string text;  // the whole line as it stands in the file, without its line break
-    std::string name;  // group name or key
-    std::string value; // Entry only: everything after the first '='
-    std::string group; // the group the line lies in (empty before the first group)
+public:
+    // name is text.substr(nameAt, nameSize) and value text.substr(valueAt) (an empty value
+    // when valueAt is text.size()); group is the group the line lies in (null before the first
+    // group).
+    Line(LineKind kind, std::string text, std::shared_ptr<const std::string> group,
+         std::size_t nameAt = 0, std::size_t nameSize = 0, std::size_t valueAt = NoValue)
+        : m_text(std::move(text))
+        , m_group(std::move(group))
+        , m_nameAt(nameAt)
+        , m_nameSize(nameSize)
+        , m_valueAt(valueAt == NoValue ? m_text.size() : valueAt)
+        , m_kind(kind)
+    {
+    }
+
+    LineKind kind() const { return m_kind; }
+    // The whole line as it stands in the file, without its line break.
+    const std::string &text() const { return m_text; }
+    // Group name or key.
+    std::string_view name() const { return {m_text.data() + m_nameAt, m_nameSize}; }
+    // Entry only: everything after the first '='.
+    std::string_view value() const { return {m_text.data() + m_valueAt, m_text.size() - m_valueAt}; }
+    // The group the line lies in (empty before the first group).
+    std::string_view group() const { return m_group ? std::string_view(*m_group) : std::string_view(); }
+    const std::shared_ptr<const std::string> &sharedGroup() const { return m_group; }
+
+private:
+    static constexpr std::size_t NoValue = std::size_t(-1);
+
+    std::string m_text;
+    std::shared_ptr<const std::string> m_group;
+    std::size_t m_nameAt;
+    std::size_t m_nameSize;
+    std::size_t m_valueAt;
+    LineKind m_kind;
 };
 
 // Splits file contents into lines, keeping every line that makes sense and skipping the rest
