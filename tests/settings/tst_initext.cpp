@@ -156,16 +156,16 @@ TEST(IniTextParse, LinesKnowTheirKindAndGroup)
 {
     const auto lines = ini::parse("top=1\n [ Ports ] \n\tCOM1 = x \n#c\n\n=novalue\njunk\n");
     ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[0].kind, ini::LineKind::Entry);
-    EXPECT_EQ(lines[0].group, "");
-    EXPECT_EQ(lines[1].kind, ini::LineKind::Group);
-    EXPECT_EQ(lines[1].name, "Ports");
-    EXPECT_EQ(lines[2].kind, ini::LineKind::Entry);
-    EXPECT_EQ(lines[2].name, "COM1");
-    EXPECT_EQ(lines[2].value, " x ");
-    EXPECT_EQ(lines[2].group, "Ports");
-    EXPECT_EQ(lines[3].kind, ini::LineKind::Comment);
-    EXPECT_EQ(lines[4].kind, ini::LineKind::Blank);
+    EXPECT_EQ(lines[0].kind(), ini::LineKind::Entry);
+    EXPECT_EQ(lines[0].group(), "");
+    EXPECT_EQ(lines[1].kind(), ini::LineKind::Group);
+    EXPECT_EQ(lines[1].name(), "Ports");
+    EXPECT_EQ(lines[2].kind(), ini::LineKind::Entry);
+    EXPECT_EQ(lines[2].name(), "COM1");
+    EXPECT_EQ(lines[2].value(), " x ");
+    EXPECT_EQ(lines[2].group(), "Ports");
+    EXPECT_EQ(lines[3].kind(), ini::LineKind::Comment);
+    EXPECT_EQ(lines[4].kind(), ini::LineKind::Blank);
 }
 
 TEST(IniTextSave, FreshTextAndWriteOrder)

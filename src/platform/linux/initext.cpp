@@ -351,8 +351,10 @@ void setEntry(std::vector<Line> &lines, std::string_view group, std::string_view
         }
     }
     if (groupAt == lines.size()) {
-        if (!lines.empty() && lines.back().kind() != LineKind::Blank)
-            lines.emplace_back(LineKind::Blank, std::string(), lines.back().sharedGroup());
+        if (!lines.empty() && lines.back().kind() != LineKind::Blank) {
+            std::shared_ptr<const std::string> lastGroup = lines.back().sharedGroup();
+            lines.emplace_back(LineKind::Blank, std::string(), std::move(lastGroup));
+        }
         std::string header;
         header.reserve(group.size() + 2);
         header.append(1, '[').append(group).append(1, ']');
@@ -375,11 +377,11 @@ std::string serialize(const std::vector<Line> &lines)
 {
     std::size_t size = 0;
     for (const Line &line : lines)
-        size += line.text.size() + 1;
+        size += line.text().size() + 1;
     std::string out;
     out.reserve(size);
     for (const Line &line : lines) {
-        out += line.text;
+        out += line.text();
         out += '\n';
     }
     return out;
@@ -388,21 +390,29 @@ std::string serialize(const std::vector<Line> &lines)
 std::string encodeText(std::string_view input)
 {
     std::string repaired;
-    if (!isValidUtf8Text(input))
+    std::string_view text = input;
+    if (!isValidUtf8Text(input)) {
         repaired = wellFormed(input);
-    const std::string_view text = repaired.empty() ? input : std::string_view(repaired);
-    bool plain = (text.empty() || text.front() != '"') && isPlainLine(text) &&
-                 text.find('\t') == std::string_view::npos;
+        text = repaired;
+    }
+    bool plain = (text.empty() || text.front() != '"') && hasNoControl(text);
     if (plain && !text.empty())
         plain = !startsWithSpace(text) && !endsWithSpace(text);
     if (plain)
         return std::string(text);
     static constexpr char Hex[] = "0123456789abcdef";
     std::string out;
-    out.reserve(text.size() + 2);
+    out.reserve(text.size() + 8);
     out += '"';
-    for (const char ch : text) {
-        switch (ch) {
+    // Characters that need no escape are copied a run at a time.
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != 0x7F && c != '\\' && c != '"')
+            continue;
+        out.append(text.substr(run, i - run));
+        run = i + 1;
+        switch (c) {
         case '\\':
             out += "\\\\";
             break;
@@ -418,16 +428,13 @@ std::string encodeText(std::string_view input)
         case '\t':
             out += "\\t";
             break;
-        default:
-            if (const auto c = static_cast<unsigned char>(ch); c < 0x20 || c == 0x7F) {
-                out += "\\x";
-                out += Hex[c >> 4];
-                out += Hex[c & 0xF];
-            } else {
-                out += ch;
-            }
+        default: {
+            const char escape[] = {'\\', 'x', Hex[c >> 4], Hex[c & 0xF]};
+            out.append(escape, sizeof escape);
+        }
         }
     }
+    out.append(text.substr(run));
     out += '"';
     return out;
 }
@@ -437,17 +444,20 @@ std::string decodeText(std::string_view value)
     if (value.size() < 2 || value.front() != '"' || value.back() != '"')
         return std::string(value);
     std::string out;
+    out.reserve(value.size() - 2);
     const std::size_t last = value.size() - 1;
+    // Characters up to the next backslash are copied a run at a time.
+    std::size_t run = 1;
     for (std::size_t i = 1; i < last; ++i) {
         const char ch = value[i];
         if (ch == '"')
             return std::string(value); // not one quoted text: take the line as written
-        if (ch != '\\') {
-            out += ch;
+        if (ch != '\\')
             continue;
-        }
+        out.append(value.substr(run, i - run));
         if (++i >= last)
             return std::string(value);
+        run = i + 1;
         switch (value[i]) {
         case '\\':
             out += '\\';
@@ -472,12 +482,14 @@ std::string decodeText(std::string_view value)
             // \xHH names the character U+00HH.
             appendUtf8(out, char32_t(high * 16 + low));
             i += 2;
+            run = i + 1;
             break;
         }
         default:
             return std::string(value);
         }
     }
+    out.append(value.substr(run, last - run));
     return out;
 }
 
@@ -485,17 +497,17 @@ std::map<int, std::string> portAssignments(const std::vector<Line> &lines)
 {
     std::map<int, std::string> ports;
     for (const Line &line : lines) {
-        if (line.kind != LineKind::Entry || line.group != PortsGroup ||
-            line.name.compare(0, 3, "COM") != 0)
+        if (line.kind() != LineKind::Entry || line.group() != PortsGroup ||
+            !line.name().starts_with("COM"))
             continue;
-        const std::string_view digits = std::string_view(line.name).substr(3);
+        const std::string_view digits = line.name().substr(3);
         // Digits only: no sign ("COM+5" is no port).
         if (digits.empty() || digits.front() < '0' || digits.front() > '9')
             continue;
         const auto number = parseInt32(digits);
         if (!number || *number < 1 || ports.count(*number))
             continue;
-        ports.emplace(*number, std::string(trim(decodeText(line.value))));
+        ports.emplace(*number, std::string(trim(decodeText(line.value()))));
     }
     return ports;
 }
@@ -508,7 +520,7 @@ ReadResult IniText::readInt(std::string_view name, std::int32_t &value)
     if (!line)
         return ReadResult::Missing;
     // A value is every character after the '=': "ScanCommNo= 3" holds a text.
-    const auto number = parseInt32(line->value);
+    const auto number = parseInt32(line->value());
     if (!number)
         return ReadResult::WrongType;
     value = *number;
@@ -520,7 +532,7 @@ ReadResult IniText::readText(std::string_view name, std::string &value)
     const ini::Line *line = ini::findEntry(m_lines, ini::SettingsGroup, name);
     if (!line)
         return ReadResult::Missing;
-    value = ini::decodeText(line->value);
+    value = ini::decodeText(line->value());
     return ReadResult::Read;
 }
 

@@ -1,0 +1,13 @@
+# The Debian package of the three programs: cpack -G DEB in the build directory.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME qmrconfig)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Configuration tool for the TAVEX QLN-72RT module")
+set(CPACK_PACKAGE_DESCRIPTION "qmrconfig finds a TAVEX QLN-72RT converter module on a serial port, reads its identity and sets its reader IDs, line setting and mode; qmrctl does the same from the command line, qmrsim emulates the module on a pseudo-terminal.")
+set(CPACK_PACKAGE_CONTACT "qmrconfig maintainers <qmrconfig@example.invalid>")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6core6, libqt6gui6, libqt6widgets6, libqt6serialport6, libqt6multimedia6, libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+include(CPack)
