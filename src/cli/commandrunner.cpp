@@ -142,7 +142,8 @@ int CommandRunner::run(const std::vector<std::string> &arguments)
 
 int CommandRunner::usageError(const std::string &message)
 {
-    m_err << "qmrctl: " << escapeControls(message) << " (see qmrctl --help)\n" << std::flush;
+    m_err << "qmrctl: " << escapeControls(message, Backslash::AsIs) << " (see qmrctl --help)\n"
+          << std::flush;
     return 2;
 }
 
@@ -257,8 +258,11 @@ int CommandRunner::ports(Run &r)
         else
             state = portErrorName(error);
         m_out << leftJustified("COM" + std::to_string(com), 7)
-              << leftJustified(device.empty() ? std::string("-") : escapeControls(device), 24)
-              << ' ' << escapeControls(state) << (remembered ? "  (remembered)" : "") << '\n';
+              << leftJustified(device.empty() ? std::string("-")
+                                              : escapeControls(device, Backslash::AsIs),
+                               24)
+              << ' ' << escapeControls(state, Backslash::AsIs)
+              << (remembered ? "  (remembered)" : "") << '\n';
     }
     if (r.args.json)
         writeJson(json{{"command", "ports"}, {"ok", true}, {"ports", list}});
@@ -310,7 +314,8 @@ void CommandRunner::printIdentity(Run &r)
     // Every field the module sent goes to the terminal escaped.
     row("COM",
         std::to_string(scan.port) +
-            (scan.device.empty() ? std::string() : " (" + escapeControls(scan.device) + ")"));
+            (scan.device.empty() ? std::string()
+                                 : " (" + escapeControls(scan.device, Backslash::AsIs) + ")"));
     row(view.text(TextRow::BaudRate), scan.line);
     row(view.text(TextRow::SN), escapeControls(serialText(scan)));
     row(view.text(TextRow::Ver), escapeControls(scan.version));
@@ -339,11 +344,11 @@ int CommandRunner::finish(Run &r, bool ok, nlohmann::json result)
             result["errors"] = r.view.errors();
         writeJson(result);
     } else if (ok) {
-        m_out << escapeControls(message) << '\n';
+        m_out << escapeControls(message, Backslash::AsIs) << '\n';
     } else {
-        m_err << escapeControls(message) << '\n';
+        m_err << escapeControls(message, Backslash::AsIs) << '\n';
         if (!detail.empty())
-            m_err << "  " << escapeControls(detail) << '\n';
+            m_err << "  " << escapeControls(detail, Backslash::AsIs) << '\n';
     }
     m_out.flush();
     m_err.flush();
@@ -446,7 +451,7 @@ int CommandRunner::poll(Run &r)
         writeJson(
             json{{"type", "scan"}, {"message", view.message()}, {"module", identity(r.scan)}});
     } else {
-        m_err << escapeControls(view.message()) << '\n';
+        m_err << escapeControls(view.message(), Backslash::AsIs) << '\n';
         m_err << "qmrctl: polling, Ctrl-C stops\n" << std::flush;
     }
 

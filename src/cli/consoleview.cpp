@@ -91,7 +91,7 @@ void ConsoleView::showError(const std::string &text)
     clearProgress();
     m_errors.push_back(text);
     // The text may quote a reply field: its bytes reach the terminal escaped.
-    m_err << "qmrctl: " << escapeControls(text) << '\n' << std::flush;
+    m_err << "qmrctl: " << escapeControls(text, Backslash::AsIs) << '\n' << std::flush;
 }
 
 void ConsoleView::drawProgress()
@@ -99,7 +99,7 @@ void ConsoleView::drawProgress()
     if (!m_progress)
         return;
     // One line, rewritten in place: carriage return, the text, erase to the line's end.
-    std::string line = escapeControls(m_message);
+    std::string line = escapeControls(m_message, Backslash::AsIs);
     if (m_baudRateIndex >= 0 && m_baudRateIndex < int(BaudRateTable.size()))
         line += std::string("  (") + BaudRateTable[std::size_t(m_baudRateIndex)] + ")";
     if (m_progressShown && line == m_progressLine)

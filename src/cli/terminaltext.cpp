@@ -49,7 +49,7 @@ std::size_t utf8Length(std::string_view bytes, char32_t *codePoint = nullptr)
 
 } // namespace
 
-std::string escapeControls(std::string_view bytes)
+std::string escapeControls(std::string_view bytes, Backslash backslash)
 {
     static constexpr char Hex[] = "0123456789abcdef";
     std::string text;
@@ -58,7 +58,7 @@ std::string escapeControls(std::string_view bytes)
         const auto b = std::uint8_t(bytes[0]);
         char32_t c = 0;
         const std::size_t length = utf8Length(bytes, &c);
-        if (b == '\\') {
+        if (b == '\\' && backslash == Backslash::Doubled) {
             text += "\\\\";
         } else if (length == 0 || c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
             // C1 controls (U+0080-U+009F) too: some terminals act on them as on ESC [.

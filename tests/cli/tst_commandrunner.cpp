@@ -1,6 +1,7 @@
 // Every qmrctl command against the module model on the in-memory port, on a fake clock.
 
 #include "cli/commandrunner.h"
+#include "cli/terminaltext.h"
 #include "link/linedefinition.h"
 #include "link/link.h"
 #include "link/portmap.h"
@@ -310,6 +311,19 @@ TEST(CommandRunner, ControlCharactersFromTheModuleAreEscaped)
     EXPECT_EQ(json::parse(objects[1]).value("data", ""), hostile);
     // Bytes that are no UTF-8 do not break the JSON.
     EXPECT_EQ(json::parse(objects[0])["module"].value("version", ""), "\x1b[2J\xef\xbf\xbd-01");
+}
+
+// Device names are the system's, not the module's: a Windows name keeps its backslashes,
+// while a backslash the module sends is doubled so that it cannot pass for an escape.
+TEST(CommandRunner, DeviceNamesKeepTheirBackslashes)
+{
+    Rig rig;
+    rig.map.set(3, "\\\\.\\COM3");
+    rig.port.addDevice("\\\\.\\COM3", &rig.model);
+    ASSERT_EQ(rig.run({"scan"}), 0);
+    EXPECT_TRUE(contains(rig.out, "(\\\\.\\COM3)\n")) << rig.out;
+    EXPECT_EQ(escapeControls("a\\x1b", Backslash::AsIs), "a\\x1b");
+    EXPECT_EQ(escapeControls("a\\x1b\x1b"), "a\\\\x1b\\x1b");
 }
 
 TEST(CommandRunner, ProgressOnlyWhenAllowed)

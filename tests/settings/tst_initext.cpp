@@ -120,6 +120,17 @@ TEST(IniTextLoad, FileLayout)
     expectSettings(load("\xEF\xBB\xBF[QMRConfig]\r\n; by hand\r\n  ScanCommNo =9\r\n# x\r\n"
                         "LanguageFlag=ChineseBIG5\r\n"),
                    sampleSettings(9, DefBaud, 5, "ChineseBIG5"));
+    // Several marks at a line's start go too, so a save cannot turn the line into another key
+    // that shadows the value it saved.
+    IniText twoMarks("[QMRConfig]\n\xEF\xBB\xBF\xEF\xBB\xBFScanCommNo=3\n");
+    Settings saved = sampleSettings(7, DefBaud, 5, "English");
+    SaveScanSettings(twoMarks, saved);
+    Settings reread;
+    LoadSettings(twoMarks, reread);
+    EXPECT_EQ(reread.ScanCommNo, 7) << twoMarks.bytes();
+    IniText again(twoMarks.bytes());
+    LoadSettings(again, reread);
+    EXPECT_EQ(reread.ScanCommNo, 7) << again.bytes();
     // Unicode blanks around keys and group names are trimmed too.
     expectSettings(load("[\xC2\xA0QMRConfig\xE3\x80\x80]\n\xE2\x80\xA8ScanCommNo\xC2\x85=4\n"),
                    sampleSettings(4, DefBaud, 5, "English"));
@@ -166,6 +177,25 @@ TEST(IniTextParse, LinesKnowTheirKindAndGroup)
     EXPECT_EQ(lines[2].group(), "Ports");
     EXPECT_EQ(lines[3].kind(), ini::LineKind::Comment);
     EXPECT_EQ(lines[4].kind(), ini::LineKind::Blank);
+}
+
+// A line's name and value lie in its own text: they must follow the line when the lines are
+// copied or moved, short lines (held inside the string) included.
+TEST(IniTextParse, NamesAndValuesFollowTheirLine)
+{
+    auto lines = ini::parse("[G]\na=1\nlong_key_of_a_long_line = some long value\n");
+    ini::setEntry(lines, "G", "b", "2");
+    const std::vector<ini::Line> copy = lines;
+    lines.clear();
+    ASSERT_EQ(copy.size(), 4u);
+    EXPECT_EQ(copy[0].name(), "G");
+    EXPECT_EQ(copy[1].name(), "a");
+    EXPECT_EQ(copy[1].value(), "1");
+    EXPECT_EQ(copy[2].name(), "long_key_of_a_long_line");
+    EXPECT_EQ(copy[2].value(), " some long value");
+    EXPECT_EQ(copy[3].name(), "b");
+    EXPECT_EQ(copy[3].value(), "2");
+    EXPECT_EQ(copy[3].group(), "G");
 }
 
 TEST(IniTextSave, FreshTextAndWriteOrder)

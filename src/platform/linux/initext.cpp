@@ -2,6 +2,7 @@
 
 #include "link/decimal.h"
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <variant>
@@ -92,6 +93,8 @@ void appendUtf8(std::string &out, char32_t cp)
 // The Unicode blanks: ASCII white space, NEL, and the space, line and paragraph separators.
 bool isSpace(char32_t cp)
 {
+    if (cp < 0x80) // the common case, tested first: every line is trimmed
+        return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20;
     return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
            (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
            cp == 0x205F || cp == 0x3000;
@@ -111,6 +114,11 @@ bool endsWithSpace(std::string_view text, std::size_t *length = nullptr)
 {
     if (text.empty())
         return false;
+    if (const auto last = static_cast<unsigned char>(text.back()); last < 0x80) {
+        if (length)
+            *length = 1;
+        return isSpace(last);
+    }
     std::size_t start = text.size() - 1;
     while (start > 0 && text.size() - start < 4 &&
            isContinuation(static_cast<unsigned char>(text[start])))
@@ -200,16 +208,21 @@ bool isValidUtf8Text(std::string_view text)
 // Well-formed UTF-8: every broken sequence replaced by U+FFFD.
 std::string wellFormed(std::string_view text)
 {
-    std::string out;
-    out.reserve(text.size() + 2 * ReplacementCharacter.size());
+    // Written into room for the worst case and cut to size: broken text is mostly broken
+    // bytes, and appending them one at a time is what costs.
+    std::string out(text.size() * ReplacementCharacter.size(), '\0');
+    char *to = out.data();
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t broken = firstBrokenSequence(text, i);
-        out.append(text.substr(i, broken - i));
+        std::memcpy(to, text.data() + i, broken - i);
+        to += broken - i;
         if (broken == text.size())
             break;
-        out += ReplacementCharacter;
+        std::memcpy(to, ReplacementCharacter.data(), ReplacementCharacter.size());
+        to += ReplacementCharacter.size();
         i = broken + 1;
     }
+    out.resize(std::size_t(to - out.data()));
     return out;
 }
 
@@ -266,14 +279,15 @@ std::string_view trim(std::string_view text)
 std::vector<Line> parse(std::string_view bytes, bool truncated)
 {
     // A cut-off last line would be half a value: leave it out.
-    if (truncated) {
-        const std::size_t lastBreak = bytes.rfind('\n');
-        bytes = bytes.substr(0, lastBreak == std::string_view::npos ? 0 : lastBreak + 1);
-    }
     std::size_t breaks = 0;
+    std::size_t end = 0; // after the last line break
     for (std::size_t at = bytes.find('\n'); at != std::string_view::npos;
-         at = bytes.find('\n', at + 1))
+         at = bytes.find('\n', at + 1)) {
         ++breaks;
+        end = at + 1;
+    }
+    if (truncated)
+        bytes = bytes.substr(0, end);
     std::vector<Line> lines;
     lines.reserve(breaks + 1);
     std::shared_ptr<const std::string> group;
@@ -286,8 +300,10 @@ std::vector<Line> parse(std::string_view bytes, bool truncated)
         start = end + 1;
         if (!text.empty() && text.back() == '\r')
             text.remove_suffix(1);
-        // A byte order mark at a line's start is not part of the line.
-        if (text.substr(0, Bom.size()) == Bom)
+        // Byte order marks at a line's start are not part of the line. All of them go: were one
+        // kept, the next save would write it first on the line, the next load would drop it and
+        // the line would turn into another key, one that could shadow a value just saved.
+        while (text.substr(0, Bom.size()) == Bom)
             text.remove_prefix(Bom.size());
         if (!isPlainLine(text))
             continue;
@@ -336,19 +352,17 @@ void setEntry(std::vector<Line> &lines, std::string_view group, std::string_view
     std::string text;
     text.reserve(key.size() + 1 + value.size());
     text.append(key).append(1, '=').append(value);
-    for (Line &line : lines) {
+    // One pass finds the line of key or else the group's line.
+    std::size_t groupAt = lines.size();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        Line &line = lines[i];
         if (isEntry(line, group, key)) {
             line = Line(LineKind::Entry, std::move(text), line.sharedGroup(), 0, key.size(),
                         key.size() + 1);
             return;
         }
-    }
-    std::size_t groupAt = lines.size();
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind() == LineKind::Group && lines[i].name() == group) {
+        if (groupAt == lines.size() && line.kind() == LineKind::Group && line.name() == group)
             groupAt = i;
-            break;
-        }
     }
     if (groupAt == lines.size()) {
         if (!lines.empty() && lines.back().kind() != LineKind::Blank) {
@@ -369,8 +383,8 @@ void setEntry(std::vector<Line> &lines, std::string_view group, std::string_view
     }
     // The lines after the group line all lie in it, so they share its name.
     lines.insert(lines.begin() + std::ptrdiff_t(insertAt),
-                 Line(LineKind::Entry, std::move(text), lines[groupAt].sharedGroup(), 0,
-                      key.size(), key.size() + 1));
+                 Line(LineKind::Entry, std::move(text), lines[groupAt].sharedGroup(), 0, key.size(),
+                      key.size() + 1));
 }
 
 std::string serialize(const std::vector<Line> &lines)
@@ -387,6 +401,19 @@ std::string serialize(const std::vector<Line> &lines)
     return out;
 }
 
+namespace {
+
+// The bytes a quoted text writes as an escape: the control characters, '\\' and '"'.
+constexpr std::array<bool, 256> NeedsEscape = [] {
+    std::array<bool, 256> table{};
+    for (std::size_t c = 0; c < 0x20; ++c)
+        table[c] = true;
+    table[0x7F] = table['\\'] = table['"'] = true;
+    return table;
+}();
+
+} // namespace
+
 std::string encodeText(std::string_view input)
 {
     std::string repaired;
@@ -399,43 +426,41 @@ std::string encodeText(std::string_view input)
     if (plain && !text.empty())
         plain = !startsWithSpace(text) && !endsWithSpace(text);
     if (plain)
-        return std::string(text);
+        return repaired.empty() ? std::string(text) : std::move(repaired);
     static constexpr char Hex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size() + 8);
-    out += '"';
-    // Characters that need no escape are copied a run at a time.
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c != 0x7F && c != '\\' && c != '"')
+    // Written into room for the worst case (every byte as \xHH) and cut to size.
+    std::string out(text.size() * 4 + 2, '\0');
+    char *to = out.data();
+    *to++ = '"';
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (!NeedsEscape[c]) {
+            *to++ = ch;
             continue;
-        out.append(text.substr(run, i - run));
-        run = i + 1;
+        }
+        *to++ = '\\';
         switch (c) {
         case '\\':
-            out += "\\\\";
-            break;
         case '"':
-            out += "\\\"";
+            *to++ = ch;
             break;
         case '\n':
-            out += "\\n";
+            *to++ = 'n';
             break;
         case '\r':
-            out += "\\r";
+            *to++ = 'r';
             break;
         case '\t':
-            out += "\\t";
+            *to++ = 't';
             break;
-        default: {
-            const char escape[] = {'\\', 'x', Hex[c >> 4], Hex[c & 0xF]};
-            out.append(escape, sizeof escape);
-        }
+        default:
+            *to++ = 'x';
+            *to++ = Hex[c >> 4];
+            *to++ = Hex[c & 0xF];
         }
     }
-    out.append(text.substr(run));
-    out += '"';
+    *to++ = '"';
+    out.resize(std::size_t(to - out.data()));
     return out;
 }
 

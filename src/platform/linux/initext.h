@@ -36,12 +36,9 @@ public:
     // group).
     Line(LineKind kind, std::string text, std::shared_ptr<const std::string> group,
          std::size_t nameAt = 0, std::size_t nameSize = 0, std::size_t valueAt = NoValue)
-        : m_text(std::move(text))
-        , m_group(std::move(group))
-        , m_nameAt(nameAt)
-        , m_nameSize(nameSize)
-        , m_valueAt(valueAt == NoValue ? m_text.size() : valueAt)
-        , m_kind(kind)
+        : m_text(std::move(text)), m_group(std::move(group)), m_nameAt(nameAt),
+          m_nameSize(nameSize), m_valueAt(valueAt == NoValue ? m_text.size() : valueAt),
+          m_kind(kind)
     {
     }
 
@@ -51,9 +48,15 @@ public:
     // Group name or key.
     std::string_view name() const { return {m_text.data() + m_nameAt, m_nameSize}; }
     // Entry only: everything after the first '='.
-    std::string_view value() const { return {m_text.data() + m_valueAt, m_text.size() - m_valueAt}; }
+    std::string_view value() const
+    {
+        return {m_text.data() + m_valueAt, m_text.size() - m_valueAt};
+    }
     // The group the line lies in (empty before the first group).
-    std::string_view group() const { return m_group ? std::string_view(*m_group) : std::string_view(); }
+    std::string_view group() const
+    {
+        return m_group ? std::string_view(*m_group) : std::string_view();
+    }
     const std::shared_ptr<const std::string> &sharedGroup() const { return m_group; }
 
 private:
