@@ -1,0 +1,59 @@
+#pragma once
+
+#include "settings/settingsstore.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace qmr {
+
+// The settings in the registry, under HKEY_CURRENT_USER\Software\TAVEX\QMRConfig:
+//   ScanCommNo      REG_DWORD
+//   ScanBaudRateNo  REG_DWORD
+//   ScanBaudRate    REG_SZ (REG_EXPAND_SZ is read as well, as stored, nothing expanded)
+//   LanguageFlag    REG_SZ (likewise)
+// A value of another type is of the wrong type (which ends the load), a text of size zero
+// is the empty text. The key is opened at the start of each load and each save and closed at
+// its end, so another copy of the program sees what this one saved. Every error is silent:
+// a key that does not open loads nothing (the defaults stay), a save that cannot create or
+// write the key stops there.
+//
+// A product decision: the values used to live under HKEY_LOCAL_MACHINE, which a standard
+// user may not write on any Windows since Vista, so for most users nothing would ever be
+// remembered. They now live under HKEY_CURRENT_USER; as long as that key does not exist, a
+// load reads HKEY_LOCAL_MACHINE\Software\TAVEX\QMRConfig, opened read-only, so what an
+// earlier installation left there carries over. The first save creates the user's key, and
+// from then on only that one is read.
+//
+// Texts are UTF-8 inside the program and go to and from the registry through the A calls
+// unchanged, that is in the ANSI code page as far as Windows is concerned. Every text this
+// program stores ("19200,e,8,1", "ChineseGB", ...) is ASCII, which reads the same in every
+// code page, so no conversion is made.
+class RegistrySettingsStore : public SettingsStore
+{
+public:
+    static constexpr const char *DefaultKeyPath = "Software\\TAVEX\\QMRConfig";
+
+    // keyPath: the key below HKEY_CURRENT_USER (and HKEY_LOCAL_MACHINE); tests use their own.
+    explicit RegistrySettingsStore(std::string keyPath = DefaultKeyPath);
+    ~RegistrySettingsStore() override;
+    RegistrySettingsStore(const RegistrySettingsStore &) = delete;
+    RegistrySettingsStore &operator=(const RegistrySettingsStore &) = delete;
+
+    const std::string &keyPath() const { return m_keyPath; }
+
+    bool beginLoad() override;
+    ReadResult readInt(std::string_view name, std::int32_t &value) override;
+    ReadResult readText(std::string_view name, std::string &value) override;
+    void endLoad() override;
+    void write(const std::vector<NamedValue> &values) override;
+
+private:
+    void closeKey();
+
+    std::string m_keyPath;
+    HKEY m_key = nullptr; // the key being loaded, between beginLoad and endLoad
+};
+
+} // namespace qmr

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "link/portmap.h"
+
+#include <string>
+#include <vector>
+
+namespace qmr {
+
+// COM n is the device "\\.\COMn" for every n > 0. The plain name "COM16" would not do:
+// Windows knows COM1 to COM9 by their bare names only because of an old DOS rule, and
+// COM10 and above open only through the "\\.\" device namespace, so every port is named
+// that way (it opens COM1 to COM9 just as well).
+class Win32PortMap : public PortMap
+{
+public:
+    std::string deviceFor(int comNumber) const override;
+
+    // The COM numbers the system has, ascending and each once: the ports the drivers
+    // announce under HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM together with the
+    // COMn names the DOS device list holds (QueryDosDeviceA), which also has ports that a
+    // driver or a mapping added without announcing them.
+    static std::vector<int> systemComPorts();
+    // The number of a name "COMn" (any case, n > 0 without a leading zero); 0 for others.
+    static int comNumberOf(const std::string &name);
+};
+
+} // namespace qmr

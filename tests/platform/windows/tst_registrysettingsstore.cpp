@@ -1,0 +1,285 @@
+// The registry store under Wine: the value types it writes and reads, the load rules as the
+// registry presents them, and the carry-over from HKEY_LOCAL_MACHINE. Every test works under
+// a key of its own, removed before and after.
+
+#include "platform/windows/registrysettingsstore.h"
+#include "support/samplesettings.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace qmr {
+namespace {
+
+const std::string TestKey =
+    "Software\\TAVEX\\QMRConfigTest-" + std::to_string(GetCurrentProcessId());
+
+void deleteKey(HKEY root)
+{
+    RegDeleteTreeA(root, TestKey.c_str());
+    RegDeleteKeyA(root, TestKey.c_str());
+}
+
+// A key of the test's own, opened (and created) for writing values by hand.
+class Key
+{
+public:
+    explicit Key(HKEY root)
+    {
+        EXPECT_EQ(RegCreateKeyExA(root, TestKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_ALL_ACCESS, nullptr, &m_key, nullptr),
+                  ERROR_SUCCESS);
+    }
+    ~Key() { RegCloseKey(m_key); }
+    Key(const Key &) = delete;
+    Key &operator=(const Key &) = delete;
+
+    void setDword(const char *name, DWORD value) { set(name, REG_DWORD, &value, sizeof value); }
+    void setText(const char *name, const std::string &text, DWORD type = REG_SZ)
+    {
+        set(name, type, text.c_str(), DWORD(text.size() + 1));
+    }
+    void set(const char *name, DWORD type, const void *data, DWORD size)
+    {
+        ASSERT_EQ(RegSetValueExA(m_key, name, 0, type, static_cast<const BYTE *>(data), size),
+                  ERROR_SUCCESS);
+    }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+struct Stored
+{
+    bool exists = false;
+    DWORD type = 0;
+    std::string data;
+};
+
+Stored query(HKEY root, const char *name)
+{
+    Stored s;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, TestKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return s;
+    char data[256];
+    DWORD size = sizeof data;
+    if (RegQueryValueExA(key, name, nullptr, &s.type, reinterpret_cast<BYTE *>(data), &size) ==
+        ERROR_SUCCESS) {
+        s.exists = true;
+        s.data.assign(data, size);
+    }
+    RegCloseKey(key);
+    return s;
+}
+
+std::string dword(DWORD value)
+{
+    return std::string(reinterpret_cast<const char *>(&value), sizeof value);
+}
+
+Settings load()
+{
+    RegistrySettingsStore store(TestKey);
+    Settings s;
+    LoadSettings(store, s);
+    return s;
+}
+
+class RegistryStoreTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        deleteKey(HKEY_CURRENT_USER);
+        deleteKey(HKEY_LOCAL_MACHINE);
+    }
+    void TearDown() override { SetUp(); }
+};
+
+TEST_F(RegistryStoreTest, DefaultsWithoutKeyAndOnEmptyKey)
+{
+    const std::string defaults = describe(Settings{});
+    RegistrySettingsStore store(TestKey);
+    EXPECT_FALSE(store.beginLoad()); // neither HKEY_CURRENT_USER nor HKEY_LOCAL_MACHINE has it
+    EXPECT_EQ(describe(load()), defaults);
+
+    {
+        Key key(HKEY_CURRENT_USER);
+    }
+    EXPECT_EQ(describe(load()), defaults);
+}
+
+TEST_F(RegistryStoreTest, EachValueWrittenWithItsTypeAndReadBack)
+{
+    RegistrySettingsStore store(TestKey);
+    // -1 as ScanBaudRateNo: taken as stored, also outside 0..11, as DWORD 0xFFFFFFFF.
+    const Settings saved = sampleSettings(12, "38400,e,8,1", -1, "ChineseGB");
+    SaveScanSettings(store, saved);
+    SaveLanguage(store, saved);
+
+    const Stored comm = query(HKEY_CURRENT_USER, "ScanCommNo");
+    EXPECT_EQ(comm.type, DWORD(REG_DWORD));
+    EXPECT_EQ(comm.data, dword(12));
+    const Stored baudNo = query(HKEY_CURRENT_USER, "ScanBaudRateNo");
+    EXPECT_EQ(baudNo.type, DWORD(REG_DWORD));
+    EXPECT_EQ(baudNo.data, dword(0xFFFFFFFF));
+    const Stored baud = query(HKEY_CURRENT_USER, "ScanBaudRate");
+    EXPECT_EQ(baud.type, DWORD(REG_SZ));
+    EXPECT_EQ(baud.data, std::string("38400,e,8,1\0", 12)); // with its terminating zero
+    const Stored flag = query(HKEY_CURRENT_USER, "LanguageFlag");
+    EXPECT_EQ(flag.type, DWORD(REG_SZ));
+    EXPECT_EQ(flag.data, std::string("ChineseGB\0", 10));
+
+    EXPECT_EQ(describe(load()), describe(saved));
+    // Written under the user's key only.
+    EXPECT_FALSE(query(HKEY_LOCAL_MACHINE, "ScanCommNo").exists);
+}
+
+TEST_F(RegistryStoreTest, SaveLanguageWritesOnlyLanguageFlag)
+{
+    RegistrySettingsStore store(TestKey);
+    SaveLanguage(store, sampleSettings(4, "9600,n,8,1", 2, "ChineseBIG5"));
+    EXPECT_TRUE(query(HKEY_CURRENT_USER, "LanguageFlag").exists);
+    for (const char *name : {"ScanCommNo", "ScanBaudRate", "ScanBaudRateNo"})
+        EXPECT_FALSE(query(HKEY_CURRENT_USER, name).exists) << name;
+}
+
+// A value of the other type ends the load: it and every later value keep their defaults,
+// the language index stays 0. Each row stores all four values, one of them wrong.
+TEST_F(RegistryStoreTest, ValueOfWrongTypeEndsLoad)
+{
+    struct Row
+    {
+        const char *wrongName;
+        Settings expected;
+    };
+    const Settings d;
+    const std::vector<Row> rows = {
+        {"ScanCommNo", d},
+        {"ScanBaudRate", sampleSettings(3, d.ScanBaudRate, d.ScanBaudRateNo, d.LanguageFlag)},
+        {"ScanBaudRateNo", sampleSettings(3, "9600,e,8,1", d.ScanBaudRateNo, d.LanguageFlag)},
+        {"LanguageFlag", sampleSettings(3, "9600,e,8,1", 4, d.LanguageFlag)},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.wrongName);
+        deleteKey(HKEY_CURRENT_USER);
+        Key key(HKEY_CURRENT_USER);
+        key.setDword("ScanCommNo", 3);
+        key.setText("ScanBaudRate", "9600,e,8,1");
+        key.setDword("ScanBaudRateNo", 4);
+        key.setText("LanguageFlag", "ChineseGB");
+        const std::string name = row.wrongName;
+        if (name == "ScanCommNo" || name == "ScanBaudRateNo")
+            key.setText(row.wrongName, "3"); // a number, but stored as REG_SZ
+        else
+            key.setDword(row.wrongName, 1);
+        Settings expected = row.expected;
+        expected.LanguageIndex = 0;
+        EXPECT_EQ(describe(load()), describe(expected));
+    }
+    // Types that are neither: a QWORD integer, binary text.
+    deleteKey(HKEY_CURRENT_USER);
+    {
+        Key key(HKEY_CURRENT_USER);
+        const unsigned long long wide = 3;
+        key.set("ScanCommNo", REG_QWORD, &wide, sizeof wide);
+    }
+    EXPECT_EQ(describe(load()), describe(d));
+    deleteKey(HKEY_CURRENT_USER);
+    {
+        Key key(HKEY_CURRENT_USER);
+        key.setDword("ScanCommNo", 5);
+        key.set("ScanBaudRate", REG_BINARY, "9600,e,8,1", 11);
+    }
+    EXPECT_EQ(describe(load()),
+              describe(sampleSettings(5, d.ScanBaudRate, d.ScanBaudRateNo, d.LanguageFlag)));
+}
+
+TEST_F(RegistryStoreTest, TextsOfEveryStoredForm)
+{
+    {
+        Key key(HKEY_CURRENT_USER);
+        key.set("ScanBaudRate", REG_SZ, "", 0); // size zero: the empty text, not a missing one
+        key.setText("LanguageFlag", "ChineseBIG5", REG_EXPAND_SZ);
+    }
+    EXPECT_EQ(describe(load()), describe(sampleSettings(0, "", 5, "ChineseBIG5")));
+
+    deleteKey(HKEY_CURRENT_USER);
+    {
+        Key key(HKEY_CURRENT_USER);
+        key.set("ScanBaudRate", REG_SZ, "4800,n,8,1", 10);    // no terminating zero
+        key.setText("LanguageFlag", "%PATH%", REG_EXPAND_SZ); // read as stored
+    }
+    EXPECT_EQ(describe(load()), describe(sampleSettings(0, "4800,n,8,1", 5, "%PATH%")));
+
+    deleteKey(HKEY_CURRENT_USER);
+    {
+        Key key(HKEY_CURRENT_USER);
+        key.setText("LanguageFlag", "chinesegb"); // exact case only
+    }
+    EXPECT_EQ(load().LanguageIndex, 0);
+}
+
+// Values an earlier installation left under HKEY_LOCAL_MACHINE are read while the user has
+// no key of their own; the first save makes one, and from then on only it is read.
+TEST_F(RegistryStoreTest, MachineKeyCarriesOverUntilUserKeyExists)
+{
+    {
+        Key machine(HKEY_LOCAL_MACHINE);
+        machine.setDword("ScanCommNo", 7);
+        machine.setText("ScanBaudRate", "57600,e,8,1");
+        machine.setDword("ScanBaudRateNo", 8);
+        machine.setText("LanguageFlag", "ChineseGB");
+    }
+    const Settings machine = sampleSettings(7, "57600,e,8,1", 8, "ChineseGB");
+    EXPECT_EQ(describe(load()), describe(machine));
+
+    RegistrySettingsStore store(TestKey);
+    SaveLanguage(store, sampleSettings(0, "", 0, "ChineseBIG5"));
+    EXPECT_EQ(describe(load()), describe(sampleSettings(0, "19200,e,8,1", 5, "ChineseBIG5")));
+    // The machine's key is left as it was.
+    EXPECT_EQ(query(HKEY_LOCAL_MACHINE, "LanguageFlag").data, std::string("ChineseGB\0", 10));
+    EXPECT_EQ(query(HKEY_LOCAL_MACHINE, "ScanCommNo").data, dword(7));
+
+    // An empty user key counts as the user's: defaults, not the machine's values.
+    deleteKey(HKEY_CURRENT_USER);
+    {
+        Key user(HKEY_CURRENT_USER);
+    }
+    EXPECT_EQ(describe(load()), describe(Settings{}));
+}
+
+// A save writes its values in the order given and stops at the first that cannot be written
+// (a name longer than the registry allows), keeping those before it.
+TEST_F(RegistryStoreTest, SaveWritesInOrderAndStopsAtFirstFailure)
+{
+    RegistrySettingsStore store(TestKey);
+    store.write({{"ScanCommNo", std::int32_t(9)},
+                 {std::string(20000, 'x'), std::int32_t(1)},
+                 {"ScanBaudRate", std::string("9600,e,8,1")}});
+    EXPECT_EQ(query(HKEY_CURRENT_USER, "ScanCommNo").data, dword(9));
+    EXPECT_FALSE(query(HKEY_CURRENT_USER, "ScanBaudRate").exists);
+}
+
+// Each load and save opens and closes the key, so what one store saved the next load of
+// another store sees.
+TEST_F(RegistryStoreTest, StoresShareTheKeyThroughEachLoadAndSave)
+{
+    RegistrySettingsStore first(TestKey);
+    RegistrySettingsStore second(TestKey);
+    SaveScanSettings(first, sampleSettings(2, "1200,e,8,1", 0, "English"));
+    Settings s;
+    LoadSettings(second, s);
+    EXPECT_EQ(describe(s), describe(sampleSettings(2, "1200,e,8,1", 0, "English")));
+    SaveScanSettings(second, sampleSettings(6, "2400,e,8,1", 1, "English"));
+    LoadSettings(first, s);
+    EXPECT_EQ(s.ScanCommNo, 6);
+}
+
+} // namespace
+} // namespace qmr

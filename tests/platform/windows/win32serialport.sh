@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The Win32 serial port against the Linux emulator: COM3 is a qmrsim at its default line
+# setting, COM4 a silent one; runs the GoogleTest program tst_win32serialport.exe under Wine.
+#   win32serialport.sh TST_EXE QMRSIM PREFIX     (exit 77: skipped, no qmrsim given)
+set -uo pipefail
+EXE=${1:?usage: win32serialport.sh TST_EXE QMRSIM PREFIX}
+QMRSIM=${2-}
+PREFIX=${3:?usage: win32serialport.sh TST_EXE QMRSIM PREFIX}
+source "$(dirname "$0")/comports.sh"
+
+start_sim com3
+start_sim com4 --fault-silent
+wine_run "$EXE"
