@@ -38,7 +38,7 @@ start_sim() {
   fi
   "$QMRSIM" --link "$WORK/$com" "$@" >"$WORK/$com.out" 2>&1 </dev/null &
   SIM_PIDS+=($!)
-  for _ in $(seq 100); do [ -L "$WORK/$com" ] && break; sleep 0.05; done
+  for _ in $(seq 400); do [ -L "$WORK/$com" ] && break; sleep 0.05; done
   if [ ! -L "$WORK/$com" ]; then
     echo "FAIL: qmrsim made no pseudo-terminal for $com" >&2
     cat "$WORK/$com.out" >&2

@@ -107,7 +107,7 @@ expect_code 0 "scan after poll"
   exec wine "$EXE" poll >"$WORK/poll.out" 2>"$WORK/poll.err" </dev/null
 ) &
 program=$!
-for _ in $(seq 200); do [ "$(lines "$WORK/poll.out")" -ge 2 ] && break; sleep 0.05; done
+for _ in $(seq 600); do [ "$(lines "$WORK/poll.out")" -ge 2 ] && break; sleep 0.05; done
 if [ "$(lines "$WORK/poll.out")" -ge 2 ]; then
   kill -INT "$program"
   wait "$program"
