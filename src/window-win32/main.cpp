@@ -1,0 +1,42 @@
+// qmrconfig.exe: the configuration window on Windows, over the same core as the Qt window on
+// Linux. This builds the program's devices (COM port, clock, port map, registry) and runs the
+// window.
+
+#include "link/link.h"
+#include "platform/windows/registrysettingsstore.h"
+#include "platform/windows/win32clock.h"
+#include "platform/windows/win32portmap.h"
+#include "platform/windows/win32serialport.h"
+#include "texts/languagetable.h"
+#include "tfrmmodule.h"
+#include "wintext.h"
+
+#include <windows.h>
+
+#include <exception>
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+{
+    try {
+        // The table first, before the window exists.
+        const qmr::LanguageTable languages;
+        qmr::RegistrySettingsStore store;
+        qmr::Win32Clock clock;
+        qmr::Win32SerialPort port;
+        const qmr::Win32PortMap ports;
+        qmr::Link link(port, clock, ports);
+
+        qmr::TfrmModule frmModule(link, clock, store, languages, instance);
+        // While a reply is awaited the window keeps painting, blinking and taking the click
+        // that stops process mode.
+        link.setMessagePump([&frmModule] { frmModule.processMessages(); });
+        frmModule.run(showCommand);
+    } catch (const std::exception &error) {
+        // Shown like a failing event handler; the program then ends normally.
+        MessageBoxW(nullptr, qmr::widen(error.what()).c_str(), qmr::TfrmModule::ProgramName,
+                    MB_OK | MB_ICONERROR);
+    } catch (...) {
+        MessageBoxW(nullptr, L"Unknown error", qmr::TfrmModule::ProgramName, MB_OK | MB_ICONERROR);
+    }
+    return 0;
+}
