@@ -9,11 +9,17 @@ namespace qmr {
 int Settings::languageIndexFor(std::string_view flag)
 {
     // Exact and case-sensitive: "chinesegb" or " ChineseGB" start the window in English.
-    if (flag == "ChineseGB")
-        return 1;
-    if (flag == "ChineseBIG5")
-        return 2;
+    for (int i = 1; i < int(LanguageFlags.size()); ++i) {
+        if (flag == LanguageFlags[std::size_t(i)])
+            return i;
+    }
     return 0;
+}
+
+void Settings::selectLanguage(int index)
+{
+    LanguageIndex = index >= 0 && index < int(LanguageFlags.size()) ? index : 0;
+    LanguageFlag = LanguageFlags[std::size_t(LanguageIndex)];
 }
 
 namespace {

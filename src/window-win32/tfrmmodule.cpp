@@ -997,28 +997,27 @@ void TfrmModule::btnOneClick()
     RunQuickSetting(m_context, QuickSetting::OneReader);
 }
 
-void TfrmModule::setLanguage(int index, const char *flag)
+void TfrmModule::setLanguage(int index)
 {
     // Saved and applied also when the language does not change.
-    m_settings.LanguageIndex = index;
-    m_settings.LanguageFlag = flag;
+    m_settings.selectLanguage(index);
     SaveLanguage(m_context.store, m_settings);
     ApplyLanguage();
 }
 
 void TfrmModule::btnEngClick()
 {
-    setLanguage(0, "English");
+    setLanguage(0);
 }
 
 void TfrmModule::btnGBClick()
 {
-    setLanguage(1, "ChineseGB");
+    setLanguage(1);
 }
 
 void TfrmModule::btnBIG5Click()
 {
-    setLanguage(2, "ChineseBIG5");
+    setLanguage(2);
 }
 
 void TfrmModule::btnExitClick()

@@ -152,7 +152,7 @@ private:
     int scrollPosition(ids::ControlId bar) const;
     int selection(ids::ControlId list) const;
     void select(ids::ControlId list, int index);
-    void setLanguage(int index, const char *flag);
+    void setLanguage(int index);
     void refreshQuickButtons();
 
     // Runs a click handler. Should an exception escape it, the window is put back into its

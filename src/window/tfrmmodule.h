@@ -116,7 +116,7 @@ private:
     void createControls();
     void applyTabOrder();
     QWidget *controlWidget(Control control) const;
-    void setLanguage(int index, const char *flag);
+    void setLanguage(int index);
     // A row of the language table in the current language, for the Qt controls.
     QString rowText(TextRow row) const;
     // Runs a click handler; should an exception escape it, the window is put back into its

@@ -76,6 +76,20 @@ TEST(Settings, LanguageIndexNeedsTheExactName)
     EXPECT_EQ(Settings::languageIndexFor(std::string_view("ChineseGB\0", 10)), 0);
 }
 
+TEST(Settings, SelectedLanguageIsRememberedByTheNameThatLoadsItBack)
+{
+    Settings s;
+    for (int index : {2, 1, 0}) {
+        s.selectLanguage(index);
+        EXPECT_EQ(s.LanguageIndex, index);
+        EXPECT_EQ(Settings::languageIndexFor(s.LanguageFlag), index) << s.LanguageFlag;
+    }
+    s.selectLanguage(1);
+    s.selectLanguage(3); // no such language: English
+    EXPECT_EQ(s.LanguageIndex, 0);
+    EXPECT_EQ(s.LanguageFlag, "English");
+}
+
 TEST(LoadSettings, ReadsTheFourValuesInOrderAndDerivesTheLanguage)
 {
     ProbeStore store;
