@@ -78,7 +78,9 @@ std::string Win32SerialPort::lockName(const std::string &device)
         else if (c == '\\')
             c = '/'; // a backslash would name a namespace
     }
-    return "Global\\TAVEX.QMRConfig.port." + name;
+    // The session's namespace: a standard user may not create objects in the global one, and
+    // the copies to keep apart run in the user's own session.
+    return "Local\\TAVEX.QMRConfig.port." + name;
 }
 
 bool Win32SerialPort::open(const std::string &device)
