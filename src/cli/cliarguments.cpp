@@ -20,7 +20,7 @@ struct CommandName
     CliCommand command;
 };
 
-constexpr std::array<CommandName, 8> Commands = {{
+constexpr std::array<CommandName, 9> Commands = {{
     {"ports", CliCommand::Ports},
     {"scan", CliCommand::Scan},
     {"set-id", CliCommand::SetId},
@@ -29,12 +29,14 @@ constexpr std::array<CommandName, 8> Commands = {{
     {"factory", CliCommand::Factory},
     {"one-reader", CliCommand::OneReader},
     {"poll", CliCommand::Poll},
+    {"provision", CliCommand::Provision},
 }};
 
-constexpr std::array<std::string_view, 6> Flags = {"--json",      "--trace", "--bell",
-                                                   "--all-lines", "--help",  "--version"};
-constexpr std::array<std::string_view, 4> ValueOptions = {"--lang", "--config", "--rs485",
-                                                          "--count"};
+constexpr std::array<std::string_view, 7> Flags = {"--json",  "--trace", "--bell",   "--all-lines",
+                                                   "--again", "--help",  "--version"};
+constexpr std::array<std::string_view, 10> ValueOptions = {
+    "--lang",  "--config",   "--rs485", "--count", "--port",
+    "--ports", "--first-id", "--mode",  "--line",  "--record"};
 
 template <std::size_t N>
 bool isOneOf(std::string_view name, const std::array<std::string_view, N> &names)
@@ -191,6 +193,86 @@ Tokens prepare(const std::vector<std::string> &arguments)
 
 } // namespace
 
+namespace {
+
+// The options of provision, each refused with any other command.
+void parseProvisionOptions(CliArguments &a, CliCommand command,
+                           const std::optional<std::string> &portList,
+                           const std::optional<std::string> &firstId,
+                           const std::optional<std::string> &mode,
+                           const std::optional<std::string> &line,
+                           const std::optional<std::string> &record)
+{
+    auto fail = [&a](std::string message) {
+        if (a.error.empty())
+            a.error = std::move(message);
+    };
+    const bool provision = command == CliCommand::Provision;
+    const std::pair<const char *, const std::optional<std::string> *> options[] = {
+        {"--ports", &portList},
+        {"--first-id", &firstId},
+        {"--mode", &mode},
+        {"--line", &line},
+        {"--record", &record}};
+    for (const auto &[name, value] : options) {
+        if (*value && !provision)
+            fail(std::string("option ") + name + " applies only to provision");
+    }
+    if (a.again && !provision)
+        fail("option --again applies only to provision");
+    if (!provision)
+        return;
+
+    if (!portList) {
+        fail("provision needs --ports (e.g. --ports COM3,COM4)");
+    } else {
+        const std::string list = unmarked(*portList);
+        std::size_t start = 0;
+        while (start <= list.size()) {
+            const std::size_t comma = std::min(list.find(',', start), list.size());
+            const std::string name = list.substr(start, comma - start);
+            if (name.empty())
+                fail("empty port name in --ports " + inQuotes(list));
+            else if (std::find(a.ports.begin(), a.ports.end(), name) != a.ports.end())
+                fail("port " + inQuotes(name) + " given twice in --ports");
+            else
+                a.ports.push_back(name);
+            start = comma + 1;
+        }
+    }
+    if (firstId) {
+        const std::string value = unmarked(*firstId);
+        if (auto id = boundedNumber(value, MinReaderId, MaxReaderId))
+            a.firstId = *id;
+        else
+            fail("invalid first ID " + inQuotes(value) + " for --first-id (1 to 99)");
+    }
+    if (mode) {
+        const std::string value = unmarked(*mode);
+        if (value == "two")
+            a.modeIndex = 0;
+        else if (value == "one")
+            a.modeIndex = 1;
+        else
+            fail("unknown mode " + inQuotes(value) + " for --mode (two or one)");
+    }
+    if (line) {
+        const std::string value = unmarked(*line);
+        if (auto index = lineIndexFor(value))
+            a.lineNo = *index;
+        else
+            fail("unknown line definition " + inQuotes(value) +
+                 " for --line (e.g. 19200,e,8,1, or an index 0 to 11)");
+    }
+    if (record) {
+        a.recordFile = unmarked(*record);
+        if (a.recordFile.empty())
+            fail("option --record needs a file name");
+    }
+}
+
+} // namespace
+
 CliArguments parseCliArguments(const std::vector<std::string> &arguments)
 {
     CliArguments a;
@@ -225,8 +307,18 @@ CliArguments parseCliArguments(const std::vector<std::string> &arguments)
     app.add_flag("--trace", a.trace);
     app.add_flag("--bell", a.bell);
     app.add_flag("--all-lines", a.allLines);
-    for (auto [name, target] : {std::pair{"--lang", &lang}, std::pair{"--config", &config},
-                                std::pair{"--rs485", &rs485}, std::pair{"--count", &count}})
+    app.add_flag("--again", a.again);
+    std::optional<std::string> port;
+    std::optional<std::string> portList;
+    std::optional<std::string> firstId;
+    std::optional<std::string> mode;
+    std::optional<std::string> line;
+    std::optional<std::string> record;
+    for (auto [name, target] :
+         {std::pair{"--lang", &lang}, std::pair{"--config", &config}, std::pair{"--rs485", &rs485},
+          std::pair{"--count", &count}, std::pair{"--port", &port}, std::pair{"--ports", &portList},
+          std::pair{"--first-id", &firstId}, std::pair{"--mode", &mode}, std::pair{"--line", &line},
+          std::pair{"--record", &record}})
         app.add_option(name, *target)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_option("arguments", positionals);
 
@@ -328,8 +420,8 @@ CliArguments parseCliArguments(const std::vector<std::string> &arguments)
         const auto number = boundedNumber(value, 0, Rs485Values.back());
         // Only the three texts themselves: "024" is no RS-485 setting.
         const int index = number && std::to_string(*number) == value ? rs485IndexOf(*number) : -1;
-        if (*command != CliCommand::SetMode)
-            fail("option --rs485 applies only to set-mode");
+        if (*command != CliCommand::SetMode && *command != CliCommand::Provision)
+            fail("option --rs485 applies only to set-mode and provision");
         else if (index >= 0)
             a.rs485Index = index;
         else
@@ -346,6 +438,15 @@ CliArguments parseCliArguments(const std::vector<std::string> &arguments)
     }
     if (a.allLines && !isModuleCommand(*command))
         fail("option --all-lines does not apply to " + a.commandName);
+    if (port) {
+        a.port = unmarked(*port);
+        if (!isModuleCommand(*command) || *command == CliCommand::Provision)
+            fail("option --port does not apply to " + a.commandName +
+                 (*command == CliCommand::Provision ? " (use --ports)" : ""));
+        else if (a.port.empty())
+            fail("option --port needs a port name");
+    }
+    parseProvisionOptions(a, *command, portList, firstId, mode, line, record);
 
     if (a.error.empty())
         a.command = *command;
@@ -372,11 +473,21 @@ std::string cliUsage()
            "  one-reader                one reader: IDs 01/05, one reader, RS485 32, 19200,e,8,1\n"
            "  poll [--count N]          process mode: print every reader's data until Ctrl-C\n"
            "                            or N replies\n"
+           "  provision --ports P1,P2,... [--first-id N] [--mode two|one] [--rs485 24|32|40]\n"
+           "            [--line LINE] [--record FILE] [--again]\n"
+           "                            on every port at once, until Ctrl-C: wait for a module,\n"
+           "                            give it the next free IDs (from N, at most 99), set\n"
+           "                            mode, RS-485 and line, check, and wait for the next;\n"
+           "                            FILE (JSON lines, or CSV for *.csv) records each module\n"
+           "                            and lets an interrupted run go on; --again configures\n"
+           "                            modules the record already has\n"
            "Every command but ports scans for the module first.\n"
            "\n"
            "Options:\n"
            "  --all-lines               sweep all twelve line settings, not only the remembered\n"
            "                            one\n"
+           "  --port PORT               use only PORT (COM5, or a device such as /dev/ttyUSB0\n"
+           "                            on Linux), not the remembered port or the sweep\n"
            "  --json                    machine-readable output (poll: one JSON object a line)\n"
            "  --trace                   log every frame sent and received on standard error\n"
            "  --lang en|gb|big5         language of the messages (default: the remembered one)\n"

@@ -19,6 +19,7 @@ enum class CliCommand
     Factory,
     OneReader,
     Poll,
+    Provision,
 };
 
 // The limits of the numbers a command line may give.
@@ -46,6 +47,17 @@ struct CliArguments
     int modeIndex = 0;             // set-mode: 0 two readers, 1 one reader
     std::optional<int> rs485Index; // set-mode: 0..2 (24, 32, 40), or keep the module's own
     std::optional<int> count;      // poll: stop after this many replies (1..MaxPollCount)
+
+    // --port: the one port a module command uses instead of the remembered one or the sweep.
+    std::string port;
+    // provision: the ports (--ports, comma-separated, at least one, none twice), the first
+    // ID to hand out, the reader mode (modeIndex), RS-485 (rs485Index, else the module's own),
+    // the line setting to give (else the module's own), the record file, and --again.
+    std::vector<std::string> ports;
+    int firstId = MinReaderId;
+    std::optional<int> lineNo;
+    std::string recordFile;
+    bool again = false;
 
     // A one-line message naming the bad argument; empty when the line is good.
     std::string error;

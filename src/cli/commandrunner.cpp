@@ -6,11 +6,14 @@
 #include "operations/setbaudrate.h"
 #include "operations/setmode.h"
 #include "operations/setmoduleid.h"
+#include "provisioner.h"
 #include "terminaltext.h"
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <memory>
+#include <optional>
 
 namespace qmr {
 
@@ -111,6 +114,52 @@ bool validRs485(int index)
     return index >= 0 && index < int(Rs485Values.size());
 }
 
+// The settings store while --port is in force: reads go through, and a save keeps the
+// remembered COM number, so the number a named port is given here is never remembered
+// (the line setting a command leaves the module at still is).
+class NamedPortStore : public SettingsStore
+{
+public:
+    NamedPortStore(SettingsStore &inner, std::int32_t rememberedCommNo)
+        : m_inner(inner), m_commNo(rememberedCommNo)
+    {
+    }
+    bool beginLoad() override { return m_inner.beginLoad(); }
+    ReadResult readInt(std::string_view name, std::int32_t &value) override
+    {
+        return m_inner.readInt(name, value);
+    }
+    ReadResult readText(std::string_view name, std::string &value) override
+    {
+        return m_inner.readText(name, value);
+    }
+    void endLoad() override { m_inner.endLoad(); }
+    void write(const std::vector<NamedValue> &values) override
+    {
+        std::vector<NamedValue> kept = values;
+        for (NamedValue &v : kept) {
+            if (v.name == ScanCommNoName)
+                v.value = m_commNo;
+        }
+        m_inner.write(kept);
+    }
+
+private:
+    SettingsStore &m_inner;
+    std::int32_t m_commNo;
+};
+
+// A port named with --port: its own devices and link, under the COM number the name gives
+// (COM5: 5; a device path: 1), so the operations see the one port they are to use.
+struct NamedPort
+{
+    PortDevices devices;
+    FixedPortMap map;
+    std::unique_ptr<Link> link;
+    std::unique_ptr<NamedPortStore> store;
+    std::optional<ModuleContext> ctx;
+};
+
 } // namespace
 
 // Everything one command line works with.
@@ -171,8 +220,26 @@ int CommandRunner::run(const CliArguments &args)
 
     Settings settings;
     ConsoleView view(m_table, 0, m_err);
-    ModuleContext ctx = m_factory(view, settings);
-    LoadSettings(ctx.store, ctx.settings);
+    ModuleContext programCtx = m_factory(view, settings);
+    LoadSettings(programCtx.store, programCtx.settings);
+    if (args.command == CliCommand::Provision)
+        return provision(args, programCtx);
+
+    NamedPort named;
+    if (!args.port.empty()) {
+        const std::string device = m_devices ? m_devices->deviceFor(args.port) : std::string();
+        if (device.empty())
+            return usageError("no port " + args.port + " on this system (option --port)");
+        const int number = comNumberOf(args.port).value_or(1);
+        named.devices = m_devices->makeDevices(device);
+        named.map.set(number, device);
+        named.link = std::make_unique<Link>(*named.devices.port, *named.devices.clock, named.map);
+        named.store = std::make_unique<NamedPortStore>(programCtx.store, settings.ScanCommNo);
+        settings.ScanCommNo = number;
+        named.ctx.emplace(
+            ModuleContext{*named.link, *named.devices.clock, settings, *named.store, view});
+    }
+    ModuleContext &ctx = named.ctx ? *named.ctx : programCtx;
     view.setLanguageIndex(args.languageIndex.value_or(ctx.settings.LanguageIndex));
     view.setLockChecked(!args.allLines);
     view.setBell(args.bell);
@@ -267,6 +334,34 @@ int CommandRunner::ports(Run &r)
     if (r.args.json)
         writeJson(json{{"command", "ports"}, {"ok", true}, {"ports", list}});
     return 0;
+}
+
+int CommandRunner::provision(const CliArguments &args, ModuleContext &ctx)
+{
+    if (!m_devices)
+        return usageError("provision is not available here");
+    ProvisionOptions options;
+    options.languageIndex = args.languageIndex.value_or(ctx.settings.LanguageIndex);
+    for (const std::string &name : args.ports) {
+        const std::string device = m_devices->deviceFor(name);
+        if (device.empty())
+            return usageError("no port " + name + " on this system (option --ports)");
+        options.ports.push_back({name, device});
+    }
+    options.firstId = args.firstId;
+    options.modeIndex = args.modeIndex;
+    options.rs485Index = args.rs485Index;
+    options.lineNo = args.lineNo;
+    options.searchLineNo = safeBaudRateNo(ctx.settings.ScanBaudRateNo);
+    options.allLines = args.allLines;
+    options.recordFile = args.recordFile;
+    options.again = args.again;
+    options.json = args.json;
+    options.terminal = m_terminalOut && !args.json;
+
+    Provisioner provisioner(*m_devices, m_table, options);
+    provisioner.setInterruptSource(m_interrupt);
+    return provisioner.run(m_out, m_err);
 }
 
 bool CommandRunner::scan(Run &r)

@@ -2,6 +2,8 @@
 
 #include "cliarguments.h"
 #include "consoleview.h"
+#include "devicefactory.h"
+#include "interruptsource.h"
 #include "operations/modulecontext.h"
 #include "operations/scan.h"
 #include "texts/languagetable.h"
@@ -20,16 +22,6 @@ namespace qmr {
 // port, clock and settings file in qmrctl, an in-memory module in tests.
 using ContextFactory = std::function<ModuleContext(ModuleView &view, Settings &settings)>;
 
-// Where a request to stop process mode comes from (Ctrl-C in qmrctl).
-class InterruptSource
-{
-public:
-    virtual ~InterruptSource() = default;
-    // Called when process mode starts: from then on an interrupt asks it to stop.
-    virtual void arm() = 0;
-    virtual bool requested() const = 0;
-};
-
 // Runs one qmrctl command line through the operations and reports on two streams (UTF-8).
 // Returns the exit code: 0 success, 1 the module did not answer or a procedure failed,
 // 2 a usage error.
@@ -41,6 +33,11 @@ public:
     void setInterruptSource(InterruptSource *source) { m_interrupt = source; }
     // Progress lines on the error stream while a sweep runs (only when it is a terminal).
     void setProgressAllowed(bool allowed) { m_progressAllowed = allowed; }
+    // Where the devices of ports named on the command line come from (--port, provision);
+    // without one those commands fail with a usage error.
+    void setDeviceFactory(DeviceFactory *factory) { m_devices = factory; }
+    // Status lines of provision redrawn in place (only when standard output is a terminal).
+    void setTerminalOutput(bool terminal) { m_terminalOut = terminal; }
 
     int run(const std::vector<std::string> &arguments);
     int run(const CliArguments &arguments);
@@ -58,6 +55,7 @@ private:
     int setMode(Run &run);
     int quickSetting(Run &run);
     int poll(Run &run);
+    int provision(const CliArguments &arguments, ModuleContext &ctx);
 
     // The module's identity as the scan read it.
     static nlohmann::json identity(const ScanResult &scan);
@@ -75,6 +73,8 @@ private:
     LanguageTable m_table;
     InterruptSource *m_interrupt = nullptr;
     bool m_progressAllowed = false;
+    DeviceFactory *m_devices = nullptr;
+    bool m_terminalOut = false;
 };
 
 } // namespace qmr

@@ -230,3 +230,62 @@ TEST(CliArguments, HelpWinsOverErrors)
     EXPECT_EQ(parseCliArguments({"--bogus", "--version"}).command, CliCommand::Version);
     EXPECT_NE(cliUsage().find("set-id ID1 [ID2]"), std::string::npos);
 }
+
+TEST(CliArguments, Provision)
+{
+    CliArguments a = parseCliArguments(
+        {"provision", "--ports", "COM3,COM4,/dev/ttyUSB0", "--first-id", "11", "--mode", "one",
+         "--rs485=40", "--line", "38400,e,8,1", "--record", "site.csv", "--again", "--all-lines"});
+    ASSERT_TRUE(a.ok()) << a.error;
+    EXPECT_EQ(a.command, CliCommand::Provision);
+    EXPECT_EQ(a.ports, (std::vector<std::string>{"COM3", "COM4", "/dev/ttyUSB0"}));
+    EXPECT_EQ(a.firstId, 11);
+    EXPECT_EQ(a.modeIndex, 1);
+    EXPECT_EQ(a.rs485Index, 2);
+    EXPECT_EQ(a.lineNo, 7);
+    EXPECT_EQ(a.recordFile, "site.csv");
+    EXPECT_TRUE(a.again);
+    EXPECT_TRUE(a.allLines);
+
+    a = parseCliArguments({"provision", "--ports", "COM3"});
+    ASSERT_TRUE(a.ok()) << a.error;
+    EXPECT_EQ(a.firstId, 1);
+    EXPECT_EQ(a.modeIndex, 0);
+    EXPECT_FALSE(a.rs485Index);
+    EXPECT_FALSE(a.lineNo);
+
+    a = parseCliArguments({"--port", "COM5", "scan"});
+    ASSERT_TRUE(a.ok()) << a.error;
+    EXPECT_EQ(a.port, "COM5");
+}
+
+TEST(CliArguments, BadProvisionArgumentsAreNamed)
+{
+    const struct
+    {
+        Args args;
+        const char *message;
+    } rows[] = {
+        {{"provision"}, "provision needs --ports (e.g. --ports COM3,COM4)"},
+        {{"provision", "--ports", "COM3,,COM4"}, "empty port name in --ports 'COM3,,COM4'"},
+        {{"provision", "--ports", "COM3,COM3"}, "port 'COM3' given twice in --ports"},
+        {{"provision", "--ports", "COM3", "--first-id", "100"},
+         "invalid first ID '100' for --first-id (1 to 99)"},
+        {{"provision", "--ports", "COM3", "--mode", "three"},
+         "unknown mode 'three' for --mode (two or one)"},
+        {{"provision", "--ports", "COM3", "--line", "12"},
+         "unknown line definition '12' for --line (e.g. 19200,e,8,1, or an index 0 to 11)"},
+        {{"scan", "--again"}, "option --again applies only to provision"},
+        {{"scan", "--ports", "COM3"}, "option --ports applies only to provision"},
+        {{"scan", "--record", "x.csv"}, "option --record applies only to provision"},
+        {{"ports", "--port", "COM3"}, "option --port does not apply to ports"},
+        {{"provision", "--ports", "COM3", "--port", "COM3"},
+         "option --port does not apply to provision (use --ports)"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(joined(row.args));
+        const CliArguments a = parseCliArguments(row.args);
+        EXPECT_EQ(a.command, CliCommand::None);
+        EXPECT_EQ(a.error, row.message);
+    }
+}

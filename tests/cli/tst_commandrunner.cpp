@@ -5,6 +5,7 @@
 #include "link/linedefinition.h"
 #include "link/link.h"
 #include "link/portmap.h"
+#include "memorydevices.h"
 #include "sim/fakeclock.h"
 #include "sim/memoryport.h"
 #include "sim/modulemodel.h"
@@ -72,6 +73,7 @@ struct Rig
     std::string err;
     int factoryCalls = 0;
     bool progress = false;
+    MemoryDevices devices; // ports named with --port
 
     Rig()
     {
@@ -92,6 +94,7 @@ struct Rig
             liveOut, e);
         runner.setInterruptSource(interrupt);
         runner.setProgressAllowed(progress);
+        runner.setDeviceFactory(&devices);
         const int code = runner.run(args);
         out = liveOut.str();
         err = e.str();
@@ -696,4 +699,62 @@ TEST(CommandRunner, HelpAndVersion)
     ASSERT_EQ(rig.run({"--version"}), 0);
     EXPECT_EQ(rig.out, std::string("qmrctl ") + QMR_VERSION + "\n");
     EXPECT_EQ(rig.factoryCalls, 0);
+}
+
+// --port: the named port's own devices, under the COM number the name gives; the program's
+// port (the remembered one, the sweep) is not touched.
+TEST(CommandRunner, NamedPortIsTheOnlyPortUsed)
+{
+    Rig rig;
+    ModuleModel named;
+    named.config().reader1.serial = "55550010";
+    rig.devices.names = {{"COM7", "/dev/ttyNAMED"}, {"/dev/ttyUSB9", "/dev/ttyUSB9"}};
+    rig.devices.setUp = [&named](const std::string &device, MemoryPort &port, FakeClock &) {
+        if (device == "/dev/ttyNAMED")
+            port.addDevice(device, &named);
+    };
+    ASSERT_EQ(rig.run({"--port", "COM7", "scan"}), 0) << rig.err;
+    EXPECT_TRUE(startsWith(rig.out, "Get Module Info Ok. (COM : #7)\n")) << rig.out;
+    EXPECT_TRUE(contains(rig.out, "S/N:        55550010-1\n")) << rig.out;
+    EXPECT_TRUE(rig.port.opens().empty());
+    EXPECT_FALSE(rig.sent("A00M"));
+
+    // A device path stands for itself; with nothing on it the scan fails there only.
+    ASSERT_EQ(rig.run({"--port=/dev/ttyUSB9", "scan"}), 1);
+    EXPECT_TRUE(rig.port.opens().empty());
+    EXPECT_EQ(rig.devices.made(), 2);
+}
+
+TEST(CommandRunner, NamedPortIsNotRemembered)
+{
+    Rig rig;
+    ModuleModel named;
+    named.config().lineIndex = 9;
+    rig.devices.names = {{"COM7", "/dev/ttyNAMED"}};
+    rig.devices.setUp = [&named](const std::string &device, MemoryPort &port, FakeClock &) {
+        port.addDevice(device, &named);
+    };
+    rig.store.setValue("ScanCommNo", 3);
+    ASSERT_EQ(rig.run({"--port", "COM7", "--all-lines", "scan"}), 0) << rig.err;
+    // The line setting the sweep found is remembered, the port keeps the remembered number.
+    EXPECT_EQ(rig.store.intValue("ScanCommNo").value_or(0), 3);
+    EXPECT_EQ(rig.store.intValue("ScanBaudRateNo").value_or(0), 9);
+    ASSERT_EQ(rig.run({"--port", "COM7", "set-line", "19200,e,8,1"}), 0) << rig.err;
+    EXPECT_EQ(named.config().lineIndex, 5);
+    EXPECT_EQ(rig.store.intValue("ScanCommNo").value_or(0), 3);
+}
+
+TEST(CommandRunner, NamedPortUsageErrors)
+{
+    Rig rig;
+    rig.devices.names = {{"COM7", "/dev/ttyNAMED"}};
+    for (const Args &args :
+         {Args{"--port", "COM8", "scan"}, Args{"--port", "COM7", "ports"},
+          Args{"--port", "", "scan"}, Args{"--port", "COM7", "provision", "--ports", "COM7"}}) {
+        SCOPED_TRACE(joined(args));
+        EXPECT_EQ(rig.run(args), 2);
+        EXPECT_TRUE(contains(rig.err, "--port")) << rig.err;
+    }
+    EXPECT_EQ(rig.devices.made(), 0);
+    EXPECT_TRUE(rig.port.opens().empty());
 }

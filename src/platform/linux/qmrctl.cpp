@@ -10,9 +10,11 @@
 #include "platform/linux/systemportmap.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <atomic>
 #include <csignal>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -42,6 +44,31 @@ private:
     static_assert(std::atomic<bool>::is_always_lock_free);
 };
 
+// Ports named on the command line: "COMn" is COM n of the port map, anything else a device
+// path taken as it is. Each provisioning thread gets a backend and a clock of its own.
+class LinuxDevices : public qmr::DeviceFactory
+{
+public:
+    explicit LinuxDevices(const qmr::PortMap &ports) : m_ports(ports) {}
+    std::string deviceFor(const std::string &portName) const override
+    {
+        if (const auto number = qmr::comNumberOf(portName))
+            return m_ports.deviceFor(*number);
+        return portName;
+    }
+    qmr::PortDevices makeDevices(const std::string &) override
+    {
+        // QSerialPort sets up socket notifiers, which want an event dispatcher on the thread
+        // that owns them; an event loop object gives the calling thread one. (The backend
+        // itself waits with poll(), no loop ever runs.)
+        const QEventLoop dispatcher;
+        return {std::make_unique<qmr::SystemClock>(), std::make_unique<qmr::QtSerialPortBackend>()};
+    }
+
+private:
+    const qmr::PortMap &m_ports;
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -66,8 +93,11 @@ int main(int argc, char *argv[])
             return qmr::ModuleContext{link, clock, settings, store, view};
         },
         std::cout, std::cerr);
+    LinuxDevices devices(ports);
+    runner.setDeviceFactory(&devices);
     SignalInterrupt interrupt;
     runner.setInterruptSource(&interrupt);
     runner.setProgressAllowed(isatty(STDERR_FILENO) == 1);
+    runner.setTerminalOutput(isatty(STDOUT_FILENO) == 1);
     return runner.run(args);
 }

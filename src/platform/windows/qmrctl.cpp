@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,26 @@ std::vector<std::string> commandLineArguments()
     return arguments;
 }
 
+// Ports named on the command line: "COMn" is "\\.\COMn" (COM10 and above open only so), a
+// name already in the device namespace is taken as it is. Each provisioning thread gets a
+// port and a clock of its own.
+class WindowsDevices : public qmr::DeviceFactory
+{
+public:
+    std::string deviceFor(const std::string &portName) const override
+    {
+        if (const auto number = qmr::comNumberOf(portName))
+            return qmr::Win32PortMap().deviceFor(*number);
+        if (portName.rfind("\\\\.\\", 0) == 0)
+            return portName;
+        return {};
+    }
+    qmr::PortDevices makeDevices(const std::string &) override
+    {
+        return {std::make_unique<qmr::Win32Clock>(), std::make_unique<qmr::Win32SerialPort>()};
+    }
+};
+
 } // namespace
 
 int main()
@@ -96,8 +117,11 @@ int main()
             return qmr::ModuleContext{link, clock, settings, store, view};
         },
         std::cout, std::cerr);
+    WindowsDevices devices;
+    runner.setDeviceFactory(&devices);
     ConsoleInterrupt interrupt;
     runner.setInterruptSource(&interrupt);
     runner.setProgressAllowed(_isatty(_fileno(stderr)) != 0);
+    runner.setTerminalOutput(_isatty(_fileno(stdout)) != 0);
     return runner.run(args);
 }

@@ -1,0 +1,490 @@
+#include "provisioner.h"
+
+#include "consoleview.h"
+#include "link/commands.h"
+#include "link/link.h"
+#include "link/portmap.h"
+#include "operations/modulecontext.h"
+#include "operations/scan.h"
+#include "operations/setbaudrate.h"
+#include "operations/setmode.h"
+#include "operations/setmoduleid.h"
+#include "settings/settingsstore.h"
+#include "terminaltext.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+namespace qmr {
+
+namespace {
+
+using nlohmann::json;
+
+const char *const ModeNames[] = {"two", "one"};
+
+bool validRs485Index(int index)
+{
+    return index >= 0 && index < int(Rs485Values.size());
+}
+
+// The threads remember nothing: each module is looked for at the line the run was given.
+class NoSettingsStore : public SettingsStore
+{
+public:
+    bool beginLoad() override { return false; }
+    ReadResult readInt(std::string_view, std::int32_t &) override { return ReadResult::Missing; }
+    ReadResult readText(std::string_view, std::string &) override { return ReadResult::Missing; }
+    void write(const std::vector<NamedValue> &) override {}
+};
+
+std::string now()
+{
+    const auto clock = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(clock);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
+}
+
+std::string ids(int id1, int id2)
+{
+    return ConsoleView::idText(id1) + (id2 > 0 ? "/" + ConsoleView::idText(id2) : "");
+}
+
+std::string serials(const ProvisionEvent &e)
+{
+    return escapeControls(e.serial1) + "/" + escapeControls(e.serial2);
+}
+
+} // namespace
+
+Provisioner::Provisioner(DeviceFactory &devices, const LanguageTable &table,
+                         ProvisionOptions options)
+    : m_devices(devices), m_table(table), m_options(std::move(options))
+{
+}
+
+const char *Provisioner::stateName(PortState state)
+{
+    switch (state) {
+    case PortState::Waiting:
+        return "waiting";
+    case PortState::Configuring:
+        return "configuring";
+    case PortState::Done:
+        return "done";
+    case PortState::Failed:
+        return "failed";
+    case PortState::Skipped:
+        return "skipped";
+    case PortState::Unavailable:
+        return "unavailable";
+    case PortState::Stopped:
+        break;
+    }
+    return "stopped";
+}
+
+std::string Provisioner::statusText(const ProvisionEvent &e)
+{
+    const std::string port = escapeControls(e.port, Backslash::AsIs) + ": ";
+    switch (e.state) {
+    case PortState::Waiting:
+        return port + "waiting for a module";
+    case PortState::Configuring:
+        return port + "configuring " + serials(e) + " -> " + ids(e.id1, e.id2);
+    case PortState::Done:
+        return port + "done: " + serials(e) + " -> " + ids(e.id1, e.id2);
+    case PortState::Failed:
+        return port + "failed: " + (e.serial1.empty() ? "" : serials(e) + " ") +
+               (e.id1 > 0 ? "(" + ids(e.id1, e.id2) + ") " : "") +
+               escapeControls(e.text, Backslash::AsIs);
+    case PortState::Skipped:
+        return port + "already in the record: " + serials(e) +
+               " (left alone; --again configures it)";
+    case PortState::Unavailable:
+        return port + "not available: " + escapeControls(e.text, Backslash::AsIs);
+    case PortState::Stopped:
+        break;
+    }
+    return port + "stopped";
+}
+
+bool Provisioner::stopping() const
+{
+    return m_stop || (m_interrupt && m_interrupt->requested());
+}
+
+int Provisioner::run(std::ostream &out, std::ostream &err)
+{
+    m_out = &out;
+    std::string error;
+    if (!m_record.open(m_options.recordFile, error)) {
+        err << "qmrctl: " << escapeControls(error, Backslash::AsIs) << '\n' << std::flush;
+        return 1;
+    }
+    // After a resumed run the IDs go on above every ID the record names, given or about to be.
+    m_nextId = std::max(m_options.firstId, m_record.highestId() + 1);
+    const int needed = m_options.modeIndex == 0 ? 2 : 1;
+    if (m_nextId + needed - 1 > 99) {
+        err << "qmrctl: no reader IDs left: " << (m_record.isOpen() ? "the record uses " : "")
+            << "IDs up to " << m_nextId - 1 << " and IDs end at 99\n"
+            << std::flush;
+        return 1;
+    }
+    if (!m_options.json) {
+        std::string names;
+        for (const ProvisionPort &p : m_options.ports)
+            names += (names.empty() ? "" : ", ") + escapeControls(p.name, Backslash::AsIs);
+        err << "qmrctl: provisioning on " << names << ", next ID " << ConsoleView::idText(m_nextId)
+            << "; Ctrl-C stops\n"
+            << std::flush;
+    }
+    m_status.assign(m_options.ports.size(), std::string());
+    if (m_interrupt)
+        m_interrupt->arm();
+
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < m_options.ports.size(); ++i)
+        threads.emplace_back([this, i] { portLoop(i); });
+    for (std::thread &t : threads)
+        t.join();
+
+    const bool ok = m_failed == 0 && !m_unhandled;
+    if (m_options.json) {
+        json end{{"event", "end"},       {"done", m_done},     {"failed", m_failed},
+                 {"skipped", m_skipped}, {"nextId", m_nextId}, {"idsLeft", !m_outOfIds}};
+        out << end.dump() << '\n' << std::flush;
+    } else {
+        if (m_outOfIds)
+            err << "qmrctl: no reader IDs left (IDs end at 99): provisioning stopped\n";
+        err << "qmrctl: " << m_done << (m_done == 1 ? " module" : " modules") << " configured, "
+            << m_failed << " failed, " << m_skipped << " left alone\n"
+            << std::flush;
+    }
+    return ok ? 0 : 1;
+}
+
+void Provisioner::report(std::size_t index, const ProvisionEvent &event)
+{
+    const std::lock_guard lock(m_outputMutex);
+    switch (event.state) {
+    case PortState::Done:
+        ++m_done;
+        break;
+    case PortState::Failed:
+        if (event.id1 > 0)
+            ++m_failed;
+        break;
+    case PortState::Skipped:
+        ++m_skipped;
+        break;
+    default:
+        break;
+    }
+    if (m_hook)
+        m_hook(event);
+    std::ostream &out = *m_out;
+    if (m_options.json) {
+        json j{{"event", stateName(event.state)}, {"port", event.port}, {"time", now()}};
+        if (!event.serial1.empty() || !event.serial2.empty()) {
+            j["serial1"] = event.serial1;
+            j["serial2"] = event.serial2;
+        }
+        if (event.id1 > 0)
+            j["id1"] = event.id1;
+        if (event.id2 > 0)
+            j["id2"] = event.id2;
+        if (!event.text.empty())
+            j["reason"] = event.text;
+        out << j.dump(-1, ' ', false, json::error_handler_t::replace) << '\n' << std::flush;
+        return;
+    }
+    m_status[index] = statusText(event);
+    if (m_options.terminal) {
+        redraw();
+        return;
+    }
+    out << m_status[index] << '\n' << std::flush;
+}
+
+// One line per port, rewritten in place: back to the first line, then every line cleared
+// and written again.
+void Provisioner::redraw()
+{
+    std::ostream &out = *m_out;
+    if (m_drawnLines > 0)
+        out << "\x1b[" << m_drawnLines << 'A';
+    for (const std::string &line : m_status)
+        out << '\r' << "\x1b[K" << line << '\n';
+    m_drawnLines = int(m_status.size());
+    out << std::flush;
+}
+
+Provisioner::Probe Provisioner::probe(ModuleContext &ctx, int lineNo, std::string &why,
+                                      std::string *serial)
+{
+    Link &link = ctx.link;
+    if (!link.ComOpen(ctx.settings.ScanCommNo, BaudRateTable[std::size_t(lineNo)])) {
+        why = link.lastOpenErrorString();
+        if (why.empty())
+            why = "the port does not open";
+        return Probe::Unavailable;
+    }
+    bool answered = false;
+    for (int i = 0; i < ScanSearchAttempts && !answered; ++i) {
+        answered = link.SendCommand(Command::readFirstReader()) &&
+                   link.ReplyLength == Reply::ReaderReplyLength;
+    }
+    if (answered && serial)
+        *serial = Reply::serialNumber(link.ReplyText);
+    link.ComClose();
+    return answered ? Probe::Answer : Probe::Silent;
+}
+
+bool Provisioner::waitForModule(std::size_t index, ModuleContext &ctx)
+{
+    const std::string &port = m_options.ports[index].name;
+    // The port's state is shown after the first look and again whenever it changes.
+    std::optional<bool> unavailable;
+    while (!stopping()) {
+        bool found = false;
+        bool missing = false;
+        std::string why;
+        const int first = m_options.allLines ? 0 : m_options.searchLineNo;
+        const int last = m_options.allLines ? int(BaudRateTable.size()) - 1 : first;
+        for (int line = first; line <= last && !found && !missing; ++line) {
+            const Probe p = probe(ctx, line, why);
+            found = p == Probe::Answer;
+            missing = p == Probe::Unavailable;
+            if (found) {
+                ctx.settings.ScanBaudRateNo = line;
+                ctx.settings.ScanBaudRate = BaudRateTable[std::size_t(line)];
+            }
+        }
+        if (found)
+            return true;
+        if (unavailable != missing) {
+            unavailable = missing;
+            ProvisionEvent e;
+            e.port = port;
+            e.state = missing ? PortState::Unavailable : PortState::Waiting;
+            e.text = why;
+            report(index, e);
+        }
+        ctx.clock.sleep(missing ? UnavailablePollMs : WaitPollMs);
+    }
+    return false;
+}
+
+void Provisioner::waitForUnplug(ModuleContext &ctx, const std::string &serial1)
+{
+    while (!stopping()) {
+        std::string why;
+        std::string serial;
+        // Gone when nothing answers, or another module does (swapped between two looks).
+        if (probe(ctx, safeBaudRateNo(ctx.settings.ScanBaudRateNo), why, &serial) !=
+                Probe::Answer ||
+            (!serial1.empty() && serial != serial1))
+            return;
+        ctx.clock.sleep(WaitPollMs);
+    }
+}
+
+void Provisioner::handleModule(std::size_t index, ModuleContext &ctx, const ScanResult &scan,
+                               const std::string &serial2)
+{
+    ConsoleView &view = static_cast<ConsoleView &>(ctx.view);
+    const int mode = m_options.modeIndex;
+    ProvisionEvent event;
+    event.port = m_options.ports[index].name;
+    event.serial1 = scan.serial;
+    event.serial2 = serial2;
+
+    RecordEntry entry;
+    entry.port = event.port;
+    entry.serial1 = scan.serial;
+    entry.serial2 = serial2;
+    entry.version = scan.version;
+    entry.id1Before = scan.id1;
+    entry.id2Before = scan.id2;
+    entry.mode = ModeNames[mode];
+    const int rs485Index =
+        m_options.rs485Index.value_or(validRs485Index(scan.rs485Index) ? scan.rs485Index : 1);
+    entry.rs485 = Rs485Values[std::size_t(rs485Index)];
+    const int lineNo = m_options.lineNo.value_or(safeBaudRateNo(ctx.settings.ScanBaudRateNo));
+    entry.line = BaudRateTable[std::size_t(lineNo)];
+    {
+        // The IDs are taken and entered in the record (flushed) before any command sets them.
+        const std::lock_guard lock(m_idMutex);
+        if (!m_options.again && m_record.contains(scan.serial, serial2)) {
+            event.state = PortState::Skipped;
+        } else {
+            const int needed = mode == 0 ? 2 : 1;
+            if (m_outOfIds || m_nextId + needed - 1 > 99) {
+                m_outOfIds = true;
+                m_stop = true;
+                event.state = PortState::Failed;
+                event.text = "no reader IDs left (IDs end at 99)";
+            } else {
+                entry.id1 = m_nextId;
+                entry.id2 = needed == 2 ? m_nextId + 1 : 0;
+                m_nextId += needed;
+                entry.time = now();
+                entry.outcome = "started";
+                if (!m_record.append(entry)) {
+                    // Without the entry the IDs could be given again after a crash: stop.
+                    m_stop = true;
+                    event.state = PortState::Failed;
+                    event.text = "the record cannot be written";
+                    entry.id1 = 0;
+                } else {
+                    event.state = PortState::Configuring;
+                }
+            }
+        }
+    }
+    if (event.state != PortState::Configuring) {
+        if (event.state == PortState::Failed) {
+            const std::lock_guard lock(m_outputMutex);
+            m_unhandled = true;
+        }
+        report(index, event);
+        return;
+    }
+    event.id1 = entry.id1;
+    event.id2 = entry.id2;
+    report(index, event);
+
+    // Mode first, so that the ID procedure sends the second ID exactly when the module is
+    // now in two-reader mode.
+    std::string why;
+    view.selectMode(mode);
+    view.selectRs485(rs485Index);
+    bool ok = RunSetModuleMode(ctx) == SettingOutcome::Ok;
+    if (ok) {
+        view.setId1Position(entry.id1);
+        view.setId1Text(ConsoleView::idText(entry.id1));
+        if (entry.id2 > 0) {
+            view.setId2Position(entry.id2);
+            view.setId2Text(ConsoleView::idText(entry.id2));
+        }
+        ok = RunSetModuleId(ctx) == SettingOutcome::Ok;
+    }
+    if (ok && lineNo != ctx.settings.ScanBaudRateNo) {
+        view.selectBaudRate(lineNo);
+        ok = RunSetModuleBaudRate(ctx) == SettingOutcome::Ok;
+    }
+    if (!ok) {
+        why = view.message();
+        if (!view.messageDetail().empty())
+            why += " (" + view.messageDetail() + ")";
+    } else {
+        // Read back at the line it now has.
+        const ScanResult check = RunScan(ctx);
+        if (!check.ok()) {
+            why = "read-back failed: " + view.message();
+            ok = false;
+        } else if (check.serial != scan.serial || check.id1 != ConsoleView::idText(entry.id1) ||
+                   (entry.id2 > 0 && check.id2 != ConsoleView::idText(entry.id2)) ||
+                   check.modeIndex != mode || check.rs485Index != rs485Index) {
+            why = "read-back differs: IDs " + escapeControls(check.id1) + "/" +
+                  escapeControls(check.id2) + ", mode " + ModeNames[check.modeIndex == 0 ? 0 : 1];
+            ok = false;
+        }
+    }
+
+    entry.time = now();
+    entry.outcome = ok ? "ok" : "failed";
+    entry.error = why;
+    {
+        const std::lock_guard lock(m_idMutex);
+        m_record.append(entry);
+    }
+    event.state = ok ? PortState::Done : PortState::Failed;
+    event.text = why;
+    report(index, event);
+}
+
+bool Provisioner::readSecondSerial(ModuleContext &ctx, std::string &serial2)
+{
+    if (!openRememberedPort(ctx))
+        return false;
+    bool ok = false;
+    for (int i = 0; i < ScanSearchAttempts && !ok; ++i) {
+        ctx.clock.sleep(ScanInfoPauseMs);
+        ok = ctx.link.SendCommand(Command::readSecondReader()) &&
+             ctx.link.ReplyLength == Reply::ReaderReplyLength;
+    }
+    if (ok)
+        serial2 = Reply::serialNumber(ctx.link.ReplyText);
+    ctx.link.ComClose();
+    return ok;
+}
+
+void Provisioner::portLoop(std::size_t index)
+{
+    const ProvisionPort &port = m_options.ports[index];
+    ProvisionEvent stopped;
+    stopped.port = port.name;
+    stopped.state = PortState::Stopped;
+    try {
+        PortDevices devices = m_devices.makeDevices(port.device);
+        const int number = comNumberOf(port.name).value_or(1);
+        const FixedPortMap map({{number, port.device}});
+        Link link(*devices.port, *devices.clock, map);
+        Settings settings;
+        NoSettingsStore store;
+        std::ostringstream viewErrors; // errors reach the status line through the message
+        ConsoleView view(m_table, m_options.languageIndex, viewErrors);
+        view.setLockChecked(true);
+        ModuleContext ctx{link, *devices.clock, settings, store, view};
+
+        while (!stopping()) {
+            settings.ScanCommNo = number;
+            if (!waitForModule(index, ctx))
+                break;
+            // A module just plugged in may not answer every read at once: a few tries.
+            ScanResult scan;
+            std::string serial2;
+            for (int attempt = 0; attempt < ReadAttempts && !stopping(); ++attempt) {
+                if (attempt > 0)
+                    ctx.clock.sleep(WaitPollMs);
+                scan = RunScan(ctx);
+                if (scan.ok() && ctx.ScanOk && readSecondSerial(ctx, serial2))
+                    break;
+                scan.outcome = ScanOutcome::InfoError;
+            }
+            const std::string serial1 = scan.serial;
+            if (scan.ok()) {
+                handleModule(index, ctx, scan, serial2);
+            } else if (!stopping()) {
+                ProvisionEvent failed;
+                failed.port = port.name;
+                failed.state = PortState::Failed;
+                failed.text = "cannot read the module: " + view.message();
+                report(index, failed);
+            }
+            waitForUnplug(ctx, serial1);
+        }
+    } catch (const std::exception &error) {
+        stopped.text = error.what();
+    }
+    report(index, stopped);
+}
+
+} // namespace qmr

@@ -1,0 +1,146 @@
+#pragma once
+
+#include "devicefactory.h"
+#include "interruptsource.h"
+#include "link/linedefinition.h"
+#include "provisionrecord.h"
+#include "texts/languagetable.h"
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace qmr {
+
+struct ModuleContext;
+struct ScanResult;
+
+// A port to provision on: the name as typed and the device behind it.
+struct ProvisionPort
+{
+    std::string name;
+    std::string device;
+};
+
+struct ProvisionOptions
+{
+    std::vector<ProvisionPort> ports;
+    int firstId = 1;
+    int modeIndex = 0;                    // 0 two readers (two IDs a module), 1 one reader
+    std::optional<int> rs485Index;        // else the module keeps its own
+    std::optional<int> lineNo;            // the line setting to give, else the module keeps its own
+    int searchLineNo = DefaultBaudRateNo; // where new modules are looked for
+    bool allLines = false;                // ... or at all twelve
+    std::string recordFile;               // empty: no record
+    bool again = false;                   // configure modules the record already has
+    bool json = false;                    // one JSON object per event on the output stream
+    bool terminal = false;                // status lines redrawn in place
+    int languageIndex = 0;
+};
+
+enum class PortState
+{
+    Waiting,     // for a module to answer
+    Configuring, // IDs given out, settings being sent
+    Done,        // configured and read back; waiting for it to be unplugged
+    Failed,      // a command or the read-back failed; waiting for it to be unplugged
+    Skipped,     // the record has it already (no --again); waiting for it to be unplugged
+    Unavailable, // the port does not open
+    Stopped,     // the port's thread has ended
+};
+
+struct ProvisionEvent
+{
+    std::string port;
+    PortState state = PortState::Waiting;
+    std::string serial1;
+    std::string serial2;
+    int id1 = 0;
+    int id2 = 0;      // 0 in one-reader mode
+    std::string text; // why it failed, or the port is unavailable
+};
+
+// qmrctl provision: on every port at once, each on a thread of its own with its own link,
+// port and clock, waits for a module, gives it the next free IDs, sets mode, RS-485 and
+// line, reads it back and waits for it to be unplugged; until an interrupt, requestStop(),
+// or the IDs run out (none above 99). IDs are handed out under one lock, in order, and the
+// module is entered in the record (flushed) before the first command that sets them, so an
+// ID is never given twice, not even after a crash and a resumed run.
+class Provisioner
+{
+public:
+    // Between two looks for a module, or for its going away.
+    static constexpr int WaitPollMs = 500;
+    // Between two tries to open a port that did not open.
+    static constexpr int UnavailablePollMs = 1000;
+    // Reads of a module found before it is reported as unreadable.
+    static constexpr int ReadAttempts = 3;
+
+    Provisioner(DeviceFactory &devices, const LanguageTable &table, ProvisionOptions options);
+
+    void setInterruptSource(InterruptSource *source) { m_interrupt = source; }
+    // Called with every event, on the thread of its port, one event at a time.
+    void setEventHook(std::function<void(const ProvisionEvent &)> hook)
+    {
+        m_hook = std::move(hook);
+    }
+    // Asks every port to stop after the module it is configuring (any thread may ask).
+    void requestStop() { m_stop = true; }
+
+    // Runs until stopped; returns 0 when every module handled succeeded, 1 otherwise (or when
+    // the record cannot be used, or the IDs ran out with a module waiting).
+    int run(std::ostream &out, std::ostream &err);
+
+    // The status line of an event, as printed (module bytes escaped).
+    static std::string statusText(const ProvisionEvent &event);
+    static const char *stateName(PortState state);
+
+private:
+    enum class Probe
+    {
+        Answer,
+        Silent,
+        Unavailable,
+    };
+
+    void portLoop(std::size_t index);
+    // One look for a module at a line setting; serial, when given, gets the first reader's.
+    Probe probe(ModuleContext &ctx, int lineNo, std::string &why, std::string *serial = nullptr);
+    // Finds the module, at the search line or all twelve; false when stopped first.
+    bool waitForModule(std::size_t index, ModuleContext &ctx);
+    void handleModule(std::size_t index, ModuleContext &ctx, const ScanResult &scan,
+                      const std::string &serial2);
+    // The second reader's serial number ("A00N"), which the scan does not keep.
+    bool readSecondSerial(ModuleContext &ctx, std::string &serial2);
+    void waitForUnplug(ModuleContext &ctx, const std::string &serial1);
+    bool stopping() const;
+    void report(std::size_t index, const ProvisionEvent &event);
+    void redraw();
+
+    DeviceFactory &m_devices;
+    const LanguageTable &m_table;
+    ProvisionOptions m_options;
+    InterruptSource *m_interrupt = nullptr;
+    std::function<void(const ProvisionEvent &)> m_hook;
+    std::atomic<bool> m_stop{false};
+
+    std::mutex m_idMutex; // the next ID and the record
+    ProvisionRecord m_record;
+    int m_nextId = 1;
+    bool m_outOfIds = false;
+
+    std::mutex m_outputMutex; // the streams, the status lines, the counts
+    std::ostream *m_out = nullptr;
+    std::vector<std::string> m_status;
+    int m_drawnLines = 0;
+    int m_done = 0;
+    int m_failed = 0;
+    int m_skipped = 0;
+    bool m_unhandled = false; // a module was found but got no IDs
+};
+
+} // namespace qmr
