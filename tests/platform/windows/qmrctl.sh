@@ -135,6 +135,33 @@ grep -q 'not available on Windows' "$WORK/err" || fail "scan --config: stderr '$
 [ "$(lines "$WORK/module.log")" = "$module_before" ] && [ "$(state .commands)" = "$commands_before" ] ||
   fail "a usage error sent frames to the module"
 
+# provision on COM5: the module gets the next ID (one-reader mode: one number), mode and RS-485
+# as asked, and the record (JSON lines, a Windows path) a "started" line before and an "ok"
+# line after; Ctrl-C then ends the wait for the next module with 0.
+(
+  export WINEPREFIX=$(cd "$PREFIX" && pwd) WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  exec wine "$EXE" provision --ports COM5 --first-id 21 --mode one --rs485 24 \
+    --record "Z:$WORK/record.jsonl" >"$WORK/provision.out" 2>"$WORK/provision.err" </dev/null
+) &
+program=$!
+for _ in $(seq 600); do grep -q '"outcome":"ok"' "$WORK/record.jsonl" 2>/dev/null && break; sleep 0.05; done
+if grep -q '"outcome":"ok"' "$WORK/record.jsonl" 2>/dev/null; then
+  kill -INT "$program"
+  wait "$program"
+  CODE=$?
+  expect_code 0 "provision stopped by Ctrl-C"
+  [ "$(jq -r .outcome "$WORK/record.jsonl" | paste -sd' ')" = "started ok" ] ||
+    fail "provision record: $(cat "$WORK/record.jsonl")"
+  [ "$(jq -r 'select(.outcome == "ok") | .id1' "$WORK/record.jsonl")" = 21 ] ||
+    fail "provision record IDs: $(cat "$WORK/record.jsonl")"
+  expect_state '[.reader1.id, .mode, .rs485] | join(" ")' "21 1 0" "provision"
+else
+  fail "provision wrote no outcome: $(cat "$WORK/record.jsonl" "$WORK/provision.out" "$WORK/provision.err" 2>&1)"
+  kill "$program"
+  wait "$program"
+fi
+
 # ports: every COM number with whether it opens; the module's port is the remembered one.
 qmrctl ports --json
 expect_code 0 "ports --json"
