@@ -31,6 +31,9 @@ public:
     virtual std::string deviceFor(const std::string &portName) const = 0;
     // Devices for the thread that calls it, to talk to `device`; called on that thread.
     virtual PortDevices makeDevices(const std::string &device) = 0;
+    // Makes what was written to the file at path durable, so that it survives a power cut
+    // (the provisioning record calls it after every line). Nothing where nothing is needed.
+    virtual void persist(const std::string &path) { (void)path; }
 };
 
 // The number n of a name "COMn" (any letter case, n 1 to 255), or nothing.

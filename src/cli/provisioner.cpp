@@ -133,6 +133,7 @@ int Provisioner::run(std::ostream &out, std::ostream &err)
 {
     m_out = &out;
     std::string error;
+    m_record.setPersist([this](const std::string &path) { m_devices.persist(path); });
     if (!m_record.open(m_options.recordFile, error)) {
         err << "qmrctl: " << escapeControls(error, Backslash::AsIs) << '\n' << std::flush;
         return 1;

@@ -192,6 +192,7 @@ bool ProvisionRecord::open(const std::string &path, std::string &error)
             }
         }
     }
+    m_path = path;
     m_file.open(path, std::ios::binary | std::ios::app);
     if (!m_file) {
         error = "cannot write the record " + path;
@@ -228,7 +229,13 @@ bool ProvisionRecord::append(const RecordEntry &entry)
         return true;
     m_file << formatLine(entry, m_format) << '\n';
     m_file.flush();
-    return bool(m_file);
+    if (!m_file)
+        return false;
+    // The IDs a module is about to get must be on the disk before the first command sets
+    // them, or a power cut could hand them out again.
+    if (m_persist)
+        m_persist(m_path);
+    return true;
 }
 
 } // namespace qmr

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,12 @@ public:
     // True when an entry names this module (both serial numbers).
     bool contains(const std::string &serial1, const std::string &serial2) const;
 
-    // Appends the entry and flushes it to the system; false when the write failed.
+    // Called with the file's path after every line is flushed, to make it durable.
+    void setPersist(std::function<void(const std::string &path)> persist)
+    {
+        m_persist = std::move(persist);
+    }
+    // Appends the entry, flushes it and makes it durable; false when the write failed.
     bool append(const RecordEntry &entry);
 
     // One entry as a line of the format (without the line end), and back.
@@ -63,6 +69,8 @@ public:
 private:
     Format m_format = Format::JsonLines;
     std::ofstream m_file;
+    std::string m_path;
+    std::function<void(const std::string &)> m_persist;
     std::vector<RecordEntry> m_entries;
 };
 

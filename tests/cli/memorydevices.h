@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace qmr {
 
@@ -40,6 +41,13 @@ public:
         m_ports[device] = port.get();
         return {std::move(clock), std::move(port)};
     }
+
+    void persist(const std::string &path) override
+    {
+        const std::lock_guard lock(m_mutex);
+        persisted.push_back(path);
+    }
+    std::vector<std::string> persisted; // every persist() call's path, in order
 
     int made() const
     {

@@ -270,14 +270,17 @@ TEST(Provisioner, RecordWrittenBeforeTheSettingCommandsAndCompletedAfter)
     floor.options.recordFile = floor.path("record.csv").string();
     const std::string recordFile = floor.options.recordFile;
     std::vector<std::string> seenAtFirstSetting;
+    std::vector<std::string> persistedAtFirstSetting;
     Floor::Port &port = floor.add("COM3", {module("333333")});
     port.onConfiguring = [&](ModuleModel &model, MemoryPort &, FakeClock &clock) {
         clock.setOnAdvance([&, recordFile](std::uint32_t) {
             if (!seenAtFirstSetting.empty())
                 return;
             for (const std::string &c : model.commands()) {
-                if (c.size() > 4 && (c.rfind("A00A", 0) == 0 || c.rfind("A00C", 0) == 0))
+                if (c.size() > 4 && (c.rfind("A00A", 0) == 0 || c.rfind("A00C", 0) == 0)) {
                     seenAtFirstSetting = fileLines(recordFile);
+                    persistedAtFirstSetting = floor.devices.persisted;
+                }
             }
         });
     };
@@ -286,6 +289,9 @@ TEST(Provisioner, RecordWrittenBeforeTheSettingCommandsAndCompletedAfter)
     EXPECT_EQ(seenAtFirstSetting[0], ProvisionRecord::csvHeader());
     EXPECT_TRUE(contains(seenAtFirstSetting[1], ",1,2,two,32,\"19200,e,8,1\",started,"))
         << seenAtFirstSetting[1];
+    // On the disk, not only in the system's cache, before the IDs are set; and after the outcome.
+    EXPECT_EQ(persistedAtFirstSetting, std::vector<std::string>{recordFile});
+    EXPECT_EQ(floor.devices.persisted, (std::vector<std::string>{recordFile, recordFile}));
     const auto record = floor.record("record.csv");
     ASSERT_EQ(record.size(), 2u);
     EXPECT_EQ(record[1].outcome, "ok");

@@ -89,6 +89,17 @@ public:
     {
         return {std::make_unique<qmr::Win32Clock>(), std::make_unique<qmr::Win32SerialPort>()};
     }
+    void persist(const std::string &path) override
+    {
+        // The record was opened with the narrow name too, so the same code page applies.
+        const HANDLE file =
+            CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            FlushFileBuffers(file);
+            CloseHandle(file);
+        }
+    }
 };
 
 } // namespace
