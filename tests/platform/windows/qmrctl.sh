@@ -135,6 +135,15 @@ grep -q 'not available on Windows' "$WORK/err" || fail "scan --config: stderr '$
 [ "$(lines "$WORK/module.log")" = "$module_before" ] && [ "$(state .commands)" = "$commands_before" ] ||
   fail "a usage error sent frames to the module"
 
+# --port: only the named port, which is not remembered; the silent COM3 alone finds nothing.
+qmrctl --port COM5 scan --json
+expect_code 0 "--port COM5 scan"
+[ "$(jq -r .module.com "$WORK/out")" = 5 ] || fail "--port COM5 scan printed $(cat "$WORK/out")"
+silent_before=$(lines "$WORK/silent.log")
+qmrctl --port COM3 scan
+expect_code 1 "--port COM3 scan (no module there)"
+[ "$(lines "$WORK/silent.log")" -gt "$silent_before" ] || fail "--port COM3 scan did not try COM3"
+
 # provision on COM5: the module gets the next ID (one-reader mode: one number), mode and RS-485
 # as asked, and the record (JSON lines, a Windows path) a "started" line before and an "ok"
 # line after; Ctrl-C then ends the wait for the next module with 0.
