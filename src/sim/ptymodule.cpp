@@ -7,11 +7,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -355,11 +355,18 @@ void PtyModule::writeState()
         {"lastCommand",
          latin1(m_model.commands().empty() ? std::string() : m_model.commands().back())},
     };
-    // Written whole and renamed into place, so a reader never sees half a file.
-    QSaveFile file(m_statePath);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(QJsonDocument(state).toJson(QJsonDocument::Compact));
-        file.commit();
+    // Written whole and renamed into place, so a reader never sees half a file. Not synced to
+    // the disk: readers need whole files, not durable ones, and a sync after a big build can
+    // take longer than the 120 ms the module has to answer (this runs before the reply goes).
+    const QString temporary = m_statePath + QStringLiteral(".new");
+    QFile file(temporary);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        const QByteArray json = QJsonDocument(state).toJson(QJsonDocument::Compact);
+        const bool written = file.write(json) == json.size();
+        file.close();
+        if (written)
+            ::rename(QFile::encodeName(temporary).constData(),
+                     QFile::encodeName(m_statePath).constData());
     }
 }
 
