@@ -4,6 +4,7 @@
 //   qmrdriver STEP [arguments...]     (output UTF-8 on standard output; exit 1 on failure)
 
 #include "window-win32/controlids.h"
+#include "window-win32/wintext.h"
 
 #include <windows.h>
 
@@ -25,14 +26,7 @@ using namespace qmr;
 
 std::string utf8(const std::wstring &text)
 {
-    if (text.empty())
-        return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string result(std::size_t(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), result.data(), size, nullptr,
-                        nullptr);
-    return result;
+    return narrow(text);
 }
 
 void say(const std::string &text)
