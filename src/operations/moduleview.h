@@ -2,6 +2,7 @@
 
 #include "texts/textrow.h"
 
+#include <array>
 #include <string>
 
 namespace qmr {
@@ -21,20 +22,52 @@ struct Tone
 inline constexpr Tone SuccessTone{1000, 300};
 inline constexpr Tone FailureTone{300, 300};
 
-// The controls process mode disables while it runs, in that order.
-enum class Control
+// Every control of the window by its name. The numbers are the controls' IDs as a screen
+// reader or a test driver finds them in the native window, so they stay stable.
+enum class Control : int
 {
-    btnExit,
-    btnScan,
-    btnFactory,
-    btnOne,
-    btnID,
-    btnBaudRate,
-    btnMode,
-    gbDefault,
-    btnEng,
-    btnGB,
-    btnBIG5,
+    None = 0,
+    frmModule = 1000, // the window itself: its title and its enabled state
+    pnMsg = 1001,
+    shComm = 1002, // inside pnMsg
+    pnSerial = 1003,
+    pnVersion = 1004,
+    btnScan = 1005,
+    lblID = 1006,
+    pnID = 1007,
+    sbID = 1008,
+    lblID2 = 1009,
+    pnID2 = 1010,
+    sbID2 = 1011,
+    btnID = 1012,
+    lblBaudRate = 1013,
+    cmbBaudRate = 1014,
+    chkLock = 1015,
+    btnBaudRate = 1016,
+    cmbMode = 1017,
+    cmbRS485 = 1018,
+    btnMode = 1019,
+    pnQMR1 = 1020,
+    pnQMR2 = 1021,
+    btnProcess = 1022,
+    gbDefault = 1023,
+    pcDefault = 1024,
+    tsDefault = 1025, // the one page of pcDefault
+    btnFactory = 1026,
+    btnOne = 1027,
+    btnEng = 1028,
+    btnGB = 1029,
+    btnBIG5 = 1030,
+    btnExit = 1031,
+    pnTAVEX = 1032,
+};
+
+// The controls that could start another operation: process mode disables them while it runs,
+// in this order, and a window that recovers from a failed handler enables them again.
+inline constexpr std::array<Control, 11> LockedControls = {
+    Control::btnExit, Control::btnScan,     Control::btnFactory, Control::btnOne,
+    Control::btnID,   Control::btnBaudRate, Control::btnMode,    Control::gbDefault,
+    Control::btnEng,  Control::btnGB,       Control::btnBIG5,
 };
 
 // What an operation sees of its front end: the window implements it, so does the console

@@ -2,18 +2,9 @@
 
 #include "link/commands.h"
 
-#include <array>
-
 namespace qmr {
 
 namespace {
-
-// The controls that could start another operation, disabled and enabled in this order.
-constexpr std::array<Control, 11> LockedControls = {
-    Control::btnExit, Control::btnScan,     Control::btnFactory, Control::btnOne,
-    Control::btnID,   Control::btnBaudRate, Control::btnMode,    Control::gbDefault,
-    Control::btnEng,  Control::btnGB,       Control::btnBIG5,
-};
 
 constexpr int MinDataReplyLength = 9;
 

@@ -7,8 +7,8 @@
 
 namespace qmr {
 
-// Every on-screen text in English, Simplified and Traditional Chinese (UTF-8): 42 rows of 3 texts,
-// held as one flat sequence in row order (row r, language l is entry r * 3 + l).
+// Every on-screen text in English, Simplified and Traditional Chinese (UTF-8): 42 rows, each a
+// record of its text in every language.
 class LanguageTable
 {
 public:
@@ -22,7 +22,7 @@ public:
     const std::string &text(int row, int languageIndex) const;
 
 private:
-    std::array<std::string, Rows * Languages> m_texts;
+    std::array<std::array<std::string, Languages>, Rows> m_texts;
 };
 
 } // namespace qmr

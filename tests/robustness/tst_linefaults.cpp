@@ -154,11 +154,6 @@ bool prepare(Rig &rig, Op op)
     return true;
 }
 
-const std::vector<Control> AllControls = {
-    Control::btnExit, Control::btnScan,     Control::btnFactory, Control::btnOne,
-    Control::btnID,   Control::btnBaudRate, Control::btnMode,    Control::gbDefault,
-    Control::btnEng,  Control::btnGB,       Control::btnBIG5};
-
 // The failure outcome every operation shares: red lamp, the low beep last, the port given
 // back, nothing left busy or disabled, and no success text.
 void expectFailureOutcome(const Rig &rig, Op op)
@@ -174,7 +169,7 @@ void expectFailureOutcome(const Rig &rig, Op op)
     EXPECT_FALSE(rig.view.waitCursor);
     EXPECT_FALSE(rig.ctx.ProcessActive);
     EXPECT_FALSE(rig.ctx.ProcessRunning);
-    for (Control c : AllControls) {
+    for (Control c : LockedControls) {
         const auto it = rig.view.enabled.find(c);
         EXPECT_TRUE(it == rig.view.enabled.end() || it->second) << controlName(c);
     }

@@ -100,7 +100,7 @@ void verifyEndedInFailure(const RealRig &rig)
     QVERIFY(!rig.view.waitCursor);
     QVERIFY(!rig.ctx.ProcessActive);
     for (const auto &[control, enabled] : rig.view.enabled)
-        QVERIFY2(enabled, controlName(control).c_str());
+        QVERIFY2(enabled, std::string(controlName(control)).c_str());
 }
 
 // Process mode, stopped by a click at the given pump should it still run then.

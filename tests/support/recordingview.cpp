@@ -3,7 +3,6 @@
 #include "texts/languagetable.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 
 namespace qmr {
@@ -25,15 +24,6 @@ std::string twoDigits(int position)
 }
 
 } // namespace
-
-std::string controlName(Control control)
-{
-    static const std::array<const char *, 11> names = {
-        "btnExit", "btnScan",   "btnFactory", "btnOne", "btnID",   "btnBaudRate",
-        "btnMode", "gbDefault", "btnEng",     "btnGB",  "btnBIG5",
-    };
-    return names.at(std::size_t(control));
-}
 
 RecordingView::RecordingView()
 {
@@ -170,7 +160,7 @@ void RecordingView::setProcessCaption(const std::string &text)
 void RecordingView::setControlEnabled(Control control, bool on)
 {
     enabled[control] = on;
-    log.push_back(controlName(control) + (on ? ": on" : ": off"));
+    log.push_back(std::string(controlName(control)) + (on ? ": on" : ": off"));
 }
 
 void RecordingView::setLamp(LampColour colour)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "form/inventory.h"
 #include "operations/moduleview.h"
 
 #include <functional>
@@ -79,8 +80,5 @@ public:
     void processMessages() override;
     void showError(const std::string &text) override;
 };
-
-// The window's name of a control ("btnExit", ...).
-std::string controlName(Control control);
 
 } // namespace qmr

@@ -1,0 +1,508 @@
+#include "form/form.h"
+
+#include "link/linedefinition.h"
+#include "operations/processmode.h"
+#include "operations/quicksettings.h"
+#include "operations/scan.h"
+#include "operations/setbaudrate.h"
+#include "operations/setmode.h"
+#include "operations/setmoduleid.h"
+#include "settings/settingsstore.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+
+namespace qmr {
+
+namespace {
+
+std::string twoDigits(int value)
+{
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%02d", value);
+    return digits;
+}
+
+std::string exceptionText()
+{
+    try {
+        throw;
+    } catch (const std::exception &error) {
+        return error.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
+} // namespace
+
+Form::Form(Link &link, Clock &clock, SettingsStore &store, const LanguageTable &languages,
+           FormRenderer &renderer)
+    : m_context{link, clock, m_settings, store, *this}, m_languages(languages), m_renderer(renderer)
+{
+}
+
+void Form::create()
+{
+    createControls();
+    FormCreate();
+}
+
+void Form::createControls()
+{
+    for (const ControlSpec &spec : formInventory())
+        m_renderer.createControl(spec, listItems(spec.id));
+    m_renderer.setTabOrder(tabOrder());
+    // The start texts in English; the language switch at show time replaces the translated ones.
+    for (const ControlSpec &spec : formInventory()) {
+        if (!spec.caption.before.empty() || spec.caption.translated)
+            m_renderer.setText(spec.id,
+                               captionText(spec.caption, m_languages.text(spec.caption.row, 0)));
+    }
+    for (Control bar : {Control::sbID, Control::sbID2})
+        m_renderer.setPosition(bar, IdMinimum);
+    m_renderer.setChecked(Control::chkLock, true);
+    m_renderer.setLamp(LampColour::Red);
+}
+
+void Form::FormCreate()
+{
+    LoadSettings(m_context.store, m_settings);
+    m_context.ProcessActive = false;
+    m_context.ScanOk = false;
+    // A stored index the list does not have selects the default line setting.
+    m_renderer.select(Control::cmbBaudRate, safeBaudRateNo(m_settings.ScanBaudRateNo));
+    m_renderer.select(Control::cmbMode, 0);
+    m_renderer.select(Control::cmbRS485, 1);
+}
+
+void Form::FormShow()
+{
+    runGuarded([this] { ApplyLanguage(); });
+}
+
+void Form::ApplyLanguage()
+{
+    m_renderer.setScript(scriptOf(m_settings.LanguageIndex));
+    for (Control id : translatedCaptions()) {
+        const Caption &caption = controlSpec(id).caption;
+        m_renderer.setText(id, captionText(caption, text(caption.row)));
+    }
+}
+
+void Form::click(Control id)
+{
+    if (!isButton(id) || !isEnabled(id))
+        return;
+    runGuarded([this, id] { runClickHandler(id); });
+}
+
+void Form::runClickHandler(Control id)
+{
+    switch (id) {
+    case Control::btnScan:
+        RunScan(m_context);
+        break;
+    case Control::btnProcess:
+        // A click while the loop runs is a nested call that only asks the loop to stop.
+        RunProcessMode(m_context);
+        break;
+    case Control::btnID:
+        RunSetModuleId(m_context);
+        break;
+    case Control::btnBaudRate:
+        RunSetModuleBaudRate(m_context);
+        break;
+    case Control::btnMode:
+        RunSetModuleMode(m_context);
+        break;
+    case Control::btnFactory:
+        RunQuickSetting(m_context, QuickSetting::FactoryDefault);
+        break;
+    case Control::btnOne:
+        RunQuickSetting(m_context, QuickSetting::OneReader);
+        break;
+    case Control::btnEng:
+        selectLanguage(0);
+        break;
+    case Control::btnGB:
+        selectLanguage(1);
+        break;
+    case Control::btnBIG5:
+        selectLanguage(2);
+        break;
+    case Control::btnExit:
+        // Nothing is saved and nothing is sent on the way out.
+        m_exitRequested = true;
+        m_renderer.close();
+        break;
+    default:
+        break;
+    }
+}
+
+void Form::selectLanguage(int index)
+{
+    // Saved and applied also when the language does not change.
+    m_settings.selectLanguage(index);
+    SaveLanguage(m_context.store, m_settings);
+    ApplyLanguage();
+}
+
+void Form::enter()
+{
+    const Control focused = m_renderer.focus();
+    click(isButton(focused) ? focused : Control::btnScan);
+}
+
+void Form::positionChanged(Control bar)
+{
+    runGuarded([this, bar] { showPosition(bar); });
+}
+
+void Form::scroll(Control bar, ScrollStep step, int trackPosition)
+{
+    if (!isEnabled(bar))
+        return;
+    int position = m_renderer.position(bar);
+    switch (step) {
+    case ScrollStep::LineLeft:
+        position -= IdSmallStep;
+        break;
+    case ScrollStep::LineRight:
+        position += IdSmallStep;
+        break;
+    case ScrollStep::PageLeft:
+        position -= IdLargeStep;
+        break;
+    case ScrollStep::PageRight:
+        position += IdLargeStep;
+        break;
+    case ScrollStep::Home:
+        position = IdMinimum;
+        break;
+    case ScrollStep::End:
+        position = IdMaximum;
+        break;
+    case ScrollStep::Track:
+        position = trackPosition;
+        break;
+    }
+    runGuarded([this, bar, position] { setPosition(bar, position); });
+}
+
+void Form::setPosition(Control bar, int position)
+{
+    position = std::clamp(position, IdMinimum, IdMaximum);
+    if (position == m_renderer.position(bar))
+        return; // the same position runs no change handler
+    m_renderer.setPosition(bar, position);
+    showPosition(bar);
+}
+
+void Form::showPosition(Control bar)
+{
+    if (bar == Control::sbID)
+        sbIDChange();
+    else if (bar == Control::sbID2)
+        sbID2Change();
+}
+
+void Form::sbIDChange()
+{
+    m_renderer.setText(Control::pnID, twoDigits(m_renderer.position(Control::sbID)));
+}
+
+void Form::sbID2Change()
+{
+    m_renderer.setText(Control::pnID2, twoDigits(m_renderer.position(Control::sbID2)));
+}
+
+void Form::tick()
+{
+    // A tick already queued when the clock stopped paints nothing.
+    if (m_tickRunning)
+        runGuarded([this] { tmrBusyTimer(); });
+}
+
+void Form::tmrBusyTimer()
+{
+    if (m_blinkPhase == 1) {
+        m_blinkPhase = 0;
+        m_renderer.setLamp(LampColour::Yellow);
+    } else {
+        m_blinkPhase = 1;
+        m_renderer.setLamp(LampColour::Red);
+    }
+}
+
+void Form::SetBusy(bool on)
+{
+    if (on) {
+        m_tickRunning = true;
+        m_renderer.setTickRunning(true);
+        setWindowEnabled(false);
+    } else {
+        setWindowEnabled(true);
+        m_tickRunning = false;
+        m_renderer.setTickRunning(false);
+    }
+}
+
+void Form::activationChanged(bool active)
+{
+    if (!active) {
+        m_focusBeforeDeactivation = m_renderer.focus();
+        return;
+    }
+    // Back from another window: the control that had the focus gets it again, so Enter does
+    // what it would have done before. A disabled window gets it when it is enabled.
+    if (m_windowEnabled)
+        m_renderer.setFocus(focusTarget(m_focusBeforeDeactivation));
+}
+
+Control Form::focusTarget(Control remembered) const
+{
+    return remembered != Control::None && isEnabled(remembered) ? remembered : Control::btnScan;
+}
+
+void Form::setWindowEnabled(bool enabled)
+{
+    if (enabled == m_windowEnabled)
+        return;
+    if (!enabled) {
+        // The focused control loses the focus with the window, so no key can change a scroll
+        // bar or a list while the operation reads them.
+        const Control focused = m_renderer.focus();
+        if (focused != Control::None)
+            m_focusBeforeDisable = focused;
+        m_windowEnabled = false;
+        m_renderer.setEnabled(Control::frmModule, false);
+        m_renderer.setFocus(Control::None);
+        return;
+    }
+    m_windowEnabled = true;
+    m_renderer.setEnabled(Control::frmModule, true);
+    if (m_renderer.isActive())
+        m_renderer.setFocus(focusTarget(m_focusBeforeDisable));
+}
+
+bool Form::isEnabled(Control id) const
+{
+    if (!m_windowEnabled)
+        return false;
+    for (Control each = id; each != Control::None && each != Control::frmModule;
+         each = controlSpec(each).parent) {
+        const auto found = m_enabled.find(each);
+        if (found != m_enabled.end() && !found->second)
+            return false;
+    }
+    return true;
+}
+
+void Form::setControlEnabled(Control control, bool enabled)
+{
+    m_enabled[control] = enabled;
+    showEnabled(control);
+}
+
+void Form::showEnabled(Control id)
+{
+    bool shown = true;
+    for (Control each = id; each != Control::None; each = controlSpec(each).parent) {
+        const auto found = m_enabled.find(each);
+        shown = shown && (found == m_enabled.end() || found->second);
+    }
+    m_renderer.setEnabled(id, shown);
+    for (const ControlSpec &spec : formInventory()) {
+        if (spec.parent == id)
+            showEnabled(spec.id);
+    }
+}
+
+template <typename Handler> void Form::runGuarded(Handler handler)
+{
+    ++m_handlerDepth;
+    try {
+        handler();
+    } catch (...) {
+        // A nested handler (a click during process mode) leaves the outer run to go on.
+        if (m_handlerDepth == 1)
+            recoverFromFailure();
+        --m_handlerDepth;
+        m_renderer.showError(exceptionText());
+        return;
+    }
+    --m_handlerDepth;
+}
+
+void Form::recoverFromFailure()
+{
+    if (m_context.link.isOpen())
+        m_context.link.ComClose();
+    m_tickRunning = false;
+    m_renderer.setTickRunning(false);
+    setWindowEnabled(true);
+    setWaitCursor(false);
+    // The outermost handler has ended, so no polling loop is left behind.
+    if (m_context.ProcessRunning || m_context.ProcessActive) {
+        m_context.ProcessActive = false;
+        m_context.ProcessRunning = false;
+        setProcessCaption(text(TextRow::ProcessModule));
+    }
+    for (Control control : LockedControls)
+        setControlEnabled(control, true);
+}
+
+std::string Form::text(TextRow row) const
+{
+    return m_languages.text(row, m_settings.LanguageIndex);
+}
+
+void Form::setMessage(const std::string &text)
+{
+    m_renderer.setText(Control::pnMsg, text);
+}
+
+void Form::setMessageDetail(const std::string &text)
+{
+    m_renderer.setDetail(text);
+}
+
+void Form::setSerialText(const std::string &text)
+{
+    m_renderer.setText(Control::pnSerial, text);
+}
+
+void Form::setVersionText(const std::string &text)
+{
+    m_renderer.setText(Control::pnVersion, text);
+}
+
+std::string Form::id1Text() const
+{
+    return m_renderer.text(Control::pnID);
+}
+
+void Form::setId1Text(const std::string &text)
+{
+    m_renderer.setText(Control::pnID, text);
+}
+
+std::string Form::id2Text() const
+{
+    return m_renderer.text(Control::pnID2);
+}
+
+void Form::setId2Text(const std::string &text)
+{
+    m_renderer.setText(Control::pnID2, text);
+}
+
+int Form::id1Position() const
+{
+    return m_renderer.position(Control::sbID);
+}
+
+void Form::setId1Position(int position)
+{
+    setPosition(Control::sbID, position);
+}
+
+int Form::id2Position() const
+{
+    return m_renderer.position(Control::sbID2);
+}
+
+void Form::setId2Position(int position)
+{
+    setPosition(Control::sbID2, position);
+}
+
+int Form::baudRateIndex() const
+{
+    return m_renderer.selection(Control::cmbBaudRate);
+}
+
+void Form::selectBaudRate(int index)
+{
+    m_renderer.select(Control::cmbBaudRate, index);
+}
+
+int Form::modeIndex() const
+{
+    return m_renderer.selection(Control::cmbMode);
+}
+
+void Form::selectMode(int index)
+{
+    m_renderer.select(Control::cmbMode, index);
+}
+
+int Form::rs485Index() const
+{
+    return m_renderer.selection(Control::cmbRS485);
+}
+
+void Form::selectRs485(int index)
+{
+    m_renderer.select(Control::cmbRS485, index);
+}
+
+bool Form::lockChecked() const
+{
+    return m_renderer.checked(Control::chkLock);
+}
+
+void Form::setReader1Data(const std::string &text)
+{
+    m_renderer.setText(Control::pnQMR1, text);
+}
+
+void Form::setReader2Data(const std::string &text)
+{
+    m_renderer.setText(Control::pnQMR2, text);
+}
+
+std::string Form::processCaption() const
+{
+    return m_renderer.text(Control::btnProcess);
+}
+
+void Form::setProcessCaption(const std::string &text)
+{
+    m_renderer.setText(Control::btnProcess, text);
+}
+
+void Form::setLamp(LampColour colour)
+{
+    m_renderer.setLamp(colour);
+}
+
+void Form::beep(int frequencyHz, int durationMs)
+{
+    m_renderer.beep(frequencyHz, durationMs);
+}
+
+void Form::setBusy(bool on)
+{
+    SetBusy(on);
+}
+
+void Form::setWaitCursor(bool on)
+{
+    m_renderer.setWaitCursor(on);
+}
+
+void Form::processMessages()
+{
+    m_renderer.pumpEvents();
+}
+
+void Form::showError(const std::string &text)
+{
+    m_renderer.showError(text);
+}
+
+} // namespace qmr
