@@ -135,7 +135,7 @@ void Form::runClickHandler(Control id)
     case Control::btnExit:
         // Nothing is saved and nothing is sent on the way out.
         m_exitRequested = true;
-        m_renderer.close();
+        m_renderer.closeWindow();
         break;
     default:
         break;

@@ -58,7 +58,7 @@ public:
     // A message box with the text; returns when the user has closed it.
     virtual void showError(const std::string &text) = 0;
     // Closes the window, which ends the program's event loop.
-    virtual void close() = 0;
+    virtual void closeWindow() = 0;
 };
 
 } // namespace qmr

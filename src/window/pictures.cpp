@@ -24,11 +24,15 @@ void prepare(QPainter &painter)
 
 } // namespace
 
-QFont Pictures::windowFont(int pixelSize, bool bold)
+QFont Pictures::windowFont(int pixelSize, bool bold, Script script)
 {
     QFont font;
+    const QString simplified = QStringLiteral("Noto Sans CJK SC");
+    const QString traditional = QStringLiteral("Noto Sans CJK TC");
+    const bool traditionalFirst = script == Script::TraditionalChinese;
     font.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans"),
-                      QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Sans CJK TC")});
+                      traditionalFirst ? traditional : simplified,
+                      traditionalFirst ? simplified : traditional});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixelSize);
     font.setBold(bold);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "form/inventory.h"
+
 #include <QFont>
 #include <QIcon>
 #include <QPixmap>
@@ -11,9 +13,10 @@ class Pictures
 {
 public:
     // The faces the window uses: a narrow sans-serif face first (the longest messages and the
-    // serial number with its two-digit suffix must fit their panels), then faces that carry the
-    // Chinese characters of both scripts.
-    static QFont windowFont(int pixelSize, bool bold);
+    // serial number with its two-digit suffix must fit their panels), then the Chinese face of
+    // the script in use before the other one, so Traditional captions keep their own glyph
+    // shapes.
+    static QFont windowFont(int pixelSize, bool bold, Script script = Script::Latin);
 
     static QIcon magnifier();   // btnScan
     static QIcon idCard();      // btnID

@@ -100,7 +100,7 @@ public:
             onPump();
     }
     void showError(const std::string &text) override { errors.push_back(text); }
-    void close() override { ++closes; }
+    void closeWindow() override { ++closes; }
 };
 
 class FormTest : public ::testing::Test

@@ -95,11 +95,11 @@ int startScanSaveUnwritable(const std::string &file)
     QuietBeeper beeper;
     const LanguageTable languages;
     TfrmModule window(link, clock, store, beeper, languages);
-    window.FormCreate();
+    window.form().FormCreate();
     if (window.settings().ScanCommNo != 0) // nothing is read from what cannot be replaced
         return 1;
-    window.btnScanClick();
-    window.btnBIG5Click();
+    window.form().click(Control::btnScan);
+    window.form().click(Control::btnBIG5);
     if (!window.context().ScanOk)
         return 2;
     if (window.settings().ScanCommNo != 3)
@@ -228,13 +228,13 @@ void TestBadSettings::startScanSave()
     QuietBeeper beeper;
     const LanguageTable languages;
     TfrmModule window(link, clock, store, beeper, languages);
-    window.FormCreate();
+    window.form().FormCreate();
 
     QCOMPARE(window.settings().ScanCommNo, commNo);
     QCOMPARE(window.settings().ScanBaudRateNo, baudNo);
-    QVERIFY(window.baudRateIndex() >= 0 && window.baudRateIndex() < 12);
+    QVERIFY(window.form().baudRateIndex() >= 0 && window.form().baudRateIndex() < 12);
 
-    window.btnScanClick();
+    window.form().click(Control::btnScan);
     QVERIFY(window.context().ScanOk);
     QCOMPARE(window.settings().ScanCommNo, 3);
     QVERIFY(!link.isOpen());
@@ -251,7 +251,7 @@ void TestBadSettings::startScanSave()
     QCOMPARE(again.ScanBaudRate, std::string("19200,e,8,1"));
 
     // A language click saves into the same file; it stays well-formed.
-    window.btnGBClick();
+    window.form().click(Control::btnGB);
     verifyWellFormed(path());
     again = loadFrom(path());
     QCOMPARE(again.LanguageFlag, std::string("ChineseGB"));
@@ -340,8 +340,8 @@ void TestBadSettings::portsThatAreNoSerialDevices()
     QuietBeeper beeper;
     const LanguageTable languages;
     TfrmModule window(link, clock, store, beeper, languages);
-    window.FormCreate();
-    window.btnScanClick();
+    window.form().FormCreate();
+    window.form().click(Control::btnScan);
     QVERIFY(!window.context().ScanOk);
     QVERIFY(!link.isOpen());
     QCOMPARE(beeper.frequencies.last(), 300);

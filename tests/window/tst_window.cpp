@@ -2,6 +2,7 @@
 // memory: start-up state, the controls, languages and the title, the icon, busy state, scroll
 // bars, the message line's detail, closing, keyboard, failing handlers, and the beeper's tone.
 
+#include "form/inventory.h"
 #include "link/link.h"
 #include "link/portmap.h"
 #include "sim/fakeclock.h"
@@ -21,6 +22,7 @@
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -91,9 +93,10 @@ struct Rig
             qFatal("no control %s", name);
         return child;
     }
-    QString text(const char *name) const
+    QString text(std::string_view name) const
     {
-        QObject *child = window->findChild<QObject *>(QLatin1String(name));
+        QObject *child =
+            window->findChild<QObject *>(QString::fromUtf8(name.data(), qsizetype(name.size())));
         if (auto *label = qobject_cast<QLabel *>(child))
             return label->text();
         if (auto *button = qobject_cast<QAbstractButton *>(child))
@@ -102,7 +105,7 @@ struct Rig
             return combo->currentText();
         if (auto *group = qobject_cast<QGroupBox *>(child))
             return group->title();
-        qFatal("no text control %s", name);
+        qFatal("no text control %s", std::string(name).c_str());
     }
     Lamp *lamp() const { return get<Lamp>("shComm"); }
 };
@@ -136,29 +139,25 @@ class TestWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void startsWithDefaults();
-    void startsFromStoredSettings_data();
-    void startsFromStoredSettings();
-    void inventory_data();
-    void inventory();
+    void windowIsFixedAndOffersNoClose();
+    void controlsStandWhereTheInventoryPutsThem();
     void fonts_data();
     void fonts();
-    void switchesLanguage_data();
-    void switchesLanguage();
-    void englishClickWhileEnglishResetsAndSaves();
+    void traditionalChineseTakesItsOwnFaceFirst();
     void titleIsTheTitleRowAlone();
     void iconIsTheInstalledProgramIcon();
     void announcesMessageAndLamp();
     void failedOpenDetailGoesWhenAnOperationOpensThePort();
-    void blinksWhileBusy();
-    void idScrollBars();
-    void refusesCloseRequests();
+    void theTimerDrivesTheBlink();
+    void idScrollBarsReportTheUsersMoves();
+    void closeEventsAskTheForm();
     void tabOrder();
     void enterPressesDefaultOrFocusedTallButton();
-    void exceptionInHandlerIsShownAndWindowRecovers_data();
-    void exceptionInHandlerIsShownAndWindowRecovers();
+    void disablingTheWindowTakesTheFocusFromItsControls();
+    void exceptionInHandlerIsShownInTheErrorBox();
     void exceptionInAnyEventHandlerIsShown();
     void scanAndProcessModeThroughTheButtons();
+    void aDoubleClickOnProcessModuleStopsIt();
     void toneHasFrequencyAndLength_data();
     void toneHasFrequencyAndLength();
     void silentBeeperTakesTheDuration();
@@ -167,12 +166,11 @@ private:
     Application *app() { return static_cast<Application *>(QCoreApplication::instance()); }
 };
 
-void TestWindow::startsWithDefaults()
+void TestWindow::windowIsFixedAndOffersNoClose()
 {
     Rig rig;
     TfrmModule &w = rig.open();
     QCOMPARE(w.objectName(), QStringLiteral("frmModule"));
-    QCOMPARE(w.windowTitle(), QStringLiteral("TAVEX QLN-72RT Module Config V3.20-01"));
     QCOMPARE(w.size(), QSize(560, 425));
     QCOMPARE(w.minimumSize(), w.maximumSize());
     const Qt::WindowFlags flags = w.windowFlags();
@@ -180,165 +178,39 @@ void TestWindow::startsWithDefaults()
     QVERIFY(flags & Qt::WindowSystemMenuHint);
     QVERIFY(!(flags & Qt::WindowCloseButtonHint));
     QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
-
-    QVERIFY(rig.store.calls() == Names{"load"});
-    QCOMPARE(rig.text("cmbBaudRate"), QStringLiteral("19200,e,8,1"));
-    QCOMPARE(rig.text("cmbMode"), QStringLiteral("Two Reader"));
-    QCOMPARE(rig.text("cmbRS485"), QStringLiteral("RS485 32"));
-    QVERIFY(rig.get<QCheckBox>("chkLock")->isChecked());
-    QCOMPARE(rig.text("pnID"), QStringLiteral("__"));
-    QCOMPARE(rig.text("pnID2"), QStringLiteral("__"));
-    QCOMPARE(rig.get<QScrollBar>("sbID")->value(), 1);
-    QCOMPARE(rig.get<QScrollBar>("sbID2")->value(), 1);
-    QCOMPARE(rig.lamp()->colour(), Lamp::Red);
-    QCOMPARE(rig.text("pnMsg"), QStringLiteral("Start Scan Module!"));
-    QCOMPARE(rig.text("pnSerial"), QStringLiteral("S/N : ________-_"));
-    QCOMPARE(rig.text("pnVersion"), QStringLiteral("VER : __.__-__"));
-    QCOMPARE(rig.text("pnQMR1"), QString());
-    QCOMPARE(rig.text("btnEng"), QStringLiteral("English"));
-    auto *timer = rig.get<QTimer>("tmrBusy");
-    QCOMPARE(timer->interval(), 200);
-    QVERIFY(!timer->isActive());
-    QVERIFY(!w.context().ScanOk);
-    QVERIFY(!w.context().ProcessActive);
-    // Nothing was sent and no port was opened at start.
-    QVERIFY(rig.port.opens().empty());
-    QVERIFY(rig.beeper.beeps.isEmpty());
 }
 
-void TestWindow::startsFromStoredSettings_data()
+void TestWindow::controlsStandWhereTheInventoryPutsThem()
 {
-    QTest::addColumn<QVariant>("baudRateNo"); // int, or a text to store it with the wrong type
-    QTest::addColumn<QVariant>("commNo");
-    QTest::addColumn<QString>("language");
-    QTest::addColumn<QString>("selected");
-    QTest::addColumn<QString>("title");
-
-    const QString english = QStringLiteral("TAVEX QLN-72RT Module Config V3.20-01");
-    QTest::newRow("index 11") << QVariant(11) << QVariant(3) << QStringLiteral("English")
-                              << QStringLiteral("115200,e,8,1") << english;
-    QTest::newRow("index 0") << QVariant(0) << QVariant(3) << QStringLiteral("ChineseBIG5")
-                             << QStringLiteral("4800,n,8,1")
-                             << QStringLiteral("TAVEX QLN-72RT 轉換模組設定程式 V3.20-01");
-    QTest::newRow("index 12 selects item 5")
-        << QVariant(12) << QVariant(3) << QStringLiteral("ChineseGB")
-        << QStringLiteral("19200,e,8,1")
-        << QStringLiteral("TAVEX QLN-72RT 转换模组设定程式 V3.20-01");
-    QTest::newRow("index -1 selects item 5")
-        << QVariant(-1) << QVariant(3) << QStringLiteral("English") << QStringLiteral("19200,e,8,1")
-        << english;
-    QTest::newRow("language name in other case")
-        << QVariant(7) << QVariant(3) << QStringLiteral("chinesegb")
-        << QStringLiteral("38400,e,8,1") << english;
-    // The load stops at the first value of the wrong type: everything keeps its default.
-    QTest::newRow("ScanCommNo as text")
-        << QVariant(11) << QVariant(QStringLiteral("3")) << QStringLiteral("ChineseGB")
-        << QStringLiteral("19200,e,8,1") << english;
-}
-
-void TestWindow::startsFromStoredSettings()
-{
-    QFETCH(QVariant, baudRateNo);
-    QFETCH(QVariant, commNo);
-    QFETCH(QString, language);
-    QFETCH(QString, selected);
-    QFETCH(QString, title);
-
-    Rig rig;
-    if (commNo.typeId() == QMetaType::QString)
-        rig.store.setValue("ScanCommNo", commNo.toString().toStdString());
-    else
-        rig.store.setValue("ScanCommNo", std::int32_t(commNo.toInt()));
-    rig.store.setValue("ScanBaudRate", std::string("57600,e,8,1"));
-    rig.store.setValue("ScanBaudRateNo", std::int32_t(baudRateNo.toInt()));
-    rig.store.setValue("LanguageFlag", language.toStdString());
-    TfrmModule &w = rig.open();
-
-    QCOMPARE(rig.text("cmbBaudRate"), selected);
-    QCOMPARE(w.windowTitle(), title);
-    // The lists not remembered between runs always start the same way.
-    QCOMPARE(rig.text("cmbMode"), QStringLiteral("Two Reader"));
-    QCOMPARE(rig.text("cmbRS485"), QStringLiteral("RS485 32"));
-    if (commNo.typeId() == QMetaType::QString) {
-        QCOMPARE(w.settings().ScanCommNo, 0);
-        QCOMPARE(w.settings().ScanBaudRateNo, 5);
-        QCOMPARE(w.settings().ScanBaudRate, std::string("19200,e,8,1"));
-    } else {
-        // The stored values stay as read, also an index the list does not have.
-        QCOMPARE(w.settings().ScanCommNo, commNo.toInt());
-        QCOMPARE(w.settings().ScanBaudRateNo, baudRateNo.toInt());
-        QCOMPARE(w.settings().LanguageFlag, language.toStdString());
-    }
-}
-
-void TestWindow::inventory_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("container");
-    QTest::addColumn<QRect>("box");
-
-    const auto row = [](const char *name, const char *kind, const char *container, QRect box) {
-        QTest::newRow(name) << QString::fromLatin1(kind) << QString::fromLatin1(container) << box;
-    };
-    row("pnMsg", "qmr::MessagePanel", "frmModule", {8, 4, 345, 40});
-    row("shComm", "qmr::Lamp", "pnMsg", {310, 8, 23, 20});
-    row("pnSerial", "QLabel", "frmModule", {8, 48, 169, 28});
-    row("pnVersion", "QLabel", "frmModule", {184, 48, 169, 28});
-    row("btnScan", "QPushButton", "frmModule", {8, 78, 345, 33});
-    row("lblID", "QLabel", "frmModule", {8, 125, 57, 22});
-    row("pnID", "QLabel", "frmModule", {68, 122, 33, 25});
-    row("sbID", "QScrollBar", "frmModule", {104, 123, 73, 23});
-    row("lblID2", "QLabel", "frmModule", {184, 125, 57, 22});
-    row("pnID2", "QLabel", "frmModule", {244, 122, 33, 25});
-    row("sbID2", "QScrollBar", "frmModule", {280, 123, 73, 23});
-    row("btnID", "QPushButton", "frmModule", {8, 150, 345, 33});
-    row("lblBaudRate", "QLabel", "frmModule", {8, 197, 153, 22});
-    row("cmbBaudRate", "QComboBox", "frmModule", {168, 192, 161, 28});
-    row("chkLock", "QCheckBox", "frmModule", {336, 196, 17, 17});
-    row("btnBaudRate", "QPushButton", "frmModule", {8, 222, 345, 33});
-    row("cmbMode", "QComboBox", "frmModule", {8, 264, 169, 28});
-    row("cmbRS485", "QComboBox", "frmModule", {184, 264, 171, 28});
-    row("btnMode", "QPushButton", "frmModule", {8, 295, 345, 33});
-    row("pnQMR1", "QLabel", "frmModule", {8, 336, 169, 28});
-    row("pnQMR2", "QLabel", "frmModule", {184, 336, 169, 28});
-    row("btnProcess", "QPushButton", "frmModule", {8, 368, 345, 33});
-    row("gbDefault", "QGroupBox", "frmModule", {360, 4, 193, 325});
-    row("pcDefault", "QTabWidget", "gbDefault", {6, 26, 182, 294});
-    row("tsDefault", "QWidget", "pcDefault", {});
-    row("btnFactory", "QToolButton", "tsDefault", {4, 6, 165, 121});
-    row("btnOne", "QToolButton", "tsDefault", {4, 134, 165, 121});
-    row("btnEng", "QPushButton", "frmModule", {359, 336, 62, 24});
-    row("btnGB", "QPushButton", "frmModule", {426, 336, 62, 24});
-    row("btnBIG5", "QPushButton", "frmModule", {492, 336, 62, 24});
-    row("btnExit", "QPushButton", "frmModule", {360, 368, 193, 33});
-    row("pnTAVEX", "QLabel", "frmModule", {0, 405, 561, 21});
-    row("tmrBusy", "QTimer", "frmModule", {});
-}
-
-void TestWindow::inventory()
-{
-    QFETCH(QString, kind);
-    QFETCH(QString, container);
-    QFETCH(QRect, box);
-
     Rig rig;
     rig.open();
-    const QString name = QString::fromLatin1(QTest::currentDataTag());
-    const QList<QObject *> found = rig.window->findChildren<QObject *>(name);
-    QCOMPARE(found.size(), 1);
-    QObject *control = found.first();
-    QCOMPARE(QString::fromLatin1(control->metaObject()->className()), kind);
-
-    // Inside its container (directly, or for the page through the page control's stack).
-    QObject *up = control->parent();
-    while (up && up->objectName() != container && up != rig.window.get())
-        up = up->parent();
-    QVERIFY(up);
-    QCOMPARE(up->objectName(), container);
-    if (auto *widget = qobject_cast<QWidget *>(control); widget && !box.isNull()) {
-        QCOMPARE(widget->parentWidget()->objectName(), container);
-        QCOMPARE(widget->geometry(), box);
+    for (const ControlSpec &spec : formInventory()) {
+        const QString name = QString::fromLatin1(spec.name);
+        const QList<QWidget *> found = rig.window->findChildren<QWidget *>(name);
+        QCOMPARE(found.size(), 1);
+        QWidget *widget = found.first();
+        // Inside its container (for the page, through the page control's stack).
+        const QString container = QString::fromLatin1(
+            controlName(spec.parent == Control::None ? Control::frmModule : spec.parent));
+        QObject *up = widget->parent();
+        while (up && up->objectName() != container)
+            up = up->parent();
+        QVERIFY2(up, qPrintable(name));
+        if (spec.kind != ControlKind::Page) {
+            QCOMPARE(widget->parentWidget()->objectName(), container);
+            QCOMPARE(widget->geometry(),
+                     QRect(spec.box.x, spec.box.y, spec.box.width, spec.box.height));
+        }
+        const std::string start =
+            captionText(spec.caption, rig.languages.text(spec.caption.row, 0));
+        if (!start.empty() && spec.kind != ControlKind::Page)
+            QCOMPARE(rig.text(spec.name), QString::fromStdString(start));
     }
+    QCOMPARE(rig.get<QTabWidget>("pcDefault")->tabText(0), QStringLiteral("Default"));
+    QCOMPARE(items(rig.get<QComboBox>("cmbRS485")),
+             (QStringList{QStringLiteral("RS485 24"), QStringLiteral("RS485 32"),
+                          QStringLiteral("RS485 40")}));
+    QCOMPARE(rig.get<QTimer>("tmrBusy")->interval(), 200);
 }
 
 void TestWindow::fonts_data()
@@ -374,100 +246,21 @@ void TestWindow::fonts()
     QVERIFY(widget->font().families().contains(QStringLiteral("Noto Sans CJK SC")));
 }
 
-void TestWindow::switchesLanguage_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("flag");
-    QTest::addColumn<QStringList>("texts"); // title, pnMsg, pnSerial, btnFactory, btnExit
-
-    QTest::newRow("btnGB") << QStringLiteral("btnGB") << QStringLiteral("ChineseGB")
-                           << QStringList{
-                                  QStringLiteral("TAVEX QLN-72RT 转换模组设定程式 V3.20-01"),
-                                  QStringLiteral("请先扫描模组!"),
-                                  QStringLiteral("序号 : ________-_"), QStringLiteral("(出厂预设)"),
-                                  QStringLiteral("结束")};
-    QTest::newRow("btnBIG5") << QStringLiteral("btnBIG5") << QStringLiteral("ChineseBIG5")
-                             << QStringList{
-                                    QStringLiteral("TAVEX QLN-72RT 轉換模組設定程式 V3.20-01"),
-                                    QStringLiteral("請先掃描模組!"),
-                                    QStringLiteral("序號 : ________-_"),
-                                    QStringLiteral("(出廠預設)"), QStringLiteral("結束")};
-    QTest::newRow("btnEng") << QStringLiteral("btnEng") << QStringLiteral("English")
-                            << QStringList{QStringLiteral("TAVEX QLN-72RT Module Config V3.20-01"),
-                                           QStringLiteral("Start Scan Module!"),
-                                           QStringLiteral("S/N : ________-_"),
-                                           QStringLiteral("(Factory Default)"),
-                                           QStringLiteral("Exit")};
-}
-
-void TestWindow::switchesLanguage()
-{
-    QFETCH(QString, button);
-    QFETCH(QString, flag);
-    QFETCH(QStringList, texts);
-
-    Rig rig;
-    // Start in the other Chinese script (or Simplified, for English) so every switch changes.
-    rig.store.setValue(
-        "LanguageFlag",
-        std::string(flag == QLatin1String("ChineseGB") ? "ChineseBIG5" : "ChineseGB"));
-    TfrmModule &w = rig.open();
-    rig.get<QScrollBar>("sbID")->setValue(5);
-    QCOMPARE(rig.text("pnID"), QStringLiteral("05"));
-    rig.store.clearRecords();
-
-    QTest::mouseClick(rig.window->findChild<QPushButton *>(button), Qt::LeftButton);
-
-    QCOMPARE(w.windowTitle(), texts[0]);
-    QCOMPARE(rig.text("pnMsg"), texts[1]);
-    QCOMPARE(rig.text("pnSerial"), texts[2]);
-    QCOMPARE(rig.text("btnFactory"), texts[3]);
-    QCOMPARE(rig.text("btnExit"), texts[4]);
-    QCOMPARE(rig.text("pnID"), QStringLiteral("05"));
-    QCOMPARE(rig.text("pnID2"), QStringLiteral("__"));
-    QCOMPARE(items(rig.get<QComboBox>("cmbMode")),
-             (QStringList{QStringLiteral("Two Reader"), QStringLiteral("One Reader")}));
-    QCOMPARE(items(rig.get<QComboBox>("cmbRS485")),
-             (QStringList{QStringLiteral("RS485 24"), QStringLiteral("RS485 32"),
-                          QStringLiteral("RS485 40")}));
-    QCOMPARE(rig.text("btnEng"), QStringLiteral("English"));
-    QCOMPARE(w.settings().LanguageFlag, flag.toStdString());
-    QVERIFY(rig.store.calls() == Names{"save"});
-    QVERIFY(rig.store.writes() == Names{"LanguageFlag"});
-    QCOMPARE(rig.store.textValue("LanguageFlag"), std::optional<std::string>(flag.toStdString()));
-
-    // Closing through Exit saves nothing; the next start opens in the chosen language.
-    rig.window->findChild<QPushButton *>(QStringLiteral("btnExit"))->click();
-    QVERIFY(rig.store.calls() == Names{"save"});
-    TfrmModule &next = rig.open();
-    QCOMPARE(next.windowTitle(), texts[0]);
-    QCOMPARE(rig.text("btnExit"), texts[4]);
-}
-
-void TestWindow::englishClickWhileEnglishResetsAndSaves()
+void TestWindow::traditionalChineseTakesItsOwnFaceFirst()
 {
     Rig rig;
-    TfrmModule &w = rig.open();
-    w.setMessage("Module Not Find");
-    w.setSerialText("S/N : 20250010-1");
-    w.setVersionText("VER : 03.20-01");
-    w.setReader1Data("0000012345");
-    w.setProcessCaption("Cancel Process Module");
-    w.context().ScanOk = true;
-    rig.get<QScrollBar>("sbID2")->setValue(7);
-
-    w.btnEngClick();
-
-    QCOMPARE(rig.text("pnMsg"), QStringLiteral("Start Scan Module!"));
-    QCOMPARE(rig.text("pnSerial"), QStringLiteral("S/N : ________-_"));
-    QCOMPARE(rig.text("pnVersion"), QStringLiteral("VER : __.__-__"));
-    QCOMPARE(rig.text("btnProcess"), QStringLiteral("Process Module"));
-    // Only the captions: the read-outs, IDs and the scan result stay.
-    QCOMPARE(rig.text("pnQMR1"), QStringLiteral("0000012345"));
-    QCOMPARE(rig.text("pnID2"), QStringLiteral("07"));
-    QVERIFY(w.context().ScanOk);
-    QCOMPARE(rig.store.calls().back(), std::string("save"));
-    QVERIFY(rig.store.saves().back() == Names{"LanguageFlag"});
+    rig.open();
+    const auto firstChinese = [&rig] {
+        for (const QString &family : rig.get<QPushButton>("btnExit")->font().families())
+            if (family.startsWith(QLatin1String("Noto Sans CJK")))
+                return family;
+        return QString();
+    };
+    QTest::mouseClick(rig.get<QPushButton>("btnBIG5"), Qt::LeftButton);
+    QCOMPARE(firstChinese(), QStringLiteral("Noto Sans CJK TC"));
+    QCOMPARE(rig.text("btnExit"), QStringLiteral("結束"));
+    QTest::mouseClick(rig.get<QPushButton>("btnGB"), Qt::LeftButton);
+    QCOMPARE(firstChinese(), QStringLiteral("Noto Sans CJK SC"));
 }
 
 void TestWindow::titleIsTheTitleRowAlone()
@@ -516,20 +309,20 @@ void TestWindow::announcesMessageAndLamp()
 {
     Rig rig;
     TfrmModule &w = rig.open();
-    w.setMessage("Scan COM : #3");
+    w.form().setMessage("Scan COM : #3");
     auto *pnMsg = rig.get<QLabel>("pnMsg");
     QCOMPARE(pnMsg->accessibleName(), QStringLiteral("Scan COM : #3"));
     QCOMPARE(pnMsg->accessibleDescription(), QStringLiteral("Scan COM : #3"));
 
-    w.setLamp(LampColour::Yellow);
+    w.form().setLamp(LampColour::Yellow);
     QCOMPARE(rig.lamp()->colour(), Lamp::Yellow);
     QCOMPARE(rig.lamp()->accessibleName(), QStringLiteral("yellow"));
-    w.setLamp(LampColour::Red);
+    w.form().setLamp(LampColour::Red);
     QCOMPARE(rig.lamp()->accessibleName(), QStringLiteral("red"));
 
-    w.setMessageDetail("COM3: /dev/ttyUSB0");
+    w.form().setMessageDetail("COM3: /dev/ttyUSB0");
     QCOMPARE(pnMsg->toolTip(), QStringLiteral("COM3: /dev/ttyUSB0"));
-    w.setMessageDetail("");
+    w.form().setMessageDetail("");
     QCOMPARE(pnMsg->toolTip(), QString());
 }
 
@@ -579,82 +372,49 @@ void TestWindow::failedOpenDetailGoesWhenAnOperationOpensThePort()
     QCOMPARE(pnMsg->toolTip(), QString());
 }
 
-void TestWindow::blinksWhileBusy()
+void TestWindow::theTimerDrivesTheBlink()
 {
     Rig rig;
     TfrmModule &w = rig.open();
     auto *timer = rig.get<QTimer>("tmrBusy");
-
-    w.SetBusy(true);
+    w.form().SetBusy(true);
     QVERIFY(timer->isActive());
     QVERIFY(!w.isEnabled());
-    QList<QColor> painted;
-    for (int i = 0; i < 3; ++i) {
-        w.tmrBusyTimer();
-        painted << rig.lamp()->colour();
-    }
-    QCOMPARE(painted, (QList<QColor>{Lamp::Red, Lamp::Yellow, Lamp::Red}));
-
-    w.SetBusy(false);
-    QVERIFY(!timer->isActive());
-    QVERIFY(w.isEnabled());
-    QCOMPARE(rig.lamp()->colour(), Lamp::Red); // the last painted colour stays
-
-    // The phase is not reset: the next busy period goes on with yellow.
-    w.setLamp(LampColour::Red);
-    w.setBusy(true);
-    w.tmrBusyTimer();
-    QCOMPARE(rig.lamp()->colour(), Lamp::Yellow);
-    w.setBusy(false);
-
-    // The real timer drives the same handler while busy.
-    w.SetBusy(true);
     QSignalSpy ticks(timer, &QTimer::timeout);
     QVERIFY(ticks.wait(2000));
     QCOMPARE(rig.lamp()->colour(), Lamp::Red);
-    w.SetBusy(false);
+    QVERIFY(ticks.wait(2000));
+    QCOMPARE(rig.lamp()->colour(), Lamp::Yellow);
+    w.form().SetBusy(false);
+    QVERIFY(!timer->isActive());
+    QVERIFY(w.isEnabled());
 }
 
-void TestWindow::idScrollBars()
+void TestWindow::idScrollBarsReportTheUsersMoves()
 {
     Rig rig;
     TfrmModule &w = rig.open();
     auto *sbID = rig.get<QScrollBar>("sbID");
-    auto *sbID2 = rig.get<QScrollBar>("sbID2");
-    for (QScrollBar *bar : {sbID, sbID2}) {
+    for (QScrollBar *bar : {sbID, rig.get<QScrollBar>("sbID2")}) {
         QCOMPARE(bar->minimum(), 1);
         QCOMPARE(bar->maximum(), 99);
         QCOMPARE(bar->singleStep(), 1);
         QCOMPARE(bar->pageStep(), 10);
     }
-
     sbID->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     QCOMPARE(rig.text("pnID"), QStringLiteral("02"));
     sbID->triggerAction(QAbstractSlider::SliderPageStepAdd);
     QCOMPARE(rig.text("pnID"), QStringLiteral("12"));
-    sbID->triggerAction(QAbstractSlider::SliderToMaximum);
-    sbID->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    QCOMPARE(sbID->value(), 99);
-    QCOMPARE(rig.text("pnID"), QStringLiteral("99"));
-    w.setId1Position(0);
-    QCOMPARE(sbID->value(), 1);
-    QCOMPARE(rig.text("pnID"), QStringLiteral("01"));
-    w.setId2Position(150);
-    QCOMPARE(w.id2Position(), 99);
-    QCOMPARE(w.id2Text(), std::string("99"));
-    w.setId2Position(7);
-    QCOMPARE(w.id2Text(), std::string("07"));
-
-    // The same position again does not run the change handler.
-    w.setId2Text("__");
-    w.setId2Position(7);
-    QCOMPARE(w.id2Text(), std::string("__"));
-    w.setId1Text("1");
-    sbID->setValue(1);
-    QCOMPARE(w.id1Text(), std::string("1"));
+    // The form's own moves are not reported back: the change handler runs once.
+    w.form().setId2Text("__");
+    w.form().setId2Position(1);
+    QCOMPARE(rig.text("pnID2"), QStringLiteral("__"));
+    w.form().setId2Position(150);
+    QCOMPARE(rig.get<QScrollBar>("sbID2")->value(), 99);
+    QCOMPARE(rig.text("pnID2"), QStringLiteral("99"));
 }
 
-void TestWindow::refusesCloseRequests()
+void TestWindow::closeEventsAskTheForm()
 {
     Rig rig;
     TfrmModule &w = rig.open();
@@ -663,25 +423,17 @@ void TestWindow::refusesCloseRequests()
     QVERIFY(!request.isAccepted());
     QVERIFY(!w.close());
     QVERIFY(w.isVisible());
-
-    rig.store.clearRecords();
-    w.btnExitClick();
+    QTest::mouseClick(rig.get<QPushButton>("btnExit"), Qt::LeftButton);
     QVERIFY(!w.isVisible());
-    QVERIFY(rig.store.calls().empty());
-    QVERIFY(rig.port.writes().empty());
 }
 
 void TestWindow::tabOrder()
 {
     Rig rig;
     rig.open();
-    const QStringList expected{
-        QStringLiteral("btnScan"),     QStringLiteral("sbID"),        QStringLiteral("btnID"),
-        QStringLiteral("cmbBaudRate"), QStringLiteral("btnBaudRate"), QStringLiteral("cmbMode"),
-        QStringLiteral("btnMode"),     QStringLiteral("btnProcess"),  QStringLiteral("btnExit"),
-        QStringLiteral("btnFactory"),  QStringLiteral("btnOne"),      QStringLiteral("btnEng"),
-        QStringLiteral("btnGB"),       QStringLiteral("btnBIG5"),     QStringLiteral("sbID2"),
-        QStringLiteral("cmbRS485"),    QStringLiteral("chkLock")};
+    QStringList expected;
+    for (Control id : qmr::tabOrder())
+        expected << QString::fromLatin1(controlName(id));
     // What Tab walks through: the focus chain's widgets that take focus by Tab.
     QStringList chain;
     QWidget *start = rig.get<QWidget>("btnScan");
@@ -702,59 +454,58 @@ void TestWindow::enterPressesDefaultOrFocusedTallButton()
     QVERIFY(rig.get<QPushButton>("btnScan")->isDefault());
 
     // Enter on the scroll bar: the default button runs the scan, which finds nothing here.
-    w.setMessage("");
-    QTest::keyClick(rig.get<QScrollBar>("sbID"), Qt::Key_Return);
+    w.form().setMessage("");
+    auto *sbID = rig.get<QScrollBar>("sbID");
+    sbID->setFocus();
+    QTest::keyClick(sbID, Qt::Key_Return);
     QCOMPARE(rig.text("pnMsg"), QStringLiteral("Module Not Find"));
     QCOMPARE(rig.beeper.beeps, (QList<QPair<int, int>>{{300, 300}}));
 
-    // Enter on a focused tall button presses it (refused without a scan).
-    w.setMessage("");
-    auto *factory = rig.get<QToolButton>("btnFactory");
-    factory->setFocus();
-    QTest::keyClick(factory, Qt::Key_Enter);
-    QCOMPARE(rig.text("pnMsg"), QStringLiteral("Start Scan Module!"));
-    QCOMPARE(rig.beeper.beeps.size(), 2);
+    // Enter on a focused button presses it (refused without a scan).
+    for (const char *name : {"btnFactory", "btnMode"}) {
+        w.form().setMessage("");
+        auto *button = rig.get<QAbstractButton>(name);
+        button->setFocus();
+        QTest::keyClick(button, Qt::Key_Enter);
+        QCOMPARE(rig.text("pnMsg"), QStringLiteral("Start Scan Module!"));
+    }
+    QCOMPARE(rig.beeper.beeps.size(), 3);
 }
 
-void TestWindow::exceptionInHandlerIsShownAndWindowRecovers_data()
+void TestWindow::disablingTheWindowTakesTheFocusFromItsControls()
 {
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("std::exception")
-        << int(RecordingBeeper::Throw::StdException) << QStringLiteral("the beeper broke");
-    QTest::newRow("anything else")
-        << int(RecordingBeeper::Throw::Other) << QStringLiteral("Unknown error");
+    Rig rig;
+    TfrmModule &w = rig.open();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto *sbID = rig.get<QScrollBar>("sbID");
+    sbID->setFocus();
+    QVERIFY(QTest::qWaitFor([&] { return sbID->hasFocus(); }));
+    w.form().setWindowEnabled(false);
+    QVERIFY(!sbID->hasFocus());
+    // Keys reach no control while replies are awaited.
+    for (int i = 0; i < 2; ++i)
+        QTest::ignoreMessage(QtWarningMsg, "Keyboard event not accepted by receiving widget");
+    QTest::keyClick(sbID, Qt::Key_Right);
+    QCOMPARE(sbID->value(), 1);
+    w.form().setWindowEnabled(true);
+    QVERIFY(sbID->hasFocus());
 }
 
-void TestWindow::exceptionInHandlerIsShownAndWindowRecovers()
+void TestWindow::exceptionInHandlerIsShownInTheErrorBox()
 {
-    QFETCH(int, kind);
-    QFETCH(QString, shown);
-
-    QStringList boxes;
-    app()->setExceptionBox([&boxes](const QString &text) { boxes << text; });
     Rig rig;
     TfrmModule &w = rig.open();
     auto *btnScan = rig.get<QPushButton>("btnScan");
-
-    // The scan's last steps (the beep, then the cursor) are cut short by the failure.
-    rig.beeper.throwNext = RecordingBeeper::Throw(kind);
-    // The failed release counts as not handled.
-    QTest::ignoreMessage(QtWarningMsg,
-                         "Mouse event \"MouseRelease\" not accepted by receiving widget");
+    rig.beeper.throwNext = RecordingBeeper::Throw::StdException;
     QTest::mouseClick(btnScan, Qt::LeftButton);
-    QCOMPARE(boxes, QStringList{shown});
+    QCOMPARE(rig.errorBoxes, QStringList{QStringLiteral("the beeper broke")});
     QVERIFY(w.isEnabled());
-    QVERIFY(!rig.get<QTimer>("tmrBusy")->isActive());
-    QVERIFY(!rig.link.isOpen());
     QCOMPARE(QApplication::overrideCursor(), nullptr);
-
     // The program goes on: the next click runs normally.
     QTest::mouseClick(btnScan, Qt::LeftButton);
-    QCOMPARE(boxes.size(), 1);
-    QCOMPARE(rig.beeper.beeps, (QList<QPair<int, int>>{{300, 300}}));
+    QCOMPARE(rig.errorBoxes.size(), 1);
     QCOMPARE(rig.text("pnMsg"), QStringLiteral("Module Not Find"));
-    app()->setExceptionBox(nullptr);
 }
 
 void TestWindow::exceptionInAnyEventHandlerIsShown()
@@ -785,7 +536,7 @@ void TestWindow::scanAndProcessModeThroughTheButtons()
     QCOMPARE(rig.text("pnVersion"), QStringLiteral("VER : 03.20-01"));
     QCOMPARE(rig.text("pnID"), QStringLiteral("01"));
     QCOMPARE(rig.text("pnID2"), QStringLiteral("05"));
-    QCOMPARE(w.id2Position(), 5);
+    QCOMPARE(w.form().id2Position(), 5);
     QCOMPARE(rig.lamp()->colour(), Lamp::Yellow);
     QVERIFY(w.context().ScanOk);
     QVERIFY(w.isEnabled());
@@ -813,6 +564,39 @@ void TestWindow::scanAndProcessModeThroughTheButtons()
     QVERIFY(!w.context().ProcessActive);
     QVERIFY(!rig.link.isOpen());
     QCOMPARE(rig.lamp()->colour(), Lamp::Yellow);
+}
+
+void TestWindow::aDoubleClickOnProcessModuleStopsIt()
+{
+    Rig rig;
+    ModuleModel module;
+    rig.port.addDevice("/dev/ttyTEST1", &module);
+    TfrmModule &w = rig.open();
+    QTest::mouseClick(rig.get<QPushButton>("btnScan"), Qt::LeftButton);
+    QVERIFY(w.context().ScanOk);
+
+    // The second click of a double click comes as a double-click event and its release while
+    // the first click runs process mode.
+    auto *btnProcess = rig.get<QPushButton>("btnProcess");
+    QStringList captionWhileRunning;
+    QMetaObject::invokeMethod(
+        &w,
+        [&] {
+            captionWhileRunning << btnProcess->text();
+            const QPointF middle = QRectF(btnProcess->rect()).center();
+            QMouseEvent second(QEvent::MouseButtonDblClick, middle, btnProcess->mapToGlobal(middle),
+                               Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(btnProcess, &second);
+            QTest::mouseRelease(btnProcess, Qt::LeftButton);
+        },
+        Qt::QueuedConnection);
+    QTest::mouseClick(btnProcess, Qt::LeftButton);
+    QCOMPARE(captionWhileRunning, QStringList{QStringLiteral("Cancel Process Module")});
+    QCOMPARE(btnProcess->text(), QStringLiteral("Process Module"));
+    QVERIFY(!w.context().ProcessActive);
+    QVERIFY(!rig.link.isOpen());
+    QCOMPARE(rig.lamp()->colour(), Lamp::Yellow);
+    QCOMPARE(rig.beeper.beeps.last(), (QPair<int, int>{1000, 300}));
 }
 
 void TestWindow::toneHasFrequencyAndLength_data()
