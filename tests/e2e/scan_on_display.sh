@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End to end on a real X display: the emulator on a pseudo-terminal, the real qmrconfig on
 # Xvfb with a settings file of its own, a click on the lock box and on Scan, then the outcome
-# checked from outside: the frames in the emulator's log, the settings file, a screenshot.
+# checked from outside: the frames in the emulator's log, the settings file, a screenshot;
+# then process mode started and stopped by one double click, and Exit.
 # Exits 77 (skipped) where no X server can be started.
 set -u
 QMRCONFIG=$1
@@ -90,6 +91,17 @@ for cmd in A00M A00V A00A A00N; do
 done
 # The sweep tried the lower line settings first: the module heard noise at other rates.
 grep -q "ignored" "$TMP/sim.log" || fail "the sweep did not try other line settings"
+
+# A double click on Process Module (8,368, 345 x 33): the first click starts process mode, the
+# second, arriving as a double click while it polls, stops it. Exit, disabled while process
+# mode runs, then ends the program below.
+xdotool mousemove --window "$WID" 180 384 click --repeat 2 --delay 150 1
+for _ in $(seq 1 50); do grep -qP "\trx\t.*\tA01F\t" "$TMP/sim.log" && break; sleep 0.1; done
+grep -qP "\trx\t.*\tA01F\t" "$TMP/sim.log" || fail "process mode did not poll reader 01"
+sleep 1
+polls=$(grep -c "A0[0-9]F" "$TMP/sim.log")
+sleep 1
+[ "$(grep -c "A0[0-9]F" "$TMP/sim.log")" -eq "$polls" ] || fail "the double click did not stop process mode"
 
 # Exit ends the program with code 0 (btnExit at 360,368, 193 x 33).
 xdotool mousemove --window "$WID" 456 384 click 1
