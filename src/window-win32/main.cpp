@@ -29,7 +29,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         qmr::TfrmModule frmModule(link, clock, store, languages, instance);
         // While a reply is awaited the window keeps painting, blinking and taking the click
         // that stops process mode.
-        link.setMessagePump([&frmModule] { frmModule.processMessages(); });
+        link.setMessagePump([&frmModule] { frmModule.pumpEvents(); });
         frmModule.run(showCommand);
     } catch (const std::exception &error) {
         // Shown like a failing event handler; the program then ends normally.

@@ -89,23 +89,23 @@ void text(HDC dc, RECT box, const wchar_t *characters, HFONT font, COLORREF colo
 
 } // namespace
 
-void drawIcon(HDC dc, Icon icon, int x, int y, bool disabled)
+void drawIcon(HDC dc, Picture icon, int x, int y, bool disabled)
 {
     const auto c = [disabled](COLORREF colour) { return shade(colour, disabled); };
     switch (icon) {
-    case Icon::Magnifier:
+    case Picture::Magnifier:
         line(dc, x + 12, y + 12, x + 18, y + 18, c(RGB(40, 40, 40)), 3);
         ellipse(dc, x + 2, y + 2, x + 14, y + 14, c(RGB(40, 40, 40)), c(RGB(180, 220, 255)), 2);
         line(dc, x + 5, y + 8, x + 7, y + 5, RGB(255, 255, 255), 1);
         break;
-    case Icon::IdCard:
+    case Picture::IdCard:
         rectangle(dc, x + 1, y + 4, x + 19, y + 17, c(RGB(30, 60, 120)), RGB(235, 240, 250));
         ellipse(dc, x + 4, y + 7, x + 8, y + 11, c(RGB(30, 60, 120)), c(RGB(30, 60, 120)));
         fill(dc, x + 10, y + 8, x + 16, y + 9, c(RGB(30, 60, 120)));
         fill(dc, x + 10, y + 11, x + 16, y + 12, c(RGB(30, 60, 120)));
         fill(dc, x + 4, y + 13, x + 8, y + 14, c(RGB(30, 60, 120)));
         break;
-    case Icon::LineSetting: {
+    case Picture::LineSetting: {
         // A square wave: the bits on the line.
         const POINT wave[] = {{1, 14}, {4, 14}, {4, 6},   {8, 6},   {8, 14}, {11, 14},
                               {11, 6}, {13, 6}, {13, 14}, {16, 14}, {16, 6}, {19, 6}};
@@ -117,22 +117,24 @@ void drawIcon(HDC dc, Icon icon, int x, int y, bool disabled)
         Polyline(dc, moved, int(std::size(moved)));
         break;
     }
-    case Icon::ModeSwitch:
+    case Picture::ModeSwitch:
         // Two readers side by side, the second one dimmed: one or two readers.
         rectangle(dc, x + 1, y + 3, x + 9, y + 17, c(RGB(60, 60, 60)), c(RGB(70, 110, 200)));
         rectangle(dc, x + 11, y + 3, x + 19, y + 17, c(RGB(60, 60, 60)), c(RGB(170, 190, 230)));
         ellipse(dc, x + 3, y + 5, x + 7, y + 9, c(RGB(255, 60, 60)), c(RGB(255, 60, 60)));
         ellipse(dc, x + 13, y + 5, x + 17, y + 9, c(RGB(255, 60, 60)), c(RGB(255, 60, 60)));
         break;
-    case Icon::ProgressBar:
+    case Picture::ProgressBar:
         rectangle(dc, x + 1, y + 6, x + 19, y + 14, c(RGB(60, 60, 60)), RGB(255, 255, 255));
         for (int i = 0; i < 4; ++i)
             fill(dc, x + 3 + i * 4, y + 8, x + 6 + i * 4, y + 12, c(RGB(0, 170, 0)));
         break;
-    case Icon::CloseCross:
+    case Picture::CloseCross:
         ellipse(dc, x + 1, y + 1, x + 19, y + 19, c(RGB(120, 0, 0)), c(RGB(210, 40, 40)));
         line(dc, x + 6, y + 6, x + 13, y + 13, RGB(255, 255, 255), 2);
         line(dc, x + 13, y + 6, x + 6, y + 13, RGB(255, 255, 255), 2);
+        break;
+    default:
         break;
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "form/inventory.h"
+
 #include <windows.h>
 
 namespace qmr {
@@ -7,20 +9,11 @@ namespace qmr {
 // The icons and button pictures of the window, drawn by the program with GDI (no image files).
 namespace pictures {
 
-enum class Icon
-{
-    Magnifier,   // btnScan
-    IdCard,      // btnID
-    LineSetting, // btnBaudRate
-    ModeSwitch,  // btnMode
-    ProgressBar, // btnProcess
-    CloseCross,  // btnExit
-};
-
 constexpr int IconSide = 20;
 
-// A 20 x 20 icon with its top left corner at x, y; dimmed when disabled.
-void drawIcon(HDC dc, Icon icon, int x, int y, bool disabled);
+// A 20 x 20 icon with its top left corner at x, y; dimmed when disabled. The icons are the
+// pictures from Magnifier to CloseCross; any other draws nothing.
+void drawIcon(HDC dc, Picture icon, int x, int y, bool disabled);
 // The picture of a tall quick-setting button: a headline in blue over two lines in red,
 // centred in area.
 void drawQuickSetting(HDC dc, const RECT &area, const wchar_t *headline, const wchar_t *line1,

@@ -1,31 +1,28 @@
 #pragma once
 
-#include "controlids.h"
-#include "operations/modulecontext.h"
-#include "operations/moduleview.h"
-#include "settings/settings.h"
-#include "texts/languagetable.h"
+#include "form/form.h"
+#include "form/formrenderer.h"
+#include "windowpainter.h"
 
 #include <windows.h>
 
-#include <array>
 #include <functional>
 #include <map>
 #include <string>
 
 namespace qmr {
 
-// The one window of the program on Windows: plain Win32 controls at the pixel boxes of the
-// window's layout, over the same operations as the Qt window on Linux. Every control keeps
-// what it shows where Windows keeps it (window texts, list selections, scroll positions, the
-// check state), so screen readers and test drivers read it; owner drawing only paints.
-class TfrmModule : public ModuleView
+// The one window of the program on Windows: plain Win32 controls, owner-drawn, made from the
+// form's inventory and worked by the form. It draws and carries the user's input to the form;
+// what an input does is the form's. Every control keeps what it shows where Windows keeps it
+// (window texts, list selections, scroll positions, the check state), so screen readers and
+// test drivers read it; owner drawing only paints.
+class TfrmModule : public FormRenderer
 {
 public:
-    static constexpr int ClientWidth = 560;
-    static constexpr int ClientHeight = 425;
-    static constexpr int BlinkIntervalMs = 200;
-    static constexpr UINT_PTR BusyTimerId = 1;
+    static constexpr UINT_PTR TickTimerId = 1;
+    // The name of the program outside the window, also the title of its message boxes.
+    static constexpr wchar_t ProgramName[] = L"TAVEX QLN-72RT Module Config";
 
     // Shows a message box with the error's text; tests put a recorder in its place so
     // nothing blocks.
@@ -37,157 +34,81 @@ public:
     TfrmModule(const TfrmModule &) = delete;
     TfrmModule &operator=(const TfrmModule &) = delete;
 
+    Form &form() { return m_form; }
     HWND handle() const { return m_window; }
-    ModuleContext &context() { return m_context; }
-    Settings &settings() { return m_settings; }
+    // The native control; the window itself for Control::frmModule.
+    HWND item(Control id) const;
     void setErrorBox(ErrorBox box) { m_errorBox = std::move(box); }
 
-    // Shows the window (FormShow applies the language) and runs the event loop until Exit.
+    // Shows the window as the program was asked to start, but never maximised: the window
+    // has one size. Then the form shows its language.
+    void show(int showCommand);
+    // Shows the window and runs the event loop until it is closed.
     int run(int showCommand);
-    // The keyboard rules of the window that a plain window does not have: Tab and Shift+Tab
-    // walk the tab order, Enter presses the focused button or else btnScan. True when the
-    // message was used up.
+    // The keys a plain window does not handle by itself: Tab and Shift+Tab walk the tab
+    // order, Enter goes to the form. True when the message was used up.
     bool preTranslate(const MSG &message);
 
-    // Event handlers, named after their control and event.
-    void FormCreate();
-    void FormShow();
-    void ApplyLanguage();
-    void SetBusy(bool on);
-    void tmrBusyTimer();
-    void sbIDChange();
-    void sbID2Change();
-    void btnScanClick();
-    void btnProcessClick();
-    void btnIDClick();
-    void btnBaudRateClick();
-    void btnModeClick();
-    void btnFactoryClick();
-    void btnOneClick();
-    void btnEngClick();
-    void btnGBClick();
-    void btnBIG5Click();
-    void btnExitClick();
-
-    // ModuleView
-    std::string text(TextRow row) const override;
-    void setMessage(const std::string &text) override;
-    void setMessageDetail(const std::string &text) override;
-    void setSerialText(const std::string &text) override;
-    void setVersionText(const std::string &text) override;
-    std::string id1Text() const override;
-    void setId1Text(const std::string &text) override;
-    std::string id2Text() const override;
-    void setId2Text(const std::string &text) override;
-    int id1Position() const override;
-    void setId1Position(int position) override;
-    int id2Position() const override;
-    void setId2Position(int position) override;
-    int baudRateIndex() const override;
-    void selectBaudRate(int index) override;
-    int modeIndex() const override;
-    void selectMode(int index) override;
-    int rs485Index() const override;
-    void selectRs485(int index) override;
-    bool lockChecked() const override;
-    void setReader1Data(const std::string &text) override;
-    void setReader2Data(const std::string &text) override;
-    std::string processCaption() const override;
-    void setProcessCaption(const std::string &text) override;
-    void setControlEnabled(Control control, bool enabled) override;
+    // FormRenderer. The controls, made from the inventory and placed by their parents.
+    void createControl(const ControlSpec &spec, const std::vector<std::string> &items) override;
+    void setTabOrder(std::span<const Control> order) override;
+    // What they show, where Windows keeps it: window texts, the tooltip, CB_ selections.
+    void setText(Control id, const std::string &text) override;
+    std::string text(Control id) const override;
+    void setDetail(const std::string &text) override;
+    int selection(Control list) const override;
+    void select(Control list, int index) override;
+    // SBM_ positions, BM_ checks, EnableWindow, the lamp's colour, the fonts of a script.
+    int position(Control bar) const override;
+    void setPosition(Control bar, int position) override;
+    bool checked(Control box) const override;
+    void setChecked(Control box, bool checked) override;
+    void setEnabled(Control id, bool enabled) override;
     void setLamp(LampColour colour) override;
-    void beep(int frequencyHz, int durationMs) override;
-    void setBusy(bool on) override;
-    void setWindowEnabled(bool enabled) override;
+    void setScript(Script script) override;
+    // The keyboard focus of this thread and the active window.
+    Control focus() const override;
+    void setFocus(Control id) override;
+    bool isActive() const override;
+    // A Win32 timer, the cursor, Beep, the message queue, MessageBox and DestroyWindow.
+    void setTickRunning(bool running) override;
     void setWaitCursor(bool on) override;
-    void processMessages() override;
+    void beep(int frequencyHz, int durationMs) override;
+    void pumpEvents() override;
     void showError(const std::string &text) override;
-
-    // The name of the program outside the window, also the title of its message boxes.
-    static constexpr wchar_t ProgramName[] = L"TAVEX QLN-72RT Module Config";
+    void closeWindow() override;
 
 private:
-    // The fonts of the window; the Chinese texts need a face that has their characters.
-    struct Fonts
-    {
-        HFONT base = nullptr;        // 16 px bold: most captions
-        HFONT label = nullptr;       // 13 px regular: the captions beside the fields, btnEng
-        HFONT page = nullptr;        // 16 px regular: the tab of the quick-setting page
-        HFONT footer = nullptr;      // 11 px regular: pnTAVEX
-        HFONT headline = nullptr;    // 26 px bold: the headline of the quick-setting pictures
-        HFONT pictureLine = nullptr; // 15 px bold: their two lines
-        HFONT mark = nullptr;        // 16 px regular CJK: the language buttons' characters
-    };
-
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK lampProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static void registerClasses(HINSTANCE instance);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // The messages of the controls: clicks, scroll steps, owner drawing.
+    bool handleControls(UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result);
 
     void createWindow();
-    void createControls();
-    HWND create(const wchar_t *className, ids::ControlId id, DWORD style, int x, int y, int width,
-                int height, HWND parent = nullptr, DWORD exStyle = 0);
-    HWND control(ids::ControlId id) const;
-    void makeFonts(bool chinese);
-    void freeFonts();
+    // Where a control lies within the native window that holds it.
+    HWND hostOf(const ControlSpec &spec) const;
+    RECT boxOf(const ControlSpec &spec) const;
+    void place(const ControlSpec &spec);
+    void addTooltip(HWND line);
+    void prepare(const ControlSpec &spec, HWND control, const std::vector<std::string> &items);
+    void fitList(const ControlSpec &spec);
     void applyFonts();
-    void fitLists();
-    void setCaption(ids::ControlId id, const std::string &utf8);
-    void setCaption(ids::ControlId id, const std::wstring &text);
-    std::string caption(ids::ControlId id) const;
-    // A row of the language table in the current language, for the W functions.
-    const std::wstring &wideText(TextRow row) const;
-
-    void onCommand(int id, int code, HWND source);
+    void onCommand(int id, int code);
     void onScroll(HWND bar, int code);
-    void onDrawItem(const DRAWITEMSTRUCT &item);
-    void onMeasureItem(MEASUREITEMSTRUCT &item);
-    void drawPanel(const DRAWITEMSTRUCT &item);
-    void drawButton(const DRAWITEMSTRUCT &item);
-    void drawListItem(const DRAWITEMSTRUCT &item);
-    void placePage();
 
-    void setScrollPosition(ids::ControlId bar, int position);
-    int scrollPosition(ids::ControlId bar) const;
-    int selection(ids::ControlId list) const;
-    void select(ids::ControlId list, int index);
-    void setLanguage(int index);
-    void refreshQuickButtons();
-
-    // Runs a click handler. Should an exception escape it, the window is put back into its
-    // idle state (only by the outermost handler: a click during process mode leaves the
-    // loop to go on) and the message is shown; the program goes on with the next event.
-    void runGuarded(void (TfrmModule::*handler)());
-    void recoverFromFailure();
-
-    Settings m_settings;
-    ModuleContext m_context;
-    const LanguageTable &m_languages;
-    // The table in UTF-16, converted once: the captions come from here.
-    std::array<std::wstring, LanguageTable::Rows * LanguageTable::Languages> m_wideTexts;
+    WindowPainter m_painter;
     ErrorBox m_errorBox;
     HINSTANCE m_instance;
     HWND m_window = nullptr;
     HWND m_tooltip = nullptr;
     HICON m_bigIcon = nullptr;
     HICON m_smallIcon = nullptr;
-    HBRUSH m_highlightBrush = nullptr;
-    HBRUSH m_captionBrush = nullptr;
-    HBRUSH m_purpleBrush = nullptr;
-    HBRUSH m_faceBrush = nullptr;
-    Fonts m_fonts;
-    bool m_chineseFonts = false;
-    std::map<int, HWND> m_controls;
-
-    int m_blinkPhase = 0; // never reset: a new busy period goes on from the last phase
-    bool m_exitRequested = false;
+    std::map<Control, HWND> m_controls;
     bool m_waitCursor = false;
-    int m_handlerDepth = 0;
-    bool m_groupEnabled = true;   // gbDefault, which holds btnFactory and btnOne
-    bool m_factoryEnabled = true; // btnFactory's own state
-    bool m_oneEnabled = true;     // btnOne's own state
-    HWND m_focusBeforeDisable = nullptr;
+    // Last: it works the window through this renderer, so it goes before the window does.
+    Form m_form;
 };
 
 } // namespace qmr

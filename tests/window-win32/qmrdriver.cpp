@@ -1,8 +1,10 @@
 // Drives the running qmrconfig.exe from outside, as a person or a screen reader would: finds
-// the window by its class, its controls by their IDs, reads what they show and works them.
+// the window by its class, its controls by their IDs (named as the form's inventory names
+// them), reads what they show and works them.
 // One step per call, so the test script can check the module and the registry in between:
 //   qmrdriver STEP [arguments...]     (output UTF-8 on standard output; exit 1 on failure)
 
+#include "form/inventory.h"
 #include "window-win32/controlids.h"
 #include "window-win32/wintext.h"
 
@@ -18,6 +20,7 @@
 #include <cwchar>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -41,62 +44,38 @@ int fail(const std::string &why)
     return 1;
 }
 
-// The controls by name, as the test script names them.
-const std::map<std::string, int> &controlIds()
-{
-    static const std::map<std::string, int> names{
-        {"frmModule", 0},
-        {"pnMsg", ids::pnMsg},
-        {"shComm", ids::shComm},
-        {"pnSerial", ids::pnSerial},
-        {"pnVersion", ids::pnVersion},
-        {"btnScan", ids::btnScan},
-        {"lblID", ids::lblID},
-        {"pnID", ids::pnID},
-        {"sbID", ids::sbID},
-        {"lblID2", ids::lblID2},
-        {"pnID2", ids::pnID2},
-        {"sbID2", ids::sbID2},
-        {"btnID", ids::btnID},
-        {"lblBaudRate", ids::lblBaudRate},
-        {"cmbBaudRate", ids::cmbBaudRate},
-        {"chkLock", ids::chkLock},
-        {"btnBaudRate", ids::btnBaudRate},
-        {"cmbMode", ids::cmbMode},
-        {"cmbRS485", ids::cmbRS485},
-        {"btnMode", ids::btnMode},
-        {"pnQMR1", ids::pnQMR1},
-        {"pnQMR2", ids::pnQMR2},
-        {"btnProcess", ids::btnProcess},
-        {"gbDefault", ids::gbDefault},
-        {"pcDefault", ids::pcDefault},
-        {"tsDefault", ids::tsDefault},
-        {"btnFactory", ids::btnFactory},
-        {"btnOne", ids::btnOne},
-        {"btnEng", ids::btnEng},
-        {"btnGB", ids::btnGB},
-        {"btnBIG5", ids::btnBIG5},
-        {"btnExit", ids::btnExit},
-        {"pnTAVEX", ids::pnTAVEX},
-    };
-    return names;
-}
-
 HWND mainWindow()
 {
     return FindWindowW(ids::WindowClass, nullptr);
 }
 
-HWND controlNamed(HWND window, const std::string &name)
+// A control by its name in the form's inventory: its ID within the window, or within the
+// control that holds it (the lamp within the message line).
+HWND controlNamed(HWND window, std::string_view name)
 {
-    const auto found = controlIds().find(name);
-    if (found == controlIds().end() || !window)
+    const Control id = controlByName(name);
+    if (id == Control::None || !window)
         return nullptr;
-    if (found->second == 0)
+    if (id == Control::frmModule)
         return window;
-    if (found->second == ids::shComm)
-        return GetDlgItem(GetDlgItem(window, ids::pnMsg), ids::shComm);
-    return GetDlgItem(window, found->second);
+    if (HWND direct = GetDlgItem(window, int(id)))
+        return direct;
+    struct Search
+    {
+        int id;
+        HWND found;
+    } search{int(id), nullptr};
+    EnumChildWindows(
+        window,
+        [](HWND candidate, LPARAM data) -> BOOL {
+            auto *wanted = reinterpret_cast<Search *>(data);
+            if (GetDlgCtrlID(candidate) != wanted->id)
+                return TRUE;
+            wanted->found = candidate;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 std::wstring textOf(HWND window)
@@ -110,18 +89,14 @@ std::wstring textOf(HWND window)
     return text;
 }
 
-// The box of a control within its container: the lamp within the message line, the page
-// control within the group, the tall buttons within the page, all else within the window.
+// The box of a control within the control the inventory puts it in (the lamp within the
+// message line, the page control within the group, the tall buttons within the page), or
+// within the window.
 RECT boxOf(HWND window, const std::string &name)
 {
     HWND item = controlNamed(window, name);
-    HWND container = window;
-    if (name == "shComm")
-        container = controlNamed(window, "pnMsg");
-    else if (name == "pcDefault")
-        container = controlNamed(window, "gbDefault");
-    else if (name == "btnFactory" || name == "btnOne")
-        container = controlNamed(window, "tsDefault");
+    const Control parent = controlSpec(controlByName(name)).parent;
+    HWND container = parent == Control::None ? window : controlNamed(window, controlName(parent));
     RECT box{};
     GetWindowRect(item, &box);
     POINT corner{0, 0};
@@ -129,31 +104,6 @@ RECT boxOf(HWND window, const std::string &name)
     OffsetRect(&box, -corner.x, -corner.y);
     return box;
 }
-
-struct ExpectedBox
-{
-    const char *name;
-    RECT box; // left, top, width, height
-};
-
-const ExpectedBox Layout[] = {
-    {"pnMsg", {8, 4, 345, 40}},         {"shComm", {310, 8, 23, 20}},
-    {"pnSerial", {8, 48, 169, 28}},     {"pnVersion", {184, 48, 169, 28}},
-    {"btnScan", {8, 78, 345, 33}},      {"lblID", {8, 125, 57, 22}},
-    {"pnID", {68, 122, 33, 25}},        {"sbID", {104, 123, 73, 23}},
-    {"lblID2", {184, 125, 57, 22}},     {"pnID2", {244, 122, 33, 25}},
-    {"sbID2", {280, 123, 73, 23}},      {"btnID", {8, 150, 345, 33}},
-    {"lblBaudRate", {8, 197, 153, 22}}, {"cmbBaudRate", {168, 192, 161, 28}},
-    {"chkLock", {336, 196, 17, 17}},    {"btnBaudRate", {8, 222, 345, 33}},
-    {"cmbMode", {8, 264, 169, 28}},     {"cmbRS485", {184, 264, 171, 28}},
-    {"btnMode", {8, 295, 345, 33}},     {"pnQMR1", {8, 336, 169, 28}},
-    {"pnQMR2", {184, 336, 169, 28}},    {"btnProcess", {8, 368, 345, 33}},
-    {"gbDefault", {360, 4, 193, 325}},  {"pcDefault", {6, 26, 182, 294}},
-    {"btnFactory", {4, 6, 165, 121}},   {"btnOne", {4, 134, 165, 121}},
-    {"btnEng", {359, 336, 62, 24}},     {"btnGB", {426, 336, 62, 24}},
-    {"btnBIG5", {492, 336, 62, 24}},    {"btnExit", {360, 368, 193, 33}},
-    {"pnTAVEX", {0, 405, 561, 21}},
-};
 
 // The kind each control must be: its window class and the style bits that make the kind.
 struct ExpectedKind
@@ -192,12 +142,16 @@ int layout(HWND window)
     if ((style & WS_THICKFRAME) || (style & WS_MAXIMIZEBOX) || !(style & WS_MINIMIZEBOX) ||
         !(style & WS_SYSMENU))
         failures += fail("the border: style " + std::to_string(style));
-    for (const ExpectedBox &expected : Layout) {
-        const RECT box = boxOf(window, expected.name);
-        const RECT wanted = expected.box;
-        if (box.left != wanted.left || box.top != wanted.top ||
-            box.right - box.left != wanted.right || box.bottom - box.top != wanted.bottom)
-            failures += fail(std::string(expected.name) + " at " + std::to_string(box.left) + "," +
+    for (const ControlSpec &spec : formInventory()) {
+        // A page fills what its page control leaves below the tabs.
+        if (spec.kind == ControlKind::Page)
+            continue;
+        const std::string name(spec.name);
+        const RECT box = boxOf(window, name);
+        const Box wanted = spec.box;
+        if (box.left != wanted.x || box.top != wanted.y || box.right - box.left != wanted.width ||
+            box.bottom - box.top != wanted.height)
+            failures += fail(name + " at " + std::to_string(box.left) + "," +
                              std::to_string(box.top) + " " + std::to_string(box.right - box.left) +
                              "x" + std::to_string(box.bottom - box.top));
     }
@@ -221,9 +175,9 @@ std::string focusName(HWND window)
     info.cbSize = sizeof(info);
     if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) || !info.hwndFocus)
         return "none";
-    for (const auto &[name, id] : controlIds())
-        if (id && controlNamed(window, name) == info.hwndFocus)
-            return name;
+    for (const ControlSpec &spec : formInventory())
+        if (controlNamed(window, spec.name) == info.hwndFocus)
+            return std::string(spec.name);
     return "other";
 }
 
@@ -426,6 +380,14 @@ int run(const std::vector<std::string> &args)
         const RECT box = boxOf(window, arg(1));
         say(std::to_string(box.left) + " " + std::to_string(box.top) + " " +
             std::to_string(box.right - box.left) + " " + std::to_string(box.bottom - box.top));
+        return 0;
+    }
+    if (step == "centre") {
+        // The middle of the control on the screen, for a real mouse (xdotool on the display).
+        RECT box{};
+        GetWindowRect(item, &box);
+        say(std::to_string((box.left + box.right) / 2) + " " +
+            std::to_string((box.top + box.bottom) / 2));
         return 0;
     }
     if (step == "click") {

@@ -1,15 +1,18 @@
 // The native window in the test program's own process, on the emulated module of the test
-// rig (fake clock, in-memory ports): what the outside driver cannot reach, such as the blink
-// ticks one by one, the recovery after an exception and the saves the window makes.
+// rig (fake clock, in-memory ports): what the Win32 renderer adds to the form. The native
+// controls it makes, the Win32 messages it turns into the form's events (a double click, a
+// reactivation, a scroll step, a tick, a close request, Enter), the focus it takes and gives
+// back, and how the window is shown.
 
 #include "support/rig.h"
 #include "texts/languagetable.h"
 #include "window-win32/tfrmmodule.h"
+#include "window-win32/wintext.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <stdexcept>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,37 +27,53 @@ protected:
         m_window = std::make_unique<TfrmModule>(m_rig.link, m_rig.clock, m_rig.store, m_languages,
                                                 GetModuleHandleW(nullptr));
         m_window->setErrorBox([this](HWND, const std::wstring &text) { m_errors.push_back(text); });
-        m_rig.link.setMessagePump([this] { m_window->processMessages(); });
-        m_window->FormShow();
+        m_rig.link.setMessagePump([this] { m_window->pumpEvents(); });
+    }
+    // Shown and made the active window, as after a start from the desktop.
+    void openShown()
+    {
+        open();
+        m_window->show(SW_SHOWNORMAL);
+        SetActiveWindow(window());
     }
 
     HWND window() const { return m_window->handle(); }
-    HWND item(int id) const
+    HWND item(Control id) const { return m_window->item(id); }
+    std::string textOf(Control id) const { return narrow(windowText(item(id))); }
+    void command(Control id, int code)
     {
-        return id == ids::shComm ? GetDlgItem(item(ids::pnMsg), id) : GetDlgItem(window(), id);
-    }
-    std::wstring textOf(int id) const { return textOfWindow(item(id)); }
-    static std::wstring textOfWindow(HWND handle)
-    {
-        wchar_t text[256] = {};
-        GetWindowTextW(handle, text, 256);
-        return text;
-    }
-    void click(int id)
-    {
-        SendMessageW(window(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+        SendMessageW(window(), WM_COMMAND, MAKEWPARAM(int(id), code),
                      reinterpret_cast<LPARAM>(item(id)));
     }
-    void tick() { SendMessageW(window(), WM_TIMER, TfrmModule::BusyTimerId, 0); }
+    void scroll(Control bar, int code)
+    {
+        SendMessageW(window(), WM_HSCROLL, MAKEWPARAM(code, 0),
+                     reinterpret_cast<LPARAM>(item(bar)));
+    }
+    // The mouse messages of a click on a button, queued as the system queues them.
+    void postClick(Control id, UINT down)
+    {
+        const LPARAM inside = MAKELPARAM(10, 10);
+        PostMessageW(item(id), down, MK_LBUTTON, inside);
+        PostMessageW(item(id), WM_LBUTTONUP, 0, inside);
+    }
     bool timerRunning() const
     {
         // KillTimer fails for a timer that does not run; one that did is started again.
-        if (!KillTimer(window(), TfrmModule::BusyTimerId))
+        if (!KillTimer(window(), TfrmModule::TickTimerId))
             return false;
-        SetTimer(window(), TfrmModule::BusyTimerId, TfrmModule::BlinkIntervalMs, nullptr);
+        SetTimer(window(), TfrmModule::TickTimerId, TickIntervalMs, nullptr);
         return true;
     }
-    int selection(int id) const { return int(SendMessageW(item(id), CB_GETCURSEL, 0, 0)); }
+    // A control's box within the control the inventory puts it in.
+    RECT boxIn(HWND control, Control parent) const
+    {
+        RECT box{};
+        GetWindowRect(control, &box);
+        MapWindowPoints(nullptr, parent == Control::None ? window() : item(parent),
+                        reinterpret_cast<POINT *>(&box), 2);
+        return box;
+    }
 
     Rig m_rig;
     LanguageTable m_languages;
@@ -62,189 +81,168 @@ protected:
     std::vector<std::wstring> m_errors;
 };
 
-TEST_F(NativeWindowTest, StartsWithTheDefaultsAndTheEnglishCaptions)
+TEST_F(NativeWindowTest, EveryControlIsMadeAtItsBoxWithItsStartText)
 {
     open();
-    EXPECT_EQ(textOfWindow(window()), L"TAVEX QLN-72RT Module Config V3.20-01");
-    EXPECT_EQ(textOf(ids::pnMsg), L"Start Scan Module!");
-    EXPECT_EQ(textOf(ids::pnSerial), L"S/N : ________-_");
-    EXPECT_EQ(textOf(ids::pnVersion), L"VER : __.__-__");
-    EXPECT_EQ(textOf(ids::pnID), L"__");
-    EXPECT_EQ(textOf(ids::pnID2), L"__");
-    EXPECT_EQ(textOf(ids::shComm), L"red");
-    EXPECT_EQ(selection(ids::cmbBaudRate), 5);
-    EXPECT_EQ(selection(ids::cmbMode), 0);
-    EXPECT_EQ(selection(ids::cmbRS485), 1);
-    EXPECT_TRUE(m_window->lockChecked());
-    EXPECT_EQ(m_window->id1Position(), 1);
-    // Nothing is sent and no port is opened at start.
-    EXPECT_TRUE(m_rig.port.sent.empty());
-    EXPECT_FALSE(m_rig.link.isOpen());
+    for (const ControlSpec &spec : formInventory()) {
+        SCOPED_TRACE(std::string(spec.name));
+        HWND control = item(spec.id);
+        ASSERT_TRUE(control);
+        // A driver or a screen reader finds it by its ID in the window or in the panel
+        // holding it.
+        EXPECT_EQ(GetDlgItem(GetParent(control), int(spec.id)), control);
+        EXPECT_EQ(GetAncestor(control, GA_ROOT), window());
+        const RECT box = boxIn(control, spec.parent);
+        if (spec.kind != ControlKind::Page) {
+            EXPECT_EQ(box.left, spec.box.x);
+            EXPECT_EQ(box.top, spec.box.y);
+            EXPECT_EQ(box.right - box.left, spec.box.width);
+            EXPECT_EQ(box.bottom - box.top, spec.box.height);
+        } else {
+            // The page lies inside its page control, below the tabs.
+            RECT tabs{};
+            GetClientRect(item(spec.parent), &tabs);
+            EXPECT_GT(box.top, 0);
+            EXPECT_LE(box.bottom, tabs.bottom);
+            EXPECT_LE(box.right, tabs.right);
+        }
+        if (spec.caption.translated || !spec.caption.before.empty()) {
+            EXPECT_EQ(textOf(spec.id),
+                      captionText(spec.caption, m_languages.text(spec.caption.row, 0)));
+        }
+        EXPECT_EQ(SendMessageW(control, CB_GETCOUNT, 0, 0),
+                  spec.kind == ControlKind::List ? LRESULT(listItems(spec.id).size()) : 0);
+    }
+    RECT client{};
+    GetClientRect(window(), &client);
+    EXPECT_EQ(client.right, FormWidth);
+    EXPECT_EQ(client.bottom, FormHeight);
 }
 
-TEST_F(NativeWindowTest, TheRememberedLineSelectsItsItemAndAnUnknownOneTheDefault)
+TEST_F(NativeWindowTest, AQuickSecondClickOnProcessModuleStopsIt)
 {
-    for (const auto &[stored, shown] : {std::pair{11, 11}, {0, 0}, {42, 5}, {-1, 5}}) {
-        SCOPED_TRACE(stored);
-        m_rig.store.setValue(ScanBaudRateNoName, std::int32_t(stored));
-        open();
-        EXPECT_EQ(m_window->baudRateIndex(), shown);
-        m_window.reset();
+    m_rig.addModule(3, m_rig.module);
+    openShown();
+    command(Control::btnScan, BN_CLICKED);
+    ASSERT_EQ(textOf(Control::pnMsg).rfind("Get Module Info Ok", 0), 0u) << textOf(Control::pnMsg);
+    m_rig.port.sent.clear();
+    // Should the second click be lost, the module stops answering after a while: the mode
+    // then ends as a failure instead of running on.
+    m_rig.port.script = [this](const std::string &) {
+        return InterceptingPort::Response{m_rig.port.sent.size() > 20
+                                              ? InterceptingPort::Action::Silence
+                                              : InterceptingPort::Action::Pass,
+                                          {}};
+    };
+
+    // The first click starts the mode and runs it; the second arrives while it polls, within
+    // the double-click time, so the button reports it as a double click.
+    postClick(Control::btnProcess, WM_LBUTTONDOWN);
+    postClick(Control::btnProcess, WM_LBUTTONDBLCLK);
+    m_window->pumpEvents();
+
+    EXPECT_FALSE(m_rig.port.sent.empty()); // the mode ran
+    EXPECT_LE(m_rig.port.sent.size(), 20u);
+    EXPECT_FALSE(m_window->form().context().ProcessActive);
+    EXPECT_EQ(textOf(Control::btnProcess), "Process Module");
+    EXPECT_EQ(textOf(Control::shComm), "yellow"); // the user's stop, not a failure
+    EXPECT_TRUE(IsWindowEnabled(item(Control::btnExit)));
+}
+
+TEST_F(NativeWindowTest, ReactivationGivesTheFocusBackToTheControlThatHadIt)
+{
+    openShown();
+    SetFocus(item(Control::sbID));
+    HWND other = CreateWindowExW(0, L"STATIC", L"another program", WS_POPUP | WS_VISIBLE, 0, 0, 50,
+                                 50, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetActiveWindow(other);
+    ASSERT_NE(GetActiveWindow(), window());
+    SetActiveWindow(window());
+    EXPECT_EQ(GetFocus(), item(Control::sbID));
+    DestroyWindow(other);
+}
+
+TEST_F(NativeWindowTest, ADisabledWindowLeavesNoControlFocused)
+{
+    openShown();
+    for (Control focused : {Control::sbID, Control::cmbMode, Control::btnID}) {
+        SCOPED_TRACE(int(focused));
+        SetFocus(item(focused));
+        ASSERT_EQ(m_window->focus(), focused);
+        m_window->form().setWindowEnabled(false);
+        EXPECT_FALSE(IsWindowEnabled(window()));
+        // No key reaches a scroll bar or a list while an operation reads them.
+        EXPECT_FALSE(IsChild(window(), GetFocus()));
+        EXPECT_EQ(m_window->focus(), Control::None);
+        m_window->form().setWindowEnabled(true);
+        EXPECT_EQ(GetFocus(), item(focused));
     }
 }
 
-TEST_F(NativeWindowTest, TheIdScrollBarsStayInRangeAndShowTwoDigits)
+TEST_F(NativeWindowTest, AMaximisedStartShowsTheWindowAtItsOneSize)
 {
     open();
-    m_window->setId1Position(7);
-    EXPECT_EQ(textOf(ids::pnID), L"07");
-    m_window->setId1Position(0);
-    EXPECT_EQ(m_window->id1Position(), 1);
-    EXPECT_EQ(textOf(ids::pnID), L"01");
-    m_window->setId2Position(150);
-    EXPECT_EQ(m_window->id2Position(), 99);
-    EXPECT_EQ(textOf(ids::pnID2), L"99");
-    // The bar's own steps: small 1, large 10, stopping at the ends.
-    SendMessageW(window(), WM_HSCROLL, SB_PAGERIGHT, reinterpret_cast<LPARAM>(item(ids::sbID)));
-    EXPECT_EQ(textOf(ids::pnID), L"11");
-    SendMessageW(window(), WM_HSCROLL, SB_LINELEFT, reinterpret_cast<LPARAM>(item(ids::sbID)));
-    EXPECT_EQ(textOf(ids::pnID), L"10");
-    SendMessageW(window(), WM_HSCROLL, SB_PAGERIGHT, reinterpret_cast<LPARAM>(item(ids::sbID2)));
-    EXPECT_EQ(m_window->id2Position(), 99);
-    // Setting the position the bar already has runs no change handler.
-    m_window->setId1Text("xx");
-    m_window->setId1Position(10);
-    EXPECT_EQ(m_window->id1Text(), "xx");
+    RECT before{};
+    GetWindowRect(window(), &before);
+    m_window->show(SW_SHOWMAXIMIZED);
+    EXPECT_TRUE(IsWindowVisible(window()));
+    EXPECT_FALSE(IsZoomed(window()));
+    RECT after{};
+    GetWindowRect(window(), &after);
+    EXPECT_TRUE(EqualRect(&before, &after));
 }
 
-TEST_F(NativeWindowTest, BusyBlinksRedThenYellowAndTheNextPeriodGoesOnFromThere)
+TEST_F(NativeWindowTest, ScrollStepsTicksAndEnterReachTheForm)
 {
-    open();
-    m_window->setBusy(true);
-    EXPECT_FALSE(IsWindowEnabled(window()));
+    openShown();
+    scroll(Control::sbID, SB_PAGERIGHT);
+    EXPECT_EQ(textOf(Control::pnID), "11");
+    scroll(Control::sbID, SB_RIGHT);
+    scroll(Control::sbID, SB_LINELEFT);
+    EXPECT_EQ(textOf(Control::pnID), "98");
+    scroll(Control::sbID, SB_ENDSCROLL);
+    EXPECT_EQ(m_window->position(Control::sbID), 98);
+
+    // The blink clock runs as a Win32 timer while the form is busy; its ticks blink the lamp.
+    m_window->form().setBusy(true);
     EXPECT_TRUE(timerRunning());
-    std::vector<std::wstring> colours;
-    for (int i = 0; i < 3; ++i) {
-        tick();
-        colours.push_back(textOf(ids::shComm));
+    std::set<std::string> colours;
+    for (int tick = 0; tick < 2; ++tick) {
+        SendMessageW(window(), WM_TIMER, TfrmModule::TickTimerId, 0);
+        colours.insert(textOf(Control::shComm));
     }
-    EXPECT_EQ(colours, (std::vector<std::wstring>{L"red", L"yellow", L"red"}));
-    m_window->setBusy(false);
-    EXPECT_TRUE(IsWindowEnabled(window()));
+    EXPECT_EQ(colours, (std::set<std::string>{"red", "yellow"}));
+    m_window->form().setBusy(false);
     EXPECT_FALSE(timerRunning());
-    EXPECT_EQ(textOf(ids::shComm), L"red");
 
-    m_window->setBusy(true);
-    tick();
-    EXPECT_EQ(textOf(ids::shComm), L"yellow");
-    m_window->setBusy(false);
+    // Enter closes an open drop-down list; otherwise the form has it.
+    SetFocus(item(Control::cmbMode));
+    SendMessageW(item(Control::cmbMode), CB_SHOWDROPDOWN, TRUE, 0);
+    MSG enter{item(Control::cmbMode), WM_KEYDOWN, VK_RETURN, 1, 0, {}};
+    EXPECT_FALSE(m_window->preTranslate(enter));
+    SendMessageW(item(Control::cmbMode), CB_SHOWDROPDOWN, FALSE, 0);
+    SetFocus(item(Control::btnBIG5));
+    enter.hwnd = item(Control::btnBIG5);
+    EXPECT_TRUE(m_window->preTranslate(enter));
+    EXPECT_EQ(textOf(Control::btnExit), "結束");
+    EXPECT_EQ(textOf(Control::tsDefault), "預設");
 }
 
-TEST_F(NativeWindowTest, LanguageButtonsSwitchAtOnceAndAreSaved)
-{
-    open();
-    m_window->setId1Text("05");
-    click(ids::btnGB);
-    EXPECT_EQ(textOfWindow(window()), L"TAVEX QLN-72RT 转换模组设定程式 V3.20-01");
-    EXPECT_EQ(textOf(ids::pnMsg), L"请先扫描模组!");
-    EXPECT_EQ(textOf(ids::btnFactory), L"(出厂预设)");
-    EXPECT_EQ(textOf(ids::tsDefault), L"预设");
-    EXPECT_EQ(m_rig.store.textValue(LanguageFlagName), "ChineseGB");
-    EXPECT_EQ(textOf(ids::pnID), L"05");
-    EXPECT_EQ(textOf(ids::btnEng), L"English");
-    wchar_t item0[32] = {};
-    SendMessageW(item(ids::cmbMode), CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(item0));
-    EXPECT_STREQ(item0, L"Two Reader");
-
-    click(ids::btnBIG5);
-    EXPECT_EQ(textOf(ids::btnExit), L"結束");
-    EXPECT_EQ(m_rig.store.textValue(LanguageFlagName), "ChineseBIG5");
-
-    // The current language clicked again is saved and applied again.
-    click(ids::btnEng);
-    m_window->setMessage("something else");
-    m_rig.store.clearRecords();
-    click(ids::btnEng);
-    EXPECT_EQ(textOf(ids::pnMsg), L"Start Scan Module!");
-    EXPECT_EQ(m_rig.store.saves().size(), 1u);
-    EXPECT_EQ(m_rig.store.textValue(LanguageFlagName), "English");
-}
-
-TEST_F(NativeWindowTest, OnlyExitClosesTheWindowAndNothingIsSavedOnTheWay)
+TEST_F(NativeWindowTest, OnlyExitDestroysTheWindowAndEndsTheEventLoop)
 {
     open();
     EXPECT_EQ(GetMenuState(GetSystemMenu(window(), FALSE), SC_CLOSE, MF_BYCOMMAND), UINT(-1));
     SendMessageW(window(), WM_CLOSE, 0, 0);
     SendMessageW(window(), WM_SYSCOMMAND, SC_CLOSE, 0);
-    ASSERT_TRUE(IsWindow(window()));
-    m_rig.store.clearRecords();
     const HWND handle = window();
-    click(ids::btnExit);
+    ASSERT_TRUE(IsWindow(handle));
+    // A failing handler's error goes to the error box, in UTF-16.
+    m_window->showError("端口");
+    EXPECT_EQ(m_errors, std::vector<std::wstring>{L"端口"});
+    command(Control::btnExit, BN_CLICKED);
     EXPECT_FALSE(IsWindow(handle));
     MSG message;
     EXPECT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-    EXPECT_TRUE(m_rig.store.saves().empty());
-}
-
-TEST_F(NativeWindowTest, EnterPressesScanUnlessAButtonHasTheFocus)
-{
-    m_rig.addModule(3, m_rig.module);
-    open();
-    ShowWindow(window(), SW_SHOW);
-    SetFocus(item(ids::cmbMode));
-    MSG enter{item(ids::cmbMode), WM_KEYDOWN, VK_RETURN, 1, 0, {}};
-    EXPECT_TRUE(m_window->preTranslate(enter));
-    EXPECT_EQ(textOf(ids::pnMsg).rfind(L"Get Module Info Ok", 0), 0u) << textOf(ids::pnMsg);
-
-    SetFocus(item(ids::btnBIG5));
-    enter.hwnd = item(ids::btnBIG5);
-    EXPECT_TRUE(m_window->preTranslate(enter));
-    EXPECT_EQ(textOf(ids::btnExit), L"結束");
-}
-
-TEST_F(NativeWindowTest, AnExceptionInAHandlerIsShownAndTheWindowIsIdleAgain)
-{
-    m_rig.addModule(3, m_rig.module);
-    open();
-    click(ids::btnScan);
-    ASSERT_EQ(textOf(ids::pnMsg).rfind(L"Get Module Info Ok", 0), 0u) << textOf(ids::pnMsg);
-
-    // Process mode opens the port and fails inside its loop's handler.
-    m_rig.port.refuse = [](const std::string &) -> bool {
-        throw std::runtime_error("the port driver failed");
-    };
-    click(ids::btnProcess);
-    ASSERT_EQ(m_errors.size(), 1u);
-    EXPECT_EQ(m_errors[0], L"the port driver failed");
-    EXPECT_TRUE(IsWindowEnabled(window()));
-    EXPECT_FALSE(timerRunning());
-    EXPECT_FALSE(m_rig.link.isOpen());
-    EXPECT_FALSE(m_window->context().ProcessActive);
-    EXPECT_EQ(textOf(ids::btnProcess), L"Process Module");
-    for (int id : {ids::btnExit, ids::btnScan, ids::btnFactory, ids::btnOne, ids::btnID,
-                   ids::btnBaudRate, ids::btnMode, ids::btnEng, ids::btnGB, ids::btnBIG5})
-        EXPECT_TRUE(IsWindowEnabled(item(id))) << id;
-
-    // The next click works as usual.
-    m_rig.port.refuse = nullptr;
-    click(ids::btnScan);
-    EXPECT_EQ(textOf(ids::pnMsg).rfind(L"Get Module Info Ok", 0), 0u);
-}
-
-TEST_F(NativeWindowTest, ProcessModeDisablesTheOtherButtonsAndTheGroupHoldsItsButtons)
-{
-    open();
-    m_window->setControlEnabled(Control::gbDefault, false);
-    EXPECT_FALSE(IsWindowEnabled(item(ids::btnFactory)));
-    EXPECT_FALSE(IsWindowEnabled(item(ids::btnOne)));
-    m_window->setControlEnabled(Control::btnFactory, false);
-    m_window->setControlEnabled(Control::gbDefault, true);
-    EXPECT_FALSE(IsWindowEnabled(item(ids::btnFactory)));
-    EXPECT_TRUE(IsWindowEnabled(item(ids::btnOne)));
-    // A click on a disabled button does nothing.
-    m_window->setControlEnabled(Control::btnGB, false);
-    click(ids::btnGB);
-    EXPECT_EQ(textOf(ids::btnExit), L"Exit");
 }
 
 } // namespace
