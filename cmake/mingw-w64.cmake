@@ -13,8 +13,8 @@ set(CMAKE_CXX_COMPILER ${QMR_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${QMR_MINGW_TRIPLET}-windres)
 
 # Libraries and packages come from the mingw sysroot only; programs (makensis, wine) from
-# the host. Header-only packages in /usr/include (CLI11, nlohmann-json) are looked up by
-# path where they are used.
+# the host. The header-only nlohmann-json in /usr/include is looked up by path
+# where it is used.
 set(CMAKE_FIND_ROOT_PATH /usr/${QMR_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         break;
     }
     // Options that belong to one command are accepted only with it.
-    require(!a.rs485Index || a.command == CliCommand::SetMode);
+    require(!a.rs485Index || a.command == CliCommand::SetMode ||
+            a.command == CliCommand::Provision);
     require(!a.count || a.command == CliCommand::Poll);
     require(!a.count || (*a.count >= MinPollCount && *a.count <= MaxPollCount));
     require(!a.languageIndex || (*a.languageIndex >= 0 && *a.languageIndex <= 2));

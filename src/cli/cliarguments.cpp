@@ -3,60 +3,25 @@
 #include "link/decimal.h"
 #include "link/linedefinition.h"
 
-#include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <map>
 #include <string_view>
 
 namespace qmr {
 
 namespace {
 
-struct CommandName
+std::string inQuotes(std::string_view text)
 {
-    std::string_view name;
-    CliCommand command;
-};
-
-constexpr std::array<CommandName, 9> Commands = {{
-    {"ports", CliCommand::Ports},
-    {"scan", CliCommand::Scan},
-    {"set-id", CliCommand::SetId},
-    {"set-line", CliCommand::SetLine},
-    {"set-mode", CliCommand::SetMode},
-    {"factory", CliCommand::Factory},
-    {"one-reader", CliCommand::OneReader},
-    {"poll", CliCommand::Poll},
-    {"provision", CliCommand::Provision},
-}};
-
-constexpr std::array<std::string_view, 7> Flags = {"--json",  "--trace", "--bell",   "--all-lines",
-                                                   "--again", "--help",  "--version"};
-constexpr std::array<std::string_view, 10> ValueOptions = {
-    "--lang",  "--config",   "--rs485", "--count", "--port",
-    "--ports", "--first-id", "--mode",  "--line",  "--record"};
-
-template <std::size_t N>
-bool isOneOf(std::string_view name, const std::array<std::string_view, N> &names)
-{
-    return std::find(names.begin(), names.end(), name) != names.end();
+    return "'" + std::string(text) + "'";
 }
 
-std::optional<CliCommand> commandFor(std::string_view name)
-{
-    for (const CommandName &c : Commands) {
-        if (name == c.name)
-            return c.command;
-    }
-    return std::nullopt;
-}
-
-// A plain run of decimal digits (no sign, no blanks) within [low, high].
+// A plain run of decimal digits (no sign, no blanks) within [low, high]; at most nine digits,
+// so "0000000005" is refused.
 std::optional<int> boundedNumber(std::string_view text, int low, int high)
 {
-    // At most nine digits, so "0000000005" is refused as it always was.
     if (text.empty() || text.size() > 9 ||
         !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
@@ -79,11 +44,6 @@ std::optional<int> lineIndexFor(std::string_view text)
     return std::nullopt;
 }
 
-std::string inQuotes(std::string_view text)
-{
-    return "'" + std::string(text) + "'";
-}
-
 // --lang: 0 en, 1 gb, 2 big5; -1 for any other text.
 int languageIndexFor(std::string_view text)
 {
@@ -92,412 +52,570 @@ int languageIndexFor(std::string_view text)
     return it == Names.end() ? -1 : int(it - Names.begin());
 }
 
+std::optional<int> modeIndexFor(std::string_view text)
+{
+    if (text == "two")
+        return 0;
+    if (text == "one")
+        return 1;
+    return std::nullopt;
+}
+
 bool isModuleCommand(CliCommand command)
 {
     return command != CliCommand::None && command != CliCommand::Help &&
            command != CliCommand::Version && command != CliCommand::Ports;
 }
 
-// CLI11 reads a token that starts with '-' as an option and splits "-ab" into two flags;
-// qmrctl takes "-5" for a value and "-ab" for one unknown option. Every value and positional
-// is therefore handed to CLI11 behind this mark, which no argument from the system can hold
-// (arguments end at a zero byte), and the mark is taken off again afterwards.
-constexpr char ValueMark = '\0';
-
-std::string marked(std::string_view text)
+// One parse: the arguments being filled in and the first error found.
+struct Parse
 {
-    return ValueMark + std::string(text);
-}
-
-std::string unmarked(std::string text)
-{
-    if (!text.empty() && text.front() == ValueMark)
-        text.erase(0, 1);
-    return text;
-}
-
-// The rules of qmrctl's command line that CLI11 does not have, applied before it binds the
-// options: "-h" and "--help" win over every error, "--opt VALUE" takes the next argument
-// whatever it looks like, a flag given a value and every unknown option are named in
-// qmrctl's words, and each --lang and --config is checked where it stands, so the first
-// bad argument of the line is the one reported.
-struct Tokens
-{
-    std::vector<std::string> forCli; // in order
-    bool help = false;
-    bool version = false;
-    std::string error; // the first malformed option, in token order
+    CliArguments a;
+    void fail(std::string message)
+    {
+        if (a.error.empty())
+            a.error = std::move(message);
+    }
 };
 
-Tokens prepare(const std::vector<std::string> &arguments)
+// The options. Each is declared once: its name, its value, its line in the help text (none
+// for the options shown with their command), the check made wherever it stands, the commands
+// it belongs to, and what it does with its value. The table's order is the order of the help
+// text and of the checks made once the command is known.
+struct OptionSpec
 {
-    Tokens t;
-    auto fail = [&t](std::string message) {
-        if (t.error.empty())
-            t.error = std::move(message);
+    std::string_view name;
+    std::string_view valueName; // empty: a flag
+    std::string_view shown;     // the help text's name for it, when not "name valueName"
+    std::vector<std::string_view> help;
+    // Checked each time it is given, where it stands: the options of every command.
+    std::string (*check)(std::string_view value) = nullptr;
+    // Empty when it belongs to the command, else the message that says where it belongs.
+    std::string (*refuse)(const CliArguments &a, CliCommand command) = nullptr;
+    void (*take)(Parse &p, std::string_view value) = nullptr;
+    // The message when the command needs it and it is missing.
+    std::string (*require)(CliCommand command) = nullptr;
+};
+
+std::string onlyWithProvision(std::string_view option, CliCommand command)
+{
+    return command == CliCommand::Provision
+               ? std::string()
+               : "option " + std::string(option) + " applies only to provision";
+}
+
+void takePorts(Parse &p, std::string_view list)
+{
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        const std::string name(list.substr(start, comma - start));
+        if (name.empty())
+            p.fail("empty port name in --ports " + inQuotes(list));
+        else if (std::find(p.a.ports.begin(), p.a.ports.end(), name) != p.a.ports.end())
+            p.fail("port " + inQuotes(name) + " given twice in --ports");
+        else
+            p.a.ports.push_back(name);
+        start = comma + 1;
+    }
+}
+
+void takeRs485(Parse &p, std::string_view value)
+{
+    const auto number = boundedNumber(value, 0, Rs485Values.back());
+    // Only the three texts themselves: "024" is no RS-485 setting.
+    const int index = number && std::to_string(*number) == value ? rs485IndexOf(*number) : -1;
+    if (index >= 0)
+        p.a.rs485Index = index;
+    else
+        p.fail("invalid RS-485 setting " + inQuotes(value) + " for --rs485 (24, 32 or 40)");
+}
+
+const std::vector<OptionSpec> &options()
+{
+    static const std::vector<OptionSpec> table = {
+        {"--rs485",
+         "VALUE",
+         {},
+         {},
+         nullptr,
+         [](const CliArguments &, CliCommand c) {
+             return c == CliCommand::SetMode || c == CliCommand::Provision
+                        ? std::string()
+                        : std::string("option --rs485 applies only to set-mode and provision");
+         },
+         takeRs485},
+        {"--count",
+         "N",
+         {},
+         {},
+         nullptr,
+         [](const CliArguments &, CliCommand c) {
+             return c == CliCommand::Poll ? std::string()
+                                          : std::string("option --count applies only to poll");
+         },
+         [](Parse &p, std::string_view value) {
+             if (auto n = boundedNumber(value, MinPollCount, MaxPollCount))
+                 p.a.count = *n;
+             else
+                 p.fail("invalid count " + inQuotes(value) +
+                        " for --count (a whole number from 1)");
+         }},
+        {"--all-lines",
+         {},
+         {},
+         {"sweep all twelve line settings, not only the remembered", "one"},
+         nullptr,
+         [](const CliArguments &a, CliCommand c) {
+             return isModuleCommand(c) ? std::string()
+                                       : "option --all-lines does not apply to " + a.commandName;
+         },
+         [](Parse &p, std::string_view) { p.a.allLines = true; }},
+        {"--port",
+         "PORT",
+         {},
+         {"use only PORT (COM5, or a device such as /dev/ttyUSB0",
+          "on Linux), not the remembered port or the sweep"},
+         nullptr,
+         [](const CliArguments &a, CliCommand c) {
+             if (isModuleCommand(c) && c != CliCommand::Provision)
+                 return std::string();
+             return "option --port does not apply to " + a.commandName +
+                    (c == CliCommand::Provision ? " (use --ports)" : "");
+         },
+         [](Parse &p, std::string_view value) {
+             p.a.port = value;
+             if (value.empty())
+                 p.fail("option --port needs a port name");
+         }},
+        {"--json",
+         {},
+         {},
+         {"machine-readable output (poll: one JSON object a line)"},
+         nullptr,
+         nullptr,
+         [](Parse &p, std::string_view) { p.a.json = true; }},
+        {"--trace",
+         {},
+         {},
+         {"log every frame sent and received on standard error"},
+         nullptr,
+         nullptr,
+         [](Parse &p, std::string_view) { p.a.trace = true; }},
+        {"--lang",
+         "en|gb|big5",
+         {},
+         {"language of the messages (default: the remembered one)"},
+         [](std::string_view value) {
+             return languageIndexFor(value) < 0
+                        ? "invalid language " + inQuotes(value) + " for --lang (en, gb or big5)"
+                        : std::string();
+         },
+         nullptr,
+         [](Parse &p, std::string_view value) { p.a.languageIndex = languageIndexFor(value); }},
+        {"--config",
+         "FILE",
+         {},
+         {"use FILE as the settings file"},
+         [](std::string_view value) {
+             return value.empty() ? std::string("option --config needs a file name")
+                                  : std::string();
+         },
+         nullptr,
+         [](Parse &p, std::string_view value) { p.a.configFile = value; }},
+        {"--bell",
+         {},
+         {},
+         {"ring the terminal bell at the end of an operation"},
+         nullptr,
+         nullptr,
+         [](Parse &p, std::string_view) { p.a.bell = true; }},
+        {"--help", {}, "-h, --help", {"show this help"}},
+        {"--version", {}, {}, {"show the version"}},
+        {"--ports",
+         "P1,P2,...",
+         {},
+         {},
+         nullptr,
+         [](const CliArguments &, CliCommand c) { return onlyWithProvision("--ports", c); },
+         takePorts,
+         [](CliCommand c) {
+             return c == CliCommand::Provision
+                        ? std::string("provision needs --ports (e.g. --ports COM3,COM4)")
+                        : std::string();
+         }},
+        {"--first-id",
+         "N",
+         {},
+         {},
+         nullptr,
+         [](const CliArguments &, CliCommand c) { return onlyWithProvision("--first-id", c); },
+         [](Parse &p, std::string_view value) {
+             if (auto id = boundedNumber(value, MinReaderId, MaxReaderId))
+                 p.a.firstId = *id;
+             else
+                 p.fail("invalid first ID " + inQuotes(value) + " for --first-id (1 to 99)");
+         }},
+        {"--mode",
+         "two|one",
+         {},
+         {},
+         nullptr,
+         [](const CliArguments &, CliCommand c) { return onlyWithProvision("--mode", c); },
+         [](Parse &p, std::string_view value) {
+             if (auto mode = modeIndexFor(value))
+                 p.a.modeIndex = *mode;
+             else
+                 p.fail("unknown mode " + inQuotes(value) + " for --mode (two or one)");
+         }},
+        {"--line",
+         "LINE",
+         {},
+         {},
+         nullptr,
+         [](const CliArguments &, CliCommand c) { return onlyWithProvision("--line", c); },
+         [](Parse &p, std::string_view value) {
+             if (auto index = lineIndexFor(value))
+                 p.a.lineNo = *index;
+             else
+                 p.fail("unknown line definition " + inQuotes(value) +
+                        " for --line (e.g. 19200,e,8,1, or an index 0 to 11)");
+         }},
+        {"--record",
+         "FILE",
+         {},
+         {},
+         nullptr,
+         [](const CliArguments &, CliCommand c) { return onlyWithProvision("--record", c); },
+         [](Parse &p, std::string_view value) {
+             p.a.recordFile = value;
+             if (value.empty())
+                 p.fail("option --record needs a file name");
+         }},
+        {"--again",
+         {},
+         {},
+         {},
+         nullptr,
+         [](const CliArguments &, CliCommand c) { return onlyWithProvision("--again", c); },
+         [](Parse &p, std::string_view) { p.a.again = true; }},
     };
+    return table;
+}
+
+const OptionSpec *optionNamed(std::string_view name)
+{
+    for (const OptionSpec &option : options()) {
+        if (option.name == name)
+            return &option;
+    }
+    return nullptr;
+}
+
+void takeSetId(Parse &p, const std::vector<std::string> &args)
+{
+    if (auto id = boundedNumber(args[0], MinReaderId, MaxReaderId))
+        p.a.id1 = *id;
+    else
+        p.fail("invalid ID1 " + inQuotes(args[0]) + " (1 to 99)");
+    if (args.size() < 2)
+        return;
+    if (auto id = boundedNumber(args[1], MinReaderId, MaxReaderId))
+        p.a.id2 = *id;
+    else
+        p.fail("invalid ID2 " + inQuotes(args[1]) + " (1 to 99)");
+}
+
+// The commands, each declared once: its name, its own arguments ("[...]" optional), how the
+// help text shows it (wrapped), its help text, and what it does with its arguments.
+struct CommandSpec
+{
+    std::string_view name;
+    CliCommand command;
+    std::vector<std::string_view> arguments;
+    std::vector<std::string_view> synopsis;
+    std::vector<std::string_view> help;
+    void (*take)(Parse &p, const std::vector<std::string> &args);
+};
+
+const std::vector<CommandSpec> &commands()
+{
+    static const std::vector<CommandSpec> table = {
+        {"ports",
+         CliCommand::Ports,
+         {},
+         {"ports"},
+         {"list COM1 to COM16, their devices and whether they open"},
+         nullptr},
+        {"scan",
+         CliCommand::Scan,
+         {},
+         {"scan"},
+         {"find the module and show its identity"},
+         nullptr},
+        {"set-id",
+         CliCommand::SetId,
+         {"ID1", "[ID2]"},
+         {"set-id ID1 [ID2]"},
+         {"give the readers new IDs (1 to 99; ID2 defaults to the", "module's own)"},
+         takeSetId},
+        {"set-line",
+         CliCommand::SetLine,
+         {"LINE"},
+         {"set-line LINE"},
+         {"set the module's line setting (e.g. 38400,e,8,1, or its", "index 0 to 11)"},
+         [](Parse &p, const std::vector<std::string> &args) {
+             if (auto index = lineIndexFor(args[0]))
+                 p.a.baudRateNo = *index;
+             else
+                 p.fail("unknown line definition " + inQuotes(args[0]) +
+                        " (e.g. 19200,e,8,1, or an index 0 to 11)");
+         }},
+        {"set-mode",
+         CliCommand::SetMode,
+         {"MODE"},
+         {"set-mode two|one [--rs485 24|32|40]"},
+         {"set the reader mode and RS-485 setting (RS-485 defaults",
+          "to the module's current setting)"},
+         [](Parse &p, const std::vector<std::string> &args) {
+             if (auto mode = modeIndexFor(args[0]))
+                 p.a.modeIndex = *mode;
+             else
+                 p.fail("unknown mode " + inQuotes(args[0]) + " (two or one)");
+         }},
+        {"factory",
+         CliCommand::Factory,
+         {},
+         {"factory"},
+         {"factory default: IDs 01/05, two readers, RS485 32,", "19200,e,8,1"},
+         nullptr},
+        {"one-reader",
+         CliCommand::OneReader,
+         {},
+         {"one-reader"},
+         {"one reader: IDs 01/05, one reader, RS485 32, 19200,e,8,1"},
+         nullptr},
+        {"poll",
+         CliCommand::Poll,
+         {},
+         {"poll [--count N]"},
+         {"process mode: print every reader's data until Ctrl-C", "or N replies"},
+         nullptr},
+        {"provision",
+         CliCommand::Provision,
+         {},
+         {"provision --ports P1,P2,... [--first-id N] [--mode two|one] [--rs485 24|32|40]",
+          "[--line LINE] [--record FILE] [--again]"},
+         {"on every port at once, until Ctrl-C: wait for a module,",
+          "give it the next free IDs (from N, at most 99), set",
+          "mode, RS-485 and line, check, and wait for the next;",
+          "FILE (JSON lines, or CSV for *.csv) records each module",
+          "and lets an interrupted run go on; --again configures",
+          "modules the record already has"},
+         nullptr},
+    };
+    return table;
+}
+
+// The options as given, in order: each value option's values, and the flags seen.
+struct Given
+{
+    std::vector<std::string> positionals;
+    std::map<std::string_view, std::string> lastValue;
+    bool help = false;
+    bool version = false;
+};
+
+// Where an option takes its value: "--opt=VALUE", or the next argument whatever it looks like.
+bool readValue(Parse &p, const std::vector<std::string> &arguments, std::size_t &i,
+               const OptionSpec &option, std::string &value)
+{
+    const std::string &arg = arguments[i];
+    const std::size_t eq = arg.find('=');
+    if (eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+        return true;
+    }
+    if (i + 1 < arguments.size()) {
+        value = arguments[++i];
+        return true;
+    }
+    p.fail("option " + std::string(option.name) + " needs a value");
+    return false;
+}
+
+// One pass over the line: "-h" and "--help" win over every error, the first malformed option
+// in the order of the line is the one reported, and "-5" or "-" are arguments, not options.
+Given readLine(Parse &p, const std::vector<std::string> &arguments)
+{
+    Given g;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string &arg = arguments[i];
         if (arg == "-h") {
-            t.help = true;
+            g.help = true;
             continue;
         }
         const bool negativeNumber =
             arg.size() > 1 && arg[0] == '-' && arg[1] >= '0' && arg[1] <= '9';
         if (arg.empty() || arg[0] != '-' || arg == "-" || negativeNumber) {
-            t.forCli.push_back(marked(arg));
+            g.positionals.push_back(arg);
             continue;
         }
-        if (arg.size() < 2 || arg[1] != '-') {
-            fail("unknown option " + inQuotes(arg));
+        const std::string name = arg.substr(0, arg.find('='));
+        const OptionSpec *option = arg[1] == '-' ? optionNamed(name) : nullptr;
+        if (!option) {
+            p.fail("unknown option " + inQuotes(arg[1] == '-' ? name : arg));
             continue;
         }
-        const std::size_t eq = arg.find('=');
-        const std::string name = arg.substr(0, eq);
-        const bool inlineValue = eq != std::string::npos;
-        if (isOneOf(name, Flags)) {
-            if (inlineValue)
-                fail("option " + name + " takes no value");
-            if (name == "--help")
-                t.help = true;
-            else if (name == "--version")
-                t.version = true;
-            else
-                t.forCli.push_back(name);
-            continue;
-        }
-        if (!isOneOf(name, ValueOptions)) {
-            fail("unknown option " + inQuotes(name));
+        if (option->valueName.empty()) {
+            if (name.size() != arg.size())
+                p.fail("option " + name + " takes no value");
+            g.help = g.help || name == "--help";
+            g.version = g.version || name == "--version";
+            g.lastValue[option->name].clear();
             continue;
         }
         std::string value;
-        if (inlineValue) {
-            value = arg.substr(eq + 1);
-        } else if (i + 1 < arguments.size()) {
-            value = arguments[++i]; // the next argument, whatever it looks like
-        } else {
-            fail("option " + name + " needs a value");
+        if (!readValue(p, arguments, i, *option, value))
             continue;
-        }
-        // The options that apply to every command are checked where they stand, each time
-        // they are given; --rs485 and --count depend on the command.
-        if (name == "--lang" && languageIndexFor(value) < 0)
-            fail("invalid language " + inQuotes(value) + " for --lang (en, gb or big5)");
-        else if (name == "--config" && value.empty())
-            fail("option --config needs a file name");
-        t.forCli.push_back(name);
-        t.forCli.push_back(marked(value));
+        if (option->check)
+            if (std::string error = option->check(value); !error.empty())
+                p.fail(std::move(error));
+        g.lastValue[option->name] = std::move(value);
     }
-    return t;
+    return g;
 }
 
-} // namespace
-
-namespace {
-
-// The options of provision, each refused with any other command.
-void parseProvisionOptions(CliArguments &a, CliCommand command,
-                           const std::optional<std::string> &portList,
-                           const std::optional<std::string> &firstId,
-                           const std::optional<std::string> &mode,
-                           const std::optional<std::string> &line,
-                           const std::optional<std::string> &record)
+const CommandSpec *commandNamed(std::string_view name)
 {
-    auto fail = [&a](std::string message) {
-        if (a.error.empty())
-            a.error = std::move(message);
-    };
-    const bool provision = command == CliCommand::Provision;
-    const std::pair<const char *, const std::optional<std::string> *> options[] = {
-        {"--ports", &portList},
-        {"--first-id", &firstId},
-        {"--mode", &mode},
-        {"--line", &line},
-        {"--record", &record}};
-    for (const auto &[name, value] : options) {
-        if (*value && !provision)
-            fail(std::string("option ") + name + " applies only to provision");
+    for (const CommandSpec &command : commands()) {
+        if (command.name == name)
+            return &command;
     }
-    if (a.again && !provision)
-        fail("option --again applies only to provision");
-    if (!provision)
-        return;
+    return nullptr;
+}
 
-    if (!portList) {
-        fail("provision needs --ports (e.g. --ports COM3,COM4)");
-    } else {
-        const std::string list = unmarked(*portList);
-        std::size_t start = 0;
-        while (start <= list.size()) {
-            const std::size_t comma = std::min(list.find(',', start), list.size());
-            const std::string name = list.substr(start, comma - start);
-            if (name.empty())
-                fail("empty port name in --ports " + inQuotes(list));
-            else if (std::find(a.ports.begin(), a.ports.end(), name) != a.ports.end())
-                fail("port " + inQuotes(name) + " given twice in --ports");
-            else
-                a.ports.push_back(name);
-            start = comma + 1;
-        }
+// The command's own arguments: as many as it takes, then their values.
+void takeArguments(Parse &p, const CommandSpec &command, std::vector<std::string> args)
+{
+    const std::size_t most = command.arguments.size();
+    const std::size_t least =
+        std::size_t(std::count_if(command.arguments.begin(), command.arguments.end(),
+                                  [](std::string_view name) { return !name.starts_with('['); }));
+    if (args.size() > most) {
+        p.fail("unexpected argument " + inQuotes(args[most]) + " for " + p.a.commandName);
+        return;
     }
-    if (firstId) {
-        const std::string value = unmarked(*firstId);
-        if (auto id = boundedNumber(value, MinReaderId, MaxReaderId))
-            a.firstId = *id;
-        else
-            fail("invalid first ID " + inQuotes(value) + " for --first-id (1 to 99)");
+    if (args.size() < least) {
+        p.fail(p.a.commandName + " needs " + std::string(command.arguments[args.size()]));
+        return;
     }
-    if (mode) {
-        const std::string value = unmarked(*mode);
-        if (value == "two")
-            a.modeIndex = 0;
-        else if (value == "one")
-            a.modeIndex = 1;
-        else
-            fail("unknown mode " + inQuotes(value) + " for --mode (two or one)");
-    }
-    if (line) {
-        const std::string value = unmarked(*line);
-        if (auto index = lineIndexFor(value))
-            a.lineNo = *index;
-        else
-            fail("unknown line definition " + inQuotes(value) +
-                 " for --line (e.g. 19200,e,8,1, or an index 0 to 11)");
-    }
-    if (record) {
-        a.recordFile = unmarked(*record);
-        if (a.recordFile.empty())
-            fail("option --record needs a file name");
-    }
+    if (command.take)
+        command.take(p, args);
 }
 
 } // namespace
+
+std::vector<std::string> cliSynopses()
+{
+    std::vector<std::string> synopses;
+    for (const CommandSpec &command : commands()) {
+        std::string line;
+        for (std::string_view part : command.synopsis)
+            line += (line.empty() ? "" : " ") + std::string(part);
+        synopses.push_back(line);
+    }
+    return synopses;
+}
 
 CliArguments parseCliArguments(const std::vector<std::string> &arguments)
 {
-    CliArguments a;
-    auto fail = [&a](std::string message) {
-        if (a.error.empty())
-            a.error = std::move(message);
-    };
-
-    Tokens tokens = prepare(arguments);
-    if (tokens.help) {
-        a.command = CliCommand::Help;
-        return a;
+    Parse p;
+    Given given = readLine(p, arguments);
+    if (given.help || given.version) {
+        CliArguments shown;
+        shown.command = given.help ? CliCommand::Help : CliCommand::Version;
+        return shown;
     }
-    if (tokens.version) {
-        a.command = CliCommand::Version;
-        return a;
+    if (!p.a.ok())
+        return p.a;
+    // The options of every command count even when the command is wrong.
+    for (const OptionSpec &option : options()) {
+        const auto found = given.lastValue.find(option.name);
+        if (found != given.lastValue.end() && !option.refuse && option.take)
+            option.take(p, found->second);
     }
-    if (!tokens.error.empty()) {
-        a.error = tokens.error;
-        return a;
+    if (given.positionals.empty()) {
+        p.fail("no command given");
+        return p.a;
     }
-
-    CLI::App app{"qmrctl"};
-    app.set_help_flag(); // qmrctl prints its own help text
-    app.allow_extras();
-    std::optional<std::string> lang;
-    std::optional<std::string> config;
-    std::optional<std::string> rs485;
-    std::optional<std::string> count;
-    std::vector<std::string> positionals;
-    app.add_flag("--json", a.json);
-    app.add_flag("--trace", a.trace);
-    app.add_flag("--bell", a.bell);
-    app.add_flag("--all-lines", a.allLines);
-    app.add_flag("--again", a.again);
-    std::optional<std::string> port;
-    std::optional<std::string> portList;
-    std::optional<std::string> firstId;
-    std::optional<std::string> mode;
-    std::optional<std::string> line;
-    std::optional<std::string> record;
-    for (auto [name, target] :
-         {std::pair{"--lang", &lang}, std::pair{"--config", &config}, std::pair{"--rs485", &rs485},
-          std::pair{"--count", &count}, std::pair{"--port", &port}, std::pair{"--ports", &portList},
-          std::pair{"--first-id", &firstId}, std::pair{"--mode", &mode}, std::pair{"--line", &line},
-          std::pair{"--record", &record}})
-        app.add_option(name, *target)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    app.add_option("arguments", positionals);
-
-    std::vector<std::string> reversed(tokens.forCli.rbegin(), tokens.forCli.rend());
-    try {
-        app.parse(reversed);
-    } catch (const CLI::ParseError &error) {
-        // Not expected: every option is known and has its value by now.
-        a.error = error.what();
-        return a;
-    }
-    if (!app.remaining().empty()) {
-        a.error = "unknown option " + inQuotes(unmarked(app.remaining().front()));
-        return a;
-    }
-    for (std::string &p : positionals)
-        p = unmarked(std::move(p));
-
-    if (lang)
-        a.languageIndex = languageIndexFor(unmarked(*lang));
-    if (config)
-        a.configFile = unmarked(*config);
-    if (positionals.empty()) {
-        fail("no command given");
-        return a;
-    }
-    a.commandName = positionals.front();
-    positionals.erase(positionals.begin());
-    const std::optional<CliCommand> command = commandFor(a.commandName);
+    p.a.commandName = given.positionals.front();
+    const CommandSpec *command = commandNamed(p.a.commandName);
     if (!command) {
-        fail("unknown command " + inQuotes(a.commandName));
-        return a;
+        p.fail("unknown command " + inQuotes(p.a.commandName));
+        return p.a;
     }
-
-    // The command's own arguments.
-    std::size_t minArgs = 0;
-    std::size_t maxArgs = 0;
-    const char *missing = "";
-    switch (*command) {
-    case CliCommand::SetId:
-        minArgs = 1;
-        maxArgs = 2;
-        missing = "ID1";
-        break;
-    case CliCommand::SetLine:
-        minArgs = maxArgs = 1;
-        missing = "LINE";
-        break;
-    case CliCommand::SetMode:
-        minArgs = maxArgs = 1;
-        missing = "MODE";
-        break;
-    default:
-        break;
-    }
-    if (positionals.size() > maxArgs) {
-        fail("unexpected argument " + inQuotes(positionals[maxArgs]) + " for " + a.commandName);
-        return a;
-    }
-    if (positionals.size() < minArgs) {
-        fail(a.commandName + " needs " + missing);
-        return a;
-    }
-
-    switch (*command) {
-    case CliCommand::SetId:
-        if (auto id = boundedNumber(positionals[0], MinReaderId, MaxReaderId))
-            a.id1 = *id;
-        else
-            fail("invalid ID1 " + inQuotes(positionals[0]) + " (1 to 99)");
-        if (positionals.size() > 1) {
-            if (auto id = boundedNumber(positionals[1], MinReaderId, MaxReaderId))
-                a.id2 = *id;
-            else
-                fail("invalid ID2 " + inQuotes(positionals[1]) + " (1 to 99)");
+    takeArguments(p, *command, {given.positionals.begin() + 1, given.positionals.end()});
+    if (!p.a.ok())
+        return p.a;
+    // The options that belong to some commands, in the table's order.
+    for (const OptionSpec &option : options()) {
+        if (!option.refuse)
+            continue;
+        const auto found = given.lastValue.find(option.name);
+        if (found == given.lastValue.end()) {
+            if (option.require)
+                if (std::string error = option.require(command->command); !error.empty())
+                    p.fail(std::move(error));
+            continue;
         }
-        break;
-    case CliCommand::SetLine:
-        if (auto index = lineIndexFor(positionals[0]))
-            a.baudRateNo = *index;
+        if (std::string error = option.refuse(p.a, command->command); !error.empty())
+            p.fail(std::move(error));
         else
-            fail("unknown line definition " + inQuotes(positionals[0]) +
-                 " (e.g. 19200,e,8,1, or an index 0 to 11)");
-        break;
-    case CliCommand::SetMode:
-        if (positionals[0] == "two")
-            a.modeIndex = 0;
-        else if (positionals[0] == "one")
-            a.modeIndex = 1;
-        else
-            fail("unknown mode " + inQuotes(positionals[0]) + " (two or one)");
-        break;
-    default:
-        break;
+            option.take(p, found->second);
     }
-
-    if (rs485) {
-        const std::string value = unmarked(*rs485);
-        const auto number = boundedNumber(value, 0, Rs485Values.back());
-        // Only the three texts themselves: "024" is no RS-485 setting.
-        const int index = number && std::to_string(*number) == value ? rs485IndexOf(*number) : -1;
-        if (*command != CliCommand::SetMode && *command != CliCommand::Provision)
-            fail("option --rs485 applies only to set-mode and provision");
-        else if (index >= 0)
-            a.rs485Index = index;
-        else
-            fail("invalid RS-485 setting " + inQuotes(value) + " for --rs485 (24, 32 or 40)");
-    }
-    if (count) {
-        const std::string value = unmarked(*count);
-        if (*command != CliCommand::Poll)
-            fail("option --count applies only to poll");
-        else if (auto n = boundedNumber(value, MinPollCount, MaxPollCount))
-            a.count = *n;
-        else
-            fail("invalid count " + inQuotes(value) + " for --count (a whole number from 1)");
-    }
-    if (a.allLines && !isModuleCommand(*command))
-        fail("option --all-lines does not apply to " + a.commandName);
-    if (port) {
-        a.port = unmarked(*port);
-        if (!isModuleCommand(*command) || *command == CliCommand::Provision)
-            fail("option --port does not apply to " + a.commandName +
-                 (*command == CliCommand::Provision ? " (use --ports)" : ""));
-        else if (a.port.empty())
-            fail("option --port needs a port name");
-    }
-    parseProvisionOptions(a, *command, portList, firstId, mode, line, record);
-
-    if (a.error.empty())
-        a.command = *command;
-    return a;
+    if (p.a.ok())
+        p.a.command = command->command;
+    return p.a;
 }
 
 std::string cliUsage()
 {
-    return "Usage: qmrctl [OPTIONS] COMMAND [ARGUMENTS]\n"
-           "Configure a TAVEX QLN-72RT module from the command line.\n"
-           "\n"
-           "Commands:\n"
-           "  ports                     list COM1 to COM16, their devices and whether they open\n"
-           "  scan                      find the module and show its identity\n"
-           "  set-id ID1 [ID2]          give the readers new IDs (1 to 99; ID2 defaults to the\n"
-           "                            module's own)\n"
-           "  set-line LINE             set the module's line setting (e.g. 38400,e,8,1, or its\n"
-           "                            index 0 to 11)\n"
-           "  set-mode two|one [--rs485 24|32|40]\n"
-           "                            set the reader mode and RS-485 setting (RS-485 defaults\n"
-           "                            to the module's current setting)\n"
-           "  factory                   factory default: IDs 01/05, two readers, RS485 32,\n"
-           "                            19200,e,8,1\n"
-           "  one-reader                one reader: IDs 01/05, one reader, RS485 32, 19200,e,8,1\n"
-           "  poll [--count N]          process mode: print every reader's data until Ctrl-C\n"
-           "                            or N replies\n"
-           "  provision --ports P1,P2,... [--first-id N] [--mode two|one] [--rs485 24|32|40]\n"
-           "            [--line LINE] [--record FILE] [--again]\n"
-           "                            on every port at once, until Ctrl-C: wait for a module,\n"
-           "                            give it the next free IDs (from N, at most 99), set\n"
-           "                            mode, RS-485 and line, check, and wait for the next;\n"
-           "                            FILE (JSON lines, or CSV for *.csv) records each module\n"
-           "                            and lets an interrupted run go on; --again configures\n"
-           "                            modules the record already has\n"
-           "Every command but ports scans for the module first.\n"
-           "\n"
-           "Options:\n"
-           "  --all-lines               sweep all twelve line settings, not only the remembered\n"
-           "                            one\n"
-           "  --port PORT               use only PORT (COM5, or a device such as /dev/ttyUSB0\n"
-           "                            on Linux), not the remembered port or the sweep\n"
-           "  --json                    machine-readable output (poll: one JSON object a line)\n"
-           "  --trace                   log every frame sent and received on standard error\n"
-           "  --lang en|gb|big5         language of the messages (default: the remembered one)\n"
-           "  --config FILE             use FILE as the settings file\n"
-           "  --bell                    ring the terminal bell at the end of an operation\n"
-           "  -h, --help                show this help\n"
-           "  --version                 show the version\n"
-           "\n"
-           "Exit status: 0 success, 1 the module did not answer or the procedure failed,\n"
-           "2 a usage error.\n";
+    constexpr std::size_t Column = 28; // where the help texts start
+    const auto entry = [](const std::vector<std::string_view> &synopsis,
+                          const std::vector<std::string_view> &help, std::size_t indent) {
+        std::string text = "  " + std::string(synopsis.front());
+        for (std::size_t i = 1; i < synopsis.size(); ++i)
+            text += "\n" + std::string(indent, ' ') + std::string(synopsis[i]);
+        for (std::size_t i = 0; i < help.size(); ++i) {
+            const bool besideIt = i == 0 && synopsis.size() == 1 && text.size() < Column;
+            text +=
+                besideIt ? std::string(Column - text.size(), ' ') : "\n" + std::string(Column, ' ');
+            text += help[i];
+        }
+        return text + "\n";
+    };
+    std::string text = "Usage: qmrctl [OPTIONS] COMMAND [ARGUMENTS]\n"
+                       "Configure a TAVEX QLN-72RT module from the command line.\n"
+                       "\n"
+                       "Commands:\n";
+    for (const CommandSpec &command : commands())
+        text += entry(command.synopsis, command.help, 2 + command.name.size() + 1);
+    text += "Every command but ports scans for the module first.\n"
+            "\n"
+            "Options:\n";
+    for (const OptionSpec &option : options()) {
+        if (option.help.empty())
+            continue;
+        std::string shown(option.shown.empty() ? option.name : option.shown);
+        if (!option.valueName.empty())
+            shown += " " + std::string(option.valueName);
+        const std::string_view name(shown);
+        text += entry({name}, option.help, 0);
+    }
+    return text + "\n"
+                  "Exit status: 0 success, 1 the module did not answer or the procedure failed,\n"
+                  "2 a usage error.\n";
 }
 
 } // namespace qmr

@@ -70,5 +70,8 @@ CliArguments parseCliArguments(const std::vector<std::string> &arguments);
 
 // The --help text.
 std::string cliUsage();
+// Each command's synopsis on one line ("set-id ID1 [ID2]"), as the help text and the manual
+// show it.
+std::vector<std::string> cliSynopses();
 
 } // namespace qmr

@@ -1,9 +1,11 @@
-// qmrctl's command line: every command and option, and a message naming the argument for
-// every kind of bad one.
+// qmrctl's command line: every command and option, a message naming the argument for every
+// kind of bad one, and the manual showing each command as the help text does.
 
 #include "cli/cliarguments.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include <string>
 #include <vector>
@@ -288,4 +290,70 @@ TEST(CliArguments, BadProvisionArgumentsAreNamed)
         EXPECT_EQ(a.command, CliCommand::None);
         EXPECT_EQ(a.error, row.message);
     }
+}
+
+namespace {
+
+// A roff request's text as the reader sees it: the font changes of .B, .BI and .BR joined
+// without spaces, escapes taken out.
+std::string plainRoff(const std::string &line)
+{
+    std::string text;
+    if (line.rfind(".B ", 0) == 0) {
+        text = line.substr(3);
+    } else {
+        // .BI and .BR: alternating words, each word or quoted string in its own font.
+        bool quoted = false;
+        for (std::size_t i = line.find(' '); i < line.size(); ++i) {
+            const char c = line[i];
+            if (c == '"')
+                quoted = !quoted;
+            else if (c != ' ' || quoted)
+                text += c;
+        }
+    }
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 2, "\\f") == 0) {
+            i += 2; // \fB, \fI, \fR
+        } else if (text.compare(i, 2, "\\-") == 0) {
+            plain += '-';
+            ++i;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
+} // namespace
+
+TEST(CliArguments, EveryCommandsSynopsisStandsInTheManualAsInTheHelpText)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "the manual is the Linux package's";
+#endif
+    std::ifstream manual(QMR_SOURCE_DIR "/dist/qmrctl.1");
+    ASSERT_TRUE(manual.is_open());
+    std::vector<std::string> documented;
+    std::string line;
+    bool commands = false;
+    bool header = false;
+    while (std::getline(manual, line)) {
+        if (line.rfind(".SH", 0) == 0)
+            commands = line == ".SH COMMANDS";
+        else if (commands && header)
+            documented.push_back(plainRoff(line));
+        header = commands && line == ".TP";
+    }
+    EXPECT_EQ(documented, cliSynopses());
+    // The help text wraps a long synopsis: compared with its blanks and line ends as one.
+    std::string usage;
+    for (const char c : cliUsage()) {
+        const bool blank = c == ' ' || c == '\n';
+        if (!blank || (!usage.empty() && usage.back() != ' '))
+            usage += blank ? ' ' : c;
+    }
+    for (const std::string &synopsis : cliSynopses())
+        EXPECT_NE(usage.find(" " + synopsis + " "), std::string::npos) << synopsis;
 }
