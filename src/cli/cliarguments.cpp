@@ -131,181 +131,175 @@ void takeRs485(Parse &p, std::string_view value)
         p.fail("invalid RS-485 setting " + inQuotes(value) + " for --rs485 (24, 32 or 40)");
 }
 
-const std::vector<OptionSpec> &options()
-{
-    static const std::vector<OptionSpec> table = {
-        {"--rs485",
-         "VALUE",
-         {},
-         {},
-         nullptr,
-         [](const CliArguments &, CliCommand c) {
-             return c == CliCommand::SetMode || c == CliCommand::Provision
-                        ? std::string()
-                        : std::string("option --rs485 applies only to set-mode and provision");
-         },
-         takeRs485},
-        {"--count",
-         "N",
-         {},
-         {},
-         nullptr,
-         [](const CliArguments &, CliCommand c) {
-             return c == CliCommand::Poll ? std::string()
-                                          : std::string("option --count applies only to poll");
-         },
-         [](Parse &p, std::string_view value) {
-             if (auto n = boundedNumber(value, MinPollCount, MaxPollCount))
-                 p.a.count = *n;
-             else
-                 p.fail("invalid count " + inQuotes(value) +
-                        " for --count (a whole number from 1)");
-         }},
-        {"--all-lines",
-         {},
-         {},
-         {"sweep all twelve line settings, not only the remembered", "one"},
-         nullptr,
-         [](const CliArguments &a, CliCommand c) {
-             return isModuleCommand(c) ? std::string()
-                                       : "option --all-lines does not apply to " + a.commandName;
-         },
-         [](Parse &p, std::string_view) { p.a.allLines = true; }},
-        {"--port",
-         "PORT",
-         {},
-         {"use only PORT (COM5, or a device such as /dev/ttyUSB0",
-          "on Linux), not the remembered port or the sweep"},
-         nullptr,
-         [](const CliArguments &a, CliCommand c) {
-             if (isModuleCommand(c) && c != CliCommand::Provision)
-                 return std::string();
-             return "option --port does not apply to " + a.commandName +
-                    (c == CliCommand::Provision ? " (use --ports)" : "");
-         },
-         [](Parse &p, std::string_view value) {
-             p.a.port = value;
-             if (value.empty())
-                 p.fail("option --port needs a port name");
-         }},
-        {"--json",
-         {},
-         {},
-         {"machine-readable output (poll: one JSON object a line)"},
-         nullptr,
-         nullptr,
-         [](Parse &p, std::string_view) { p.a.json = true; }},
-        {"--trace",
-         {},
-         {},
-         {"log every frame sent and received on standard error"},
-         nullptr,
-         nullptr,
-         [](Parse &p, std::string_view) { p.a.trace = true; }},
-        {"--lang",
-         "en|gb|big5",
-         {},
-         {"language of the messages (default: the remembered one)"},
-         [](std::string_view value) {
-             return languageIndexFor(value) < 0
-                        ? "invalid language " + inQuotes(value) + " for --lang (en, gb or big5)"
-                        : std::string();
-         },
-         nullptr,
-         [](Parse &p, std::string_view value) { p.a.languageIndex = languageIndexFor(value); }},
-        {"--config",
-         "FILE",
-         {},
-         {"use FILE as the settings file"},
-         [](std::string_view value) {
-             return value.empty() ? std::string("option --config needs a file name")
-                                  : std::string();
-         },
-         nullptr,
-         [](Parse &p, std::string_view value) { p.a.configFile = value; }},
-        {"--bell",
-         {},
-         {},
-         {"ring the terminal bell at the end of an operation"},
-         nullptr,
-         nullptr,
-         [](Parse &p, std::string_view) { p.a.bell = true; }},
-        {"--help", {}, "-h, --help", {"show this help"}},
-        {"--version", {}, {}, {"show the version"}},
-        {"--ports",
-         "P1,P2,...",
-         {},
-         {},
-         nullptr,
-         [](const CliArguments &, CliCommand c) { return onlyWithProvision("--ports", c); },
-         takePorts,
-         [](CliCommand c) {
-             return c == CliCommand::Provision
-                        ? std::string("provision needs --ports (e.g. --ports COM3,COM4)")
-                        : std::string();
-         }},
-        {"--first-id",
-         "N",
-         {},
-         {},
-         nullptr,
-         [](const CliArguments &, CliCommand c) { return onlyWithProvision("--first-id", c); },
-         [](Parse &p, std::string_view value) {
-             if (auto id = boundedNumber(value, MinReaderId, MaxReaderId))
-                 p.a.firstId = *id;
-             else
-                 p.fail("invalid first ID " + inQuotes(value) + " for --first-id (1 to 99)");
-         }},
-        {"--mode",
-         "two|one",
-         {},
-         {},
-         nullptr,
-         [](const CliArguments &, CliCommand c) { return onlyWithProvision("--mode", c); },
-         [](Parse &p, std::string_view value) {
-             if (auto mode = modeIndexFor(value))
-                 p.a.modeIndex = *mode;
-             else
-                 p.fail("unknown mode " + inQuotes(value) + " for --mode (two or one)");
-         }},
-        {"--line",
-         "LINE",
-         {},
-         {},
-         nullptr,
-         [](const CliArguments &, CliCommand c) { return onlyWithProvision("--line", c); },
-         [](Parse &p, std::string_view value) {
-             if (auto index = lineIndexFor(value))
-                 p.a.lineNo = *index;
-             else
-                 p.fail("unknown line definition " + inQuotes(value) +
-                        " for --line (e.g. 19200,e,8,1, or an index 0 to 11)");
-         }},
-        {"--record",
-         "FILE",
-         {},
-         {},
-         nullptr,
-         [](const CliArguments &, CliCommand c) { return onlyWithProvision("--record", c); },
-         [](Parse &p, std::string_view value) {
-             p.a.recordFile = value;
-             if (value.empty())
-                 p.fail("option --record needs a file name");
-         }},
-        {"--again",
-         {},
-         {},
-         {},
-         nullptr,
-         [](const CliArguments &, CliCommand c) { return onlyWithProvision("--again", c); },
-         [](Parse &p, std::string_view) { p.a.again = true; }},
-    };
-    return table;
-}
+const std::vector<OptionSpec> Options = {
+    {"--rs485",
+     "VALUE",
+     {},
+     {},
+     nullptr,
+     [](const CliArguments &, CliCommand c) {
+         return c == CliCommand::SetMode || c == CliCommand::Provision
+                    ? std::string()
+                    : std::string("option --rs485 applies only to set-mode and provision");
+     },
+     takeRs485},
+    {"--count",
+     "N",
+     {},
+     {},
+     nullptr,
+     [](const CliArguments &, CliCommand c) {
+         return c == CliCommand::Poll ? std::string()
+                                      : std::string("option --count applies only to poll");
+     },
+     [](Parse &p, std::string_view value) {
+         if (auto n = boundedNumber(value, MinPollCount, MaxPollCount))
+             p.a.count = *n;
+         else
+             p.fail("invalid count " + inQuotes(value) + " for --count (a whole number from 1)");
+     }},
+    {"--all-lines",
+     {},
+     {},
+     {"sweep all twelve line settings, not only the remembered", "one"},
+     nullptr,
+     [](const CliArguments &a, CliCommand c) {
+         return isModuleCommand(c) ? std::string()
+                                   : "option --all-lines does not apply to " + a.commandName;
+     },
+     [](Parse &p, std::string_view) { p.a.allLines = true; }},
+    {"--port",
+     "PORT",
+     {},
+     {"use only PORT (COM5, or a device such as /dev/ttyUSB0",
+      "on Linux), not the remembered port or the sweep"},
+     nullptr,
+     [](const CliArguments &a, CliCommand c) {
+         if (isModuleCommand(c) && c != CliCommand::Provision)
+             return std::string();
+         return "option --port does not apply to " + a.commandName +
+                (c == CliCommand::Provision ? " (use --ports)" : "");
+     },
+     [](Parse &p, std::string_view value) {
+         p.a.port = value;
+         if (value.empty())
+             p.fail("option --port needs a port name");
+     }},
+    {"--json",
+     {},
+     {},
+     {"machine-readable output (poll: one JSON object a line)"},
+     nullptr,
+     nullptr,
+     [](Parse &p, std::string_view) { p.a.json = true; }},
+    {"--trace",
+     {},
+     {},
+     {"log every frame sent and received on standard error"},
+     nullptr,
+     nullptr,
+     [](Parse &p, std::string_view) { p.a.trace = true; }},
+    {"--lang",
+     "en|gb|big5",
+     {},
+     {"language of the messages (default: the remembered one)"},
+     [](std::string_view value) {
+         return languageIndexFor(value) < 0
+                    ? "invalid language " + inQuotes(value) + " for --lang (en, gb or big5)"
+                    : std::string();
+     },
+     nullptr,
+     [](Parse &p, std::string_view value) { p.a.languageIndex = languageIndexFor(value); }},
+    {"--config",
+     "FILE",
+     {},
+     {"use FILE as the settings file"},
+     [](std::string_view value) {
+         return value.empty() ? std::string("option --config needs a file name") : std::string();
+     },
+     nullptr,
+     [](Parse &p, std::string_view value) { p.a.configFile = value; }},
+    {"--bell",
+     {},
+     {},
+     {"ring the terminal bell at the end of an operation"},
+     nullptr,
+     nullptr,
+     [](Parse &p, std::string_view) { p.a.bell = true; }},
+    {"--help", {}, "-h, --help", {"show this help"}},
+    {"--version", {}, {}, {"show the version"}},
+    {"--ports",
+     "P1,P2,...",
+     {},
+     {},
+     nullptr,
+     [](const CliArguments &, CliCommand c) { return onlyWithProvision("--ports", c); },
+     takePorts,
+     [](CliCommand c) {
+         return c == CliCommand::Provision
+                    ? std::string("provision needs --ports (e.g. --ports COM3,COM4)")
+                    : std::string();
+     }},
+    {"--first-id",
+     "N",
+     {},
+     {},
+     nullptr,
+     [](const CliArguments &, CliCommand c) { return onlyWithProvision("--first-id", c); },
+     [](Parse &p, std::string_view value) {
+         if (auto id = boundedNumber(value, MinReaderId, MaxReaderId))
+             p.a.firstId = *id;
+         else
+             p.fail("invalid first ID " + inQuotes(value) + " for --first-id (1 to 99)");
+     }},
+    {"--mode",
+     "two|one",
+     {},
+     {},
+     nullptr,
+     [](const CliArguments &, CliCommand c) { return onlyWithProvision("--mode", c); },
+     [](Parse &p, std::string_view value) {
+         if (auto mode = modeIndexFor(value))
+             p.a.modeIndex = *mode;
+         else
+             p.fail("unknown mode " + inQuotes(value) + " for --mode (two or one)");
+     }},
+    {"--line",
+     "LINE",
+     {},
+     {},
+     nullptr,
+     [](const CliArguments &, CliCommand c) { return onlyWithProvision("--line", c); },
+     [](Parse &p, std::string_view value) {
+         if (auto index = lineIndexFor(value))
+             p.a.lineNo = *index;
+         else
+             p.fail("unknown line definition " + inQuotes(value) +
+                    " for --line (e.g. 19200,e,8,1, or an index 0 to 11)");
+     }},
+    {"--record",
+     "FILE",
+     {},
+     {},
+     nullptr,
+     [](const CliArguments &, CliCommand c) { return onlyWithProvision("--record", c); },
+     [](Parse &p, std::string_view value) {
+         p.a.recordFile = value;
+         if (value.empty())
+             p.fail("option --record needs a file name");
+     }},
+    {"--again",
+     {},
+     {},
+     {},
+     nullptr,
+     [](const CliArguments &, CliCommand c) { return onlyWithProvision("--again", c); },
+     [](Parse &p, std::string_view) { p.a.again = true; }},
+};
 
 const OptionSpec *optionNamed(std::string_view name)
 {
-    for (const OptionSpec &option : options()) {
+    for (const OptionSpec &option : Options) {
         if (option.name == name)
             return &option;
     }
@@ -338,84 +332,74 @@ struct CommandSpec
     void (*take)(Parse &p, const std::vector<std::string> &args);
 };
 
-const std::vector<CommandSpec> &commands()
-{
-    static const std::vector<CommandSpec> table = {
-        {"ports",
-         CliCommand::Ports,
-         {},
-         {"ports"},
-         {"list COM1 to COM16, their devices and whether they open"},
-         nullptr},
-        {"scan",
-         CliCommand::Scan,
-         {},
-         {"scan"},
-         {"find the module and show its identity"},
-         nullptr},
-        {"set-id",
-         CliCommand::SetId,
-         {"ID1", "[ID2]"},
-         {"set-id ID1 [ID2]"},
-         {"give the readers new IDs (1 to 99; ID2 defaults to the", "module's own)"},
-         takeSetId},
-        {"set-line",
-         CliCommand::SetLine,
-         {"LINE"},
-         {"set-line LINE"},
-         {"set the module's line setting (e.g. 38400,e,8,1, or its", "index 0 to 11)"},
-         [](Parse &p, const std::vector<std::string> &args) {
-             if (auto index = lineIndexFor(args[0]))
-                 p.a.baudRateNo = *index;
-             else
-                 p.fail("unknown line definition " + inQuotes(args[0]) +
-                        " (e.g. 19200,e,8,1, or an index 0 to 11)");
-         }},
-        {"set-mode",
-         CliCommand::SetMode,
-         {"MODE"},
-         {"set-mode two|one [--rs485 24|32|40]"},
-         {"set the reader mode and RS-485 setting (RS-485 defaults",
-          "to the module's current setting)"},
-         [](Parse &p, const std::vector<std::string> &args) {
-             if (auto mode = modeIndexFor(args[0]))
-                 p.a.modeIndex = *mode;
-             else
-                 p.fail("unknown mode " + inQuotes(args[0]) + " (two or one)");
-         }},
-        {"factory",
-         CliCommand::Factory,
-         {},
-         {"factory"},
-         {"factory default: IDs 01/05, two readers, RS485 32,", "19200,e,8,1"},
-         nullptr},
-        {"one-reader",
-         CliCommand::OneReader,
-         {},
-         {"one-reader"},
-         {"one reader: IDs 01/05, one reader, RS485 32, 19200,e,8,1"},
-         nullptr},
-        {"poll",
-         CliCommand::Poll,
-         {},
-         {"poll [--count N]"},
-         {"process mode: print every reader's data until Ctrl-C", "or N replies"},
-         nullptr},
-        {"provision",
-         CliCommand::Provision,
-         {},
-         {"provision --ports P1,P2,... [--first-id N] [--mode two|one] [--rs485 24|32|40]",
-          "[--line LINE] [--record FILE] [--again]"},
-         {"on every port at once, until Ctrl-C: wait for a module,",
-          "give it the next free IDs (from N, at most 99), set",
-          "mode, RS-485 and line, check, and wait for the next;",
-          "FILE (JSON lines, or CSV for *.csv) records each module",
-          "and lets an interrupted run go on; --again configures",
-          "modules the record already has"},
-         nullptr},
-    };
-    return table;
-}
+const std::vector<CommandSpec> Commands = {
+    {"ports",
+     CliCommand::Ports,
+     {},
+     {"ports"},
+     {"list COM1 to COM16, their devices and whether they open"},
+     nullptr},
+    {"scan", CliCommand::Scan, {}, {"scan"}, {"find the module and show its identity"}, nullptr},
+    {"set-id",
+     CliCommand::SetId,
+     {"ID1", "[ID2]"},
+     {"set-id ID1 [ID2]"},
+     {"give the readers new IDs (1 to 99; ID2 defaults to the", "module's own)"},
+     takeSetId},
+    {"set-line",
+     CliCommand::SetLine,
+     {"LINE"},
+     {"set-line LINE"},
+     {"set the module's line setting (e.g. 38400,e,8,1, or its", "index 0 to 11)"},
+     [](Parse &p, const std::vector<std::string> &args) {
+         if (auto index = lineIndexFor(args[0]))
+             p.a.baudRateNo = *index;
+         else
+             p.fail("unknown line definition " + inQuotes(args[0]) +
+                    " (e.g. 19200,e,8,1, or an index 0 to 11)");
+     }},
+    {"set-mode",
+     CliCommand::SetMode,
+     {"MODE"},
+     {"set-mode two|one [--rs485 24|32|40]"},
+     {"set the reader mode and RS-485 setting (RS-485 defaults",
+      "to the module's current setting)"},
+     [](Parse &p, const std::vector<std::string> &args) {
+         if (auto mode = modeIndexFor(args[0]))
+             p.a.modeIndex = *mode;
+         else
+             p.fail("unknown mode " + inQuotes(args[0]) + " (two or one)");
+     }},
+    {"factory",
+     CliCommand::Factory,
+     {},
+     {"factory"},
+     {"factory default: IDs 01/05, two readers, RS485 32,", "19200,e,8,1"},
+     nullptr},
+    {"one-reader",
+     CliCommand::OneReader,
+     {},
+     {"one-reader"},
+     {"one reader: IDs 01/05, one reader, RS485 32, 19200,e,8,1"},
+     nullptr},
+    {"poll",
+     CliCommand::Poll,
+     {},
+     {"poll [--count N]"},
+     {"process mode: print every reader's data until Ctrl-C", "or N replies"},
+     nullptr},
+    {"provision",
+     CliCommand::Provision,
+     {},
+     {"provision --ports P1,P2,... [--first-id N] [--mode two|one] [--rs485 24|32|40]",
+      "[--line LINE] [--record FILE] [--again]"},
+     {"on every port at once, until Ctrl-C: wait for a module,",
+      "give it the next free IDs (from N, at most 99), set",
+      "mode, RS-485 and line, check, and wait for the next;",
+      "FILE (JSON lines, or CSV for *.csv) records each module",
+      "and lets an interrupted run go on; --again configures", "modules the record already has"},
+     nullptr},
+};
 
 // The options as given, in order: each value option's values, and the flags seen.
 struct Given
@@ -488,7 +472,7 @@ Given readLine(Parse &p, const std::vector<std::string> &arguments)
 
 const CommandSpec *commandNamed(std::string_view name)
 {
-    for (const CommandSpec &command : commands()) {
+    for (const CommandSpec &command : Commands) {
         if (command.name == name)
             return &command;
     }
@@ -519,7 +503,7 @@ void takeArguments(Parse &p, const CommandSpec &command, std::vector<std::string
 std::vector<std::string> cliSynopses()
 {
     std::vector<std::string> synopses;
-    for (const CommandSpec &command : commands()) {
+    for (const CommandSpec &command : Commands) {
         std::string line;
         for (std::string_view part : command.synopsis)
             line += (line.empty() ? "" : " ") + std::string(part);
@@ -540,7 +524,7 @@ CliArguments parseCliArguments(const std::vector<std::string> &arguments)
     if (!p.a.ok())
         return p.a;
     // The options of every command count even when the command is wrong.
-    for (const OptionSpec &option : options()) {
+    for (const OptionSpec &option : Options) {
         const auto found = given.lastValue.find(option.name);
         if (found != given.lastValue.end() && !option.refuse && option.take)
             option.take(p, found->second);
@@ -559,7 +543,7 @@ CliArguments parseCliArguments(const std::vector<std::string> &arguments)
     if (!p.a.ok())
         return p.a;
     // The options that belong to some commands, in the table's order.
-    for (const OptionSpec &option : options()) {
+    for (const OptionSpec &option : Options) {
         if (!option.refuse)
             continue;
         const auto found = given.lastValue.find(option.name);
@@ -599,12 +583,12 @@ std::string cliUsage()
                        "Configure a TAVEX QLN-72RT module from the command line.\n"
                        "\n"
                        "Commands:\n";
-    for (const CommandSpec &command : commands())
+    for (const CommandSpec &command : Commands)
         text += entry(command.synopsis, command.help, 2 + command.name.size() + 1);
     text += "Every command but ports scans for the module first.\n"
             "\n"
             "Options:\n";
-    for (const OptionSpec &option : options()) {
+    for (const OptionSpec &option : Options) {
         if (option.help.empty())
             continue;
         std::string shown(option.shown.empty() ? option.name : option.shown);
