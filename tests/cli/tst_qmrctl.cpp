@@ -26,6 +26,7 @@ private slots:
     void oneRunPerRecord();
     void recordThatCannotBeRead();
     void symlinkAndTargetInPorts();
+    void settingsFileTooLargeToRewrite();
 
 private:
     bool startEmulator(const QStringList &extra = {});
@@ -232,6 +233,27 @@ void TestQmrctl::symlinkAndTargetInPorts()
     QCOMPARE(qmrctl({"provision", "--ports", link + "," + target}, nullptr, &err), 2);
     QVERIFY2(err.contains("are the same device"), err.constData());
     QCOMPARE(file.size(), 0);
+}
+
+// Only the first MiB of the settings file is read, so it is not rewritten: qmrctl says so.
+void TestQmrctl::settingsFileTooLargeToRewrite()
+{
+    QFile file(config());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray text = file.readAll();
+    file.close();
+    while (text.size() <= 1024 * 1024)
+        text += "; padding padding padding padding padding padding padding padding\n";
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+    file.close();
+    QVERIFY(startEmulator());
+    QByteArray err;
+    QCOMPARE(qmrctl({"scan"}, nullptr, &err), 0);
+    QVERIFY2(err.contains("qmrctl: settings: ") && err.contains("larger than 1 MiB"),
+             err.constData());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), text);
 }
 
 QTEST_GUILESS_MAIN(TestQmrctl)
