@@ -303,6 +303,11 @@ TEST(CommandRunner, ControlCharactersFromTheModuleAreEscaped)
         EXPECT_EQ(text->find('\x07'), std::string::npos) << *text;
     }
     EXPECT_TRUE(contains(rig.out, "  \\x1b]0;pwned\\x07\\x1b[31mRED\\\\\n")) << rig.out;
+    // A right-to-left override would turn the rest of the terminal line around.
+    rig.model.config().reader1.data = "ab\u202edc\u2066";
+    ASSERT_EQ(rig.run({"poll", "--count", "1"}), 0);
+    EXPECT_TRUE(contains(rig.out, "  ab\\xe2\\x80\\xaedc\\xe2\\x81\\xa6\n")) << rig.out;
+    rig.model.config().reader1.data = hostile;
 
     ASSERT_EQ(rig.run({"scan"}), 0);
     EXPECT_EQ(rig.out.find('\x1b'), std::string::npos) << rig.out;

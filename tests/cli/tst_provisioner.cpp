@@ -691,6 +691,22 @@ TEST(Provisioner, ModuleThatMissesOneProbeIsStillThere)
     };
     ASSERT_EQ(floor.run(), 0) << floor.err;
     EXPECT_EQ(floor.eventsOf(PortState::Configuring).size(), 1u);
+
+    // A module whose serial number reads differently every time is not a new module each
+    // time: it would use up every ID.
+    Floor varying;
+    varying.options.again = true;
+    Floor::Port &flaky = varying.add("COM3", {module("222222")});
+    flaky.onDone = [&flaky](ModuleModel &model, MemoryPort &memory, FakeClock &clock) {
+        const std::uint32_t done = clock.milliseconds();
+        clock.setOnAdvance([&, done](std::uint32_t now) {
+            model.config().reader1.serial = "2222" + std::to_string(1000 + now % 9000);
+            if (now - done > 6000)
+                memory.addDevice(flaky.device, nullptr);
+        });
+    };
+    ASSERT_EQ(varying.run(), 0) << varying.err;
+    EXPECT_EQ(varying.eventsOf(PortState::Configuring).size(), 1u);
 }
 
 TEST(Provisioner, OneRunPerRecord)
