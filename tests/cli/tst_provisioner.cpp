@@ -574,15 +574,17 @@ TEST(ProvisionRecord, GivesBackEveryByteAndShowsSpreadsheetsText)
                 << error;
             ASSERT_TRUE(record.append(e, error)) << error;
         }
-        ProvisionRecord again;
-        ASSERT_EQ(again.open(path.string(), files, error, notice),
-                  ProvisionRecord::OpenOutcome::Opened)
-            << error;
-        EXPECT_NE(again.lastEntryOf(everyByte, e.serial2), nullptr);
-        // Another byte in place of one that is no UTF-8 is another module.
-        std::string other = everyByte;
-        other[0xfe] = char(0xfd);
-        EXPECT_EQ(again.lastEntryOf(other, e.serial2), nullptr);
+        {
+            ProvisionRecord again;
+            ASSERT_EQ(again.open(path.string(), files, error, notice),
+                      ProvisionRecord::OpenOutcome::Opened)
+                << error;
+            EXPECT_NE(again.lastEntryOf(everyByte, e.serial2), nullptr);
+            // Another byte in place of one that is no UTF-8 is another module.
+            std::string other = everyByte;
+            other[0xfe] = char(0xfd);
+            EXPECT_EQ(again.lastEntryOf(other, e.serial2), nullptr);
+        } // the record and its lock go before the file
         std::filesystem::remove(path);
     }
 }
