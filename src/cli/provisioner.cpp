@@ -503,6 +503,7 @@ void Provisioner::portLoop(std::size_t index)
         PortDevices devices = m_devices.makeDevices(port.device);
         const int number = comNumberOf(port.name).value_or(1);
         const FixedPortMap map({{number, port.device}});
+        std::optional<FrameTrace> trace; // outlives the link that reports to it
         Link link(*devices.port, *devices.clock, map);
         Settings settings;
         NoSettingsStore store;
@@ -510,7 +511,6 @@ void Provisioner::portLoop(std::size_t index)
         ConsoleView view(m_table, m_options.languageIndex, viewErrors);
         view.setLockChecked(true);
         ModuleContext ctx{link, *devices.clock, settings, store, view};
-        std::optional<FrameTrace> trace;
         if (m_options.trace) {
             trace.emplace(
                 [this](const std::string &line) {
@@ -550,6 +550,8 @@ void Provisioner::portLoop(std::size_t index)
             }
             waitForUnplug(ctx, serial1);
         }
+        if (trace)
+            trace->flush(); // a reply cut off by the stop
     } catch (const std::exception &error) {
         stopped.text = error.what();
     }
