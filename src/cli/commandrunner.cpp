@@ -1,5 +1,7 @@
 #include "commandrunner.h"
 
+#include "frametrace.h"
+#include "jsonoutput.h"
 #include "link/linedefinition.h"
 #include "operations/processmode.h"
 #include "operations/quicksettings.h"
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -51,36 +54,6 @@ std::string leftJustified(std::string text, std::size_t width)
 {
     if (text.size() < width)
         text.append(width - text.size(), ' ');
-    return text;
-}
-
-// "09 41 30 ...": the bytes as upper-case hex, one space between.
-std::string hexBytes(std::string_view bytes)
-{
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    std::string text;
-    for (const char c : bytes) {
-        if (!text.empty())
-            text += ' ';
-        text += Hex[std::uint8_t(c) >> 4];
-        text += Hex[std::uint8_t(c) & 0x0F];
-    }
-    return text;
-}
-
-std::string printable(std::string_view bytes)
-{
-    std::string text;
-    for (const char c : bytes)
-        text += (c >= 0x20 && c < 0x7f) ? c : '.';
-    return text;
-}
-
-// Seconds since the trace started, right-aligned in ten columns with three decimals.
-std::string traceTime(std::uint32_t ms)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%10.3f", double(ms) / 1000.0);
     return text;
 }
 
@@ -171,9 +144,7 @@ struct CommandRunner::Run
     ConsoleView &view;
     ModuleContext &ctx;
     ScanResult scan;
-    std::uint32_t traceStart = 0;
-    std::string received; // a reply being traced, shown as one line when its 0x0D arrives
-    std::uint32_t receivedAt = 0;
+    std::optional<FrameTrace> trace;
     bool frameSent = false; // a frame went out since the last reader panel change
     int replies = 0;
     bool stopAsked = false;
@@ -198,9 +169,7 @@ int CommandRunner::usageError(const std::string &message)
 
 void CommandRunner::writeJson(const nlohmann::json &json)
 {
-    // Bytes that are no UTF-8 (a module may send any) become U+FFFD instead of an exception.
-    m_out << json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n'
-          << std::flush;
+    m_out << jsonLine(json) << '\n' << std::flush;
 }
 
 int CommandRunner::run(const CliArguments &args)
@@ -245,12 +214,15 @@ int CommandRunner::run(const CliArguments &args)
     view.setBell(args.bell);
 
     Run r(args, view, ctx);
-    r.traceStart = ctx.clock.milliseconds();
-    ctx.link.setFrameObserver([this, &r](FrameEvent event, std::string_view bytes) {
+    if (args.trace) {
+        r.trace.emplace([this](const std::string &line) { m_err << line << std::flush; },
+                        std::string(), ctx.clock.milliseconds());
+    }
+    ctx.link.setFrameObserver([&r](FrameEvent event, std::string_view bytes) {
         if (event == FrameEvent::Sent)
             r.frameSent = true;
-        if (r.args.trace)
-            traceFrame(r, event, bytes);
+        if (r.trace)
+            r.trace->frame(event, bytes, r.ctx.clock.milliseconds());
     });
     // Waits for a reply let the console's pending work run, as the window's events would.
     ctx.link.setMessagePump([&view] { view.processMessages(); });
@@ -283,7 +255,8 @@ int CommandRunner::run(const CliArguments &args)
         break;
     }
 
-    flushTrace(r);
+    if (r.trace)
+        r.trace->flush();
     // The view and this run end here; the link lives on in its owner.
     ctx.link.setFrameObserver({});
     ctx.link.setMessagePump({});
@@ -342,10 +315,17 @@ int CommandRunner::provision(const CliArguments &args, ModuleContext &ctx)
         return usageError("provision is not available here");
     ProvisionOptions options;
     options.languageIndex = args.languageIndex.value_or(ctx.settings.LanguageIndex);
+    std::map<std::string, std::string> named; // device identity -> the name given first
     for (const std::string &name : args.ports) {
         const std::string device = m_devices->deviceFor(name);
         if (device.empty())
             return usageError("no port " + name + " on this system (option --ports)");
+        // Two threads on one module would fight over it.
+        const auto [first, added] = named.emplace(m_devices->deviceIdentity(device), name);
+        if (!added) {
+            return usageError(name + " and " + first->second +
+                              " are the same device (option --ports)");
+        }
         options.ports.push_back({name, device});
     }
     options.firstId = args.firstId;
@@ -358,6 +338,8 @@ int CommandRunner::provision(const CliArguments &args, ModuleContext &ctx)
     options.again = args.again;
     options.json = args.json;
     options.terminal = m_terminalOut && !args.json;
+    options.columns = m_terminalColumns;
+    options.trace = args.trace;
 
     Provisioner provisioner(*m_devices, m_table, options);
     provisioner.setInterruptSource(m_interrupt);
@@ -369,7 +351,43 @@ bool CommandRunner::scan(Run &r)
     r.view.setProgress(m_progressAllowed && !r.args.trace); // traces are lines of their own
     r.scan = RunScan(r.ctx);
     r.view.setProgress(false);
-    return r.scan.ok() && r.ctx.ScanOk;
+    const bool ok = r.scan.ok() && r.ctx.ScanOk;
+    if (!ok && !r.args.port.empty())
+        r.view.setMessageDetail(namedPortDetail(r));
+    return ok;
+}
+
+// The scan's detail names the COM numbers it tried; with --port only the port the user named
+// counts, by the name given, with why it did not open.
+std::string CommandRunner::namedPortDetail(Run &r)
+{
+    const std::string port = r.args.port;
+    if (r.ctx.link.ComOpen(
+            comNumberOf(port).value_or(1),
+            BaudRateTable[std::size_t(safeBaudRateNo(r.ctx.settings.ScanBaudRateNo))])) {
+        r.ctx.link.ComClose();
+        return port + ": the port opens, but no module answered";
+    }
+    std::string why;
+    switch (r.ctx.link.lastOpenError()) {
+    case PortError::NotFound:
+        why = "no such device";
+        break;
+    case PortError::NotASerialPort:
+        why = "not a serial port";
+        break;
+    case PortError::Busy:
+        why = "held by another program";
+        break;
+    case PortError::PermissionDenied:
+        why = "no permission to open it";
+        break;
+    default:
+        why = "it does not open";
+        break;
+    }
+    const std::string reason = r.ctx.link.lastOpenErrorString();
+    return port + ": " + why + (reason.empty() ? "" : " (" + reason + ")");
 }
 
 nlohmann::json CommandRunner::identity(const ScanResult &scan)
@@ -380,15 +398,15 @@ nlohmann::json CommandRunner::identity(const ScanResult &scan)
         {"device", scan.device},
         {"line", scan.line},
         {"lineIndex", scan.baudRateNo},
-        {"serialText", serialText(scan)},
-        {"serial", scan.serial},
+        {"serialText", escapeControls(serialText(scan))},
+        {"serial", escapeControls(scan.serial)},
         {"suffix", std::to_string(scan.unitSuffix)},
-        {"version", scan.version},
+        {"version", escapeControls(scan.version)},
         {"mode", ModeNames[mode]},
         {"modeText", ModeTexts[mode]},
-        {"id1", scan.id1},
+        {"id1", escapeControls(scan.id1)},
         // As the module sent it, also in one-reader mode, where the ID2 panel shows "__".
-        {"id2", scan.id2},
+        {"id2", escapeControls(scan.id2)},
     };
     if (validRs485(scan.rs485Index)) {
         const int value = Rs485Values[std::size_t(scan.rs485Index)];
@@ -432,11 +450,16 @@ int CommandRunner::finish(Run &r, bool ok, nlohmann::json result)
             result = json::object();
         result["command"] = r.args.commandName;
         result["ok"] = ok;
-        result["message"] = message;
+        // The program's texts may quote a module's field: its controls go escaped.
+        result["message"] = escapeControls(message, Backslash::AsIs);
         if (!ok && !detail.empty())
-            result["detail"] = detail;
-        if (!r.view.errors().empty())
-            result["errors"] = r.view.errors();
+            result["detail"] = escapeControls(detail, Backslash::AsIs);
+        if (!r.view.errors().empty()) {
+            json errors = json::array();
+            for (const std::string &e : r.view.errors())
+                errors.push_back(escapeControls(e, Backslash::AsIs));
+            result["errors"] = errors;
+        }
         writeJson(result);
     } else if (ok) {
         m_out << escapeControls(message, Backslash::AsIs) << '\n';
@@ -543,8 +566,9 @@ int CommandRunner::poll(Run &r)
     }
     ConsoleView &view = r.view;
     if (r.args.json) {
-        writeJson(
-            json{{"type", "scan"}, {"message", view.message()}, {"module", identity(r.scan)}});
+        writeJson(json{{"type", "scan"},
+                       {"message", escapeControls(view.message(), Backslash::AsIs)},
+                       {"module", identity(r.scan)}});
     } else {
         m_err << escapeControls(view.message(), Backslash::AsIs) << '\n';
         m_err << "qmrctl: polling, Ctrl-C stops\n" << std::flush;
@@ -563,8 +587,11 @@ int CommandRunner::poll(Run &r)
         const std::string time = localTimestamp();
         const std::string id = reader == 1 ? view.id1Text() : view.id2Text();
         if (r.args.json) {
-            writeJson(json{
-                {"type", "reply"}, {"time", time}, {"reader", reader}, {"id", id}, {"data", data}});
+            writeJson(json{{"type", "reply"},
+                           {"time", time},
+                           {"reader", reader},
+                           {"id", escapeControls(id)},
+                           {"data", escapeControls(data)}});
         } else {
             // The reader's data is whatever the module sent: escaped, it cannot drive the terminal.
             m_out << time << "  reader " << reader << "  ID " << escapeControls(id) << "  "
@@ -609,39 +636,6 @@ int CommandRunner::poll(Run &r)
     m_err << "qmrctl: " << r.replies << (r.replies == 1 ? " reply" : " replies") << '\n'
           << std::flush;
     return ok ? 0 : 1;
-}
-
-void CommandRunner::traceFrame(Run &r, FrameEvent event, std::string_view bytes)
-{
-    switch (event) {
-    case FrameEvent::Sent:
-        flushTrace(r);
-        m_err << traceTime(r.ctx.clock.milliseconds() - r.traceStart) << " tx " << hexBytes(bytes)
-              << "  |" << printable(bytes) << "|\n"
-              << std::flush;
-        return;
-    case FrameEvent::NoReply:
-        return; // no line: the next frame sent, or none, tells it
-    case FrameEvent::Received:
-    case FrameEvent::CheckFailed:
-    case FrameEvent::Abandoned:
-        break;
-    }
-    if (r.received.empty())
-        r.receivedAt = r.ctx.clock.milliseconds();
-    r.received += bytes;
-    if (bytes.find('\r') != std::string_view::npos)
-        flushTrace(r);
-}
-
-void CommandRunner::flushTrace(Run &r)
-{
-    if (r.received.empty())
-        return;
-    m_err << traceTime(r.receivedAt - r.traceStart) << " rx " << hexBytes(r.received) << "  |"
-          << printable(r.received) << "|\n"
-          << std::flush;
-    r.received.clear();
 }
 
 } // namespace qmr

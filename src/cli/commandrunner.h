@@ -36,8 +36,13 @@ public:
     // Where the devices of ports named on the command line come from (--port, provision);
     // without one those commands fail with a usage error.
     void setDeviceFactory(DeviceFactory *factory) { m_devices = factory; }
-    // Status lines of provision redrawn in place (only when standard output is a terminal).
-    void setTerminalOutput(bool terminal) { m_terminalOut = terminal; }
+    // Status lines of provision redrawn in place (only when standard output is a terminal),
+    // cut to the terminal's width in columns (0 when it is not known).
+    void setTerminalOutput(bool terminal, int columns = 0)
+    {
+        m_terminalOut = terminal;
+        m_terminalColumns = columns;
+    }
 
     int run(const std::vector<std::string> &arguments);
     int run(const CliArguments &arguments);
@@ -49,6 +54,7 @@ private:
     int ports(Run &run);
     // The scan every module command starts with; true when it read all module information.
     bool scan(Run &run);
+    std::string namedPortDetail(Run &run);
     int scanCommand(Run &run);
     int setId(Run &run);
     int setLine(Run &run);
@@ -64,8 +70,6 @@ private:
     // object; returns the exit code.
     int finish(Run &run, bool ok, nlohmann::json json);
     void writeJson(const nlohmann::json &json);
-    void traceFrame(Run &run, FrameEvent event, std::string_view bytes);
-    void flushTrace(Run &run);
 
     ContextFactory m_factory;
     std::ostream &m_out;
@@ -75,6 +79,7 @@ private:
     bool m_progressAllowed = false;
     DeviceFactory *m_devices = nullptr;
     bool m_terminalOut = false;
+    int m_terminalColumns = 0;
 };
 
 } // namespace qmr

@@ -1,6 +1,8 @@
 #include "provisioner.h"
 
 #include "consoleview.h"
+#include "frametrace.h"
+#include "jsonoutput.h"
 #include "link/commands.h"
 #include "link/link.h"
 #include "link/portmap.h"
@@ -132,12 +134,16 @@ bool Provisioner::stopping() const
 int Provisioner::run(std::ostream &out, std::ostream &err)
 {
     m_out = &out;
+    m_err = &err;
     std::string error;
-    m_record.setPersist([this](const std::string &path) { m_devices.persist(path); });
-    if (!m_record.open(m_options.recordFile, error)) {
-        err << "qmrctl: " << escapeControls(error, Backslash::AsIs) << '\n' << std::flush;
-        return 1;
+    std::string notice;
+    if (m_record.open(m_options.recordFile, m_devices, error, notice) !=
+        ProvisionRecord::OpenOutcome::Opened) {
+        err << "qmrctl: " << error << '\n' << std::flush;
+        return 2;
     }
+    if (!notice.empty())
+        err << "qmrctl: " << notice << '\n' << std::flush;
     // After a resumed run the IDs go on above every ID the record names, given or about to be.
     m_nextId = std::max(m_options.firstId, m_record.highestId() + 1);
     const int needed = m_options.modeIndex == 0 ? 2 : 1;
@@ -169,7 +175,7 @@ int Provisioner::run(std::ostream &out, std::ostream &err)
     if (m_options.json) {
         json end{{"event", "end"},       {"done", m_done},     {"failed", m_failed},
                  {"skipped", m_skipped}, {"nextId", m_nextId}, {"idsLeft", !m_outOfIds}};
-        out << end.dump() << '\n' << std::flush;
+        out << jsonLine(end) << '\n' << std::flush;
     } else {
         if (m_outOfIds)
             err << "qmrctl: no reader IDs left (IDs end at 99): provisioning stopped\n";
@@ -201,18 +207,20 @@ void Provisioner::report(std::size_t index, const ProvisionEvent &event)
         m_hook(event);
     std::ostream &out = *m_out;
     if (m_options.json) {
-        json j{{"event", stateName(event.state)}, {"port", event.port}, {"time", now()}};
+        json j{{"event", stateName(event.state)},
+               {"port", escapeControls(event.port, Backslash::AsIs)},
+               {"time", now()}};
         if (!event.serial1.empty() || !event.serial2.empty()) {
-            j["serial1"] = event.serial1;
-            j["serial2"] = event.serial2;
+            j["serial1"] = escapeControls(event.serial1);
+            j["serial2"] = escapeControls(event.serial2);
         }
         if (event.id1 > 0)
             j["id1"] = event.id1;
         if (event.id2 > 0)
             j["id2"] = event.id2;
         if (!event.text.empty())
-            j["reason"] = event.text;
-        out << j.dump(-1, ' ', false, json::error_handler_t::replace) << '\n' << std::flush;
+            j["reason"] = escapeControls(event.text, Backslash::AsIs);
+        out << jsonLine(j) << '\n' << std::flush;
         return;
     }
     m_status[index] = statusText(event);
@@ -230,8 +238,12 @@ void Provisioner::redraw()
     std::ostream &out = *m_out;
     if (m_drawnLines > 0)
         out << "\x1b[" << m_drawnLines << 'A';
-    for (const std::string &line : m_status)
-        out << '\r' << "\x1b[K" << line << '\n';
+    // A line as wide as the terminal would wrap, and the cursor would no longer go back to
+    // the first: each is cut one column short of the width.
+    for (const std::string &line : m_status) {
+        out << '\r' << "\x1b[K"
+            << (m_options.columns > 1 ? cutToColumns(line, m_options.columns - 1) : line) << '\n';
+    }
     m_drawnLines = int(m_status.size());
     out << std::flush;
 }
@@ -294,14 +306,34 @@ bool Provisioner::waitForModule(std::size_t index, ModuleContext &ctx)
 
 void Provisioner::waitForUnplug(ModuleContext &ctx, const std::string &serial1)
 {
+    int silentProbes = 0;
+    std::uint32_t silentSince = 0;
+    int otherReads = 0;
+    std::string other;
     while (!stopping()) {
         std::string why;
         std::string serial;
-        // Gone when nothing answers, or another module does (swapped between two looks).
-        if (probe(ctx, safeBaudRateNo(ctx.settings.ScanBaudRateNo), why, &serial) !=
-                Probe::Answer ||
-            (!serial1.empty() && serial != serial1))
-            return;
+        const Probe p = probe(ctx, safeBaudRateNo(ctx.settings.ScanBaudRateNo), why, &serial);
+        if (p != Probe::Answer) {
+            otherReads = 0;
+            if (silentProbes++ == 0)
+                silentSince = ctx.clock.milliseconds();
+            if (silentProbes >= UnplugSilentProbes &&
+                ctx.clock.milliseconds() - silentSince >= std::uint32_t(UnplugSilentMs))
+                return;
+        } else {
+            silentProbes = 0;
+            // Another module answers (swapped between two looks): the same other serial number
+            // again and again, not one garbled reply.
+            if (!serial1.empty() && serial != serial1) {
+                otherReads = serial == other ? otherReads + 1 : 1;
+                other = serial;
+                if (otherReads >= ReplacedReads)
+                    return;
+            } else {
+                otherReads = 0;
+            }
+        }
         ctx.clock.sleep(WaitPollMs);
     }
 }
@@ -330,12 +362,23 @@ void Provisioner::handleModule(std::size_t index, ModuleContext &ctx, const Scan
     const int lineNo = m_options.lineNo.value_or(safeBaudRateNo(ctx.settings.ScanBaudRateNo));
     entry.line = BaudRateTable[std::size_t(lineNo)];
     {
-        // The IDs are taken and entered in the record (flushed) before any command sets them.
+        // The IDs are taken and entered in the record (made durable) before any command sets
+        // them.
         const std::lock_guard lock(m_idMutex);
-        if (!m_options.again && m_record.contains(scan.serial, serial2)) {
+        const int needed = mode == 0 ? 2 : 1;
+        const RecordEntry *last = m_record.lastEntryOf(scan.serial, serial2);
+        const bool finished = last && last->outcome == "ok";
+        if (finished && !m_options.again) {
             event.state = PortState::Skipped;
-        } else {
-            const int needed = mode == 0 ? 2 : 1;
+        } else if (last && !finished && (last->id2 > 0 ? 2 : 1) != needed) {
+            // Its IDs are reserved in the record; new ones would leave those orphaned and
+            // the module's own unknown.
+            event.state = PortState::Failed;
+            event.text = "the record reserves " +
+                         (last->id2 > 0 ? "IDs " + ids(last->id1, last->id2) + " in two-reader"
+                                        : "ID " + ids(last->id1, 0) + " in one-reader") +
+                         " mode for this module: run with --mode " + last->mode + " to finish it";
+        } else if (!last || finished) {
             if (m_outOfIds || m_nextId + needed - 1 > 99) {
                 m_outOfIds = true;
                 m_stop = true;
@@ -345,17 +388,24 @@ void Provisioner::handleModule(std::size_t index, ModuleContext &ctx, const Scan
                 entry.id1 = m_nextId;
                 entry.id2 = needed == 2 ? m_nextId + 1 : 0;
                 m_nextId += needed;
-                entry.time = now();
-                entry.outcome = "started";
-                if (!m_record.append(entry)) {
-                    // Without the entry the IDs could be given again after a crash: stop.
-                    m_stop = true;
-                    event.state = PortState::Failed;
-                    event.text = "the record cannot be written";
-                    entry.id1 = 0;
-                } else {
-                    event.state = PortState::Configuring;
-                }
+                event.state = PortState::Configuring;
+            }
+        } else {
+            // Started or failed before: finished now with the IDs the record reserved for it.
+            entry.id1 = last->id1;
+            entry.id2 = last->id2;
+            event.state = PortState::Configuring;
+        }
+        if (event.state == PortState::Configuring) {
+            entry.time = now();
+            entry.outcome = "started";
+            std::string error;
+            if (!m_record.append(entry, error)) {
+                // Without the entry on the disk the IDs could be given again after a power
+                // cut: nothing is sent to the module, and the run stops.
+                m_stop = true;
+                event.state = PortState::Failed;
+                event.text = error;
             }
         }
     }
@@ -414,7 +464,13 @@ void Provisioner::handleModule(std::size_t index, ModuleContext &ctx, const Scan
     entry.error = why;
     {
         const std::lock_guard lock(m_idMutex);
-        m_record.append(entry);
+        std::string error;
+        if (!m_record.append(entry, error)) {
+            // The record says started: a resumed run finishes the module with the same IDs.
+            m_stop = true;
+            ok = false;
+            why = (why.empty() ? "" : why + "; ") + error;
+        }
     }
     event.state = ok ? PortState::Done : PortState::Failed;
     event.text = why;
@@ -447,6 +503,7 @@ void Provisioner::portLoop(std::size_t index)
         PortDevices devices = m_devices.makeDevices(port.device);
         const int number = comNumberOf(port.name).value_or(1);
         const FixedPortMap map({{number, port.device}});
+        std::optional<FrameTrace> trace; // outlives the link that reports to it
         Link link(*devices.port, *devices.clock, map);
         Settings settings;
         NoSettingsStore store;
@@ -454,6 +511,17 @@ void Provisioner::portLoop(std::size_t index)
         ConsoleView view(m_table, m_options.languageIndex, viewErrors);
         view.setLockChecked(true);
         ModuleContext ctx{link, *devices.clock, settings, store, view};
+        if (m_options.trace) {
+            trace.emplace(
+                [this](const std::string &line) {
+                    const std::lock_guard lock(m_outputMutex);
+                    *m_err << line << std::flush;
+                },
+                escapeControls(port.name, Backslash::AsIs) + ": ", ctx.clock.milliseconds());
+            link.setFrameObserver([&trace, &ctx](FrameEvent event, std::string_view bytes) {
+                trace->frame(event, bytes, ctx.clock.milliseconds());
+            });
+        }
 
         while (!stopping()) {
             settings.ScanCommNo = number;
@@ -482,6 +550,8 @@ void Provisioner::portLoop(std::size_t index)
             }
             waitForUnplug(ctx, serial1);
         }
+        if (trace)
+            trace->flush(); // a reply cut off by the stop
     } catch (const std::exception &error) {
         stopped.text = error.what();
     }

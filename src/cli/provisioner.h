@@ -39,6 +39,8 @@ struct ProvisionOptions
     bool again = false;                   // configure modules the record already has
     bool json = false;                    // one JSON object per event on the output stream
     bool terminal = false;                // status lines redrawn in place
+    int columns = 0;                      // the terminal's width, 0 unknown
+    bool trace = false;                   // every port's frames on the error stream
     int languageIndex = 0;
 };
 
@@ -68,8 +70,9 @@ struct ProvisionEvent
 // port and clock, waits for a module, gives it the next free IDs, sets mode, RS-485 and
 // line, reads it back and waits for it to be unplugged; until an interrupt, requestStop(),
 // or the IDs run out (none above 99). IDs are handed out under one lock, in order, and the
-// module is entered in the record (flushed) before the first command that sets them, so an
-// ID is never given twice, not even after a crash and a resumed run.
+// module is entered in the record (made durable) before the first command that sets them, so
+// an ID is never given twice, not even after a crash and a resumed run: a module the record
+// has as started or failed is configured again with the IDs the record reserved for it.
 class Provisioner
 {
 public:
@@ -79,6 +82,12 @@ public:
     static constexpr int UnavailablePollMs = 1000;
     // Reads of a module found before it is reported as unreadable.
     static constexpr int ReadAttempts = 3;
+    // A module is unplugged only once it has been silent this long, over as many probes in a
+    // row (a module that misses one answer is still there) ...
+    static constexpr int UnplugSilentMs = 1000;
+    static constexpr int UnplugSilentProbes = 3;
+    // ... and replaced only once another serial number was read this many times in a row.
+    static constexpr int ReplacedReads = 2;
 
     Provisioner(DeviceFactory &devices, const LanguageTable &table, ProvisionOptions options);
 
@@ -92,7 +101,9 @@ public:
     void requestStop() { m_stop = true; }
 
     // Runs until stopped; returns 0 when every module handled succeeded, 1 otherwise (or when
-    // the record cannot be used, or the IDs ran out with a module waiting).
+    // the IDs ran out with a module waiting, or a record line could not be made durable), 2
+    // when the record cannot be used (held by another run, unreadable, a line that does not
+    // parse), before anything is sent.
     int run(std::ostream &out, std::ostream &err);
 
     // The status line of an event, as printed (module bytes escaped).
@@ -135,6 +146,7 @@ private:
 
     std::mutex m_outputMutex; // the streams, the status lines, the counts
     std::ostream *m_out = nullptr;
+    std::ostream *m_err = nullptr;
     std::vector<std::string> m_status;
     int m_drawnLines = 0;
     int m_done = 0;

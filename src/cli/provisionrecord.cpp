@@ -1,12 +1,18 @@
 #include "provisionrecord.h"
 
 #include "link/decimal.h"
+#include "link/linedefinition.h"
+#include "terminaltext.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <optional>
 #include <sstream>
+#include <string_view>
 
 namespace qmr {
 
@@ -18,8 +24,18 @@ constexpr std::array<const char *, 14> CsvColumns = {
     "time", "port", "serial1", "serial2", "version", "id1_before", "id2_before",
     "id1",  "id2",  "mode",    "rs485",   "line",    "outcome",    "error"};
 
-std::string csvField(const std::string &text)
+// A field begins so, a spreadsheet takes it as a formula (or, tab and CR, may drop them): an
+// apostrophe in front makes it text. A field that begins with the apostrophe gets one more, so
+// the reader can take exactly one away.
+bool needsTextMark(std::string_view text)
 {
+    return !text.empty() &&
+           std::string_view("=+-@\t\r'").find(text.front()) != std::string_view::npos;
+}
+
+std::string csvField(const std::string &field)
+{
+    const std::string text = needsTextMark(field) ? "'" + field : field;
     if (text.find_first_of(",\"\r\n") == std::string::npos)
         return text;
     std::string quoted = "\"";
@@ -31,10 +47,12 @@ std::string csvField(const std::string &text)
     return quoted + '"';
 }
 
-// The fields of one CSV line; nothing when a quoted field is not closed (a cut line).
+// The fields of one CSV line, apostrophe marks taken away; nothing when a quoted field is not
+// closed or a quote stands inside an unquoted field.
 std::optional<std::vector<std::string>> csvFields(const std::string &line)
 {
     std::vector<std::string> fields(1);
+    std::vector<bool> wasQuoted(1, false);
     bool quoted = false;
     for (std::size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
@@ -44,25 +62,115 @@ std::optional<std::vector<std::string>> csvFields(const std::string &line)
                 ++i;
             } else if (c == '"') {
                 quoted = false;
+                if (i + 1 < line.size() && line[i + 1] != ',')
+                    return std::nullopt;
             } else {
                 fields.back() += c;
             }
         } else if (c == '"') {
+            if (!fields.back().empty() || wasQuoted.back())
+                return std::nullopt;
             quoted = true;
+            wasQuoted.back() = true;
         } else if (c == ',') {
             fields.emplace_back();
+            wasQuoted.push_back(false);
         } else {
             fields.back() += c;
         }
     }
     if (quoted)
         return std::nullopt;
+    for (std::string &f : fields) {
+        if (!f.empty() && f.front() == '\'')
+            f.erase(0, 1);
+    }
     return fields;
 }
 
-int idNumber(const std::string &text)
+// How a text field is stored: a module's bytes reversibly, anything else with its controls
+// escaped (such a field holds no control and no byte that is not UTF-8).
+std::string stored(const std::string &text, bool moduleBytes)
 {
-    return int(parseDecimal(text, 0, 99).value_or(0));
+    return escapeControls(text, moduleBytes ? Backslash::Doubled : Backslash::AsIs);
+}
+
+// The field read back, or nothing with why set.
+std::optional<std::string> restored(const std::string &field, const char *name, bool moduleBytes,
+                                    std::string &why)
+{
+    if (moduleBytes) {
+        if (auto bytes = unescapeBytes(field))
+            return bytes;
+        why = std::string("field ") + name +
+              " holds a control character, bytes that are not UTF-8 or a backslash not written "
+              "as qmrctl writes it";
+        return std::nullopt;
+    }
+    if (stored(field, false) != field) {
+        why =
+            std::string("field ") + name + " holds a control character or bytes that are not UTF-8";
+        return std::nullopt;
+    }
+    return field;
+}
+
+struct TextField
+{
+    const char *name;
+    std::string RecordEntry::*member;
+    bool moduleBytes;
+};
+
+constexpr std::array<TextField, 11> TextFields = {{
+    {"time", &RecordEntry::time, false},
+    {"port", &RecordEntry::port, false},
+    {"serial1", &RecordEntry::serial1, true},
+    {"serial2", &RecordEntry::serial2, true},
+    {"version", &RecordEntry::version, true},
+    {"id1Before", &RecordEntry::id1Before, true},
+    {"id2Before", &RecordEntry::id2Before, true},
+    {"mode", &RecordEntry::mode, false},
+    {"line", &RecordEntry::line, false},
+    {"outcome", &RecordEntry::outcome, false},
+    {"error", &RecordEntry::error, false},
+}};
+
+// The rules every entry keeps whatever its format; false with why set.
+bool validEntry(const RecordEntry &e, std::string &why)
+{
+    if (e.outcome != "started" && e.outcome != "ok" && e.outcome != "failed")
+        why = "the outcome is not started, ok or failed";
+    else if (e.mode != "two" && e.mode != "one")
+        why = "the mode is not two or one";
+    else if (e.id1 < 1 || e.id1 > 99)
+        why = "ID1 is not a number 1 to 99";
+    else if (e.mode == "two" ? (e.id2 < 1 || e.id2 > 99) : e.id2 != 0)
+        why = e.mode == "two" ? "ID2 is not a number 1 to 99" : "ID2 is given in one-reader mode";
+    else if (rs485IndexOf(e.rs485) < 0)
+        why = "RS-485 is not 24, 32 or 40";
+    else if (baudRateIndexOf(e.line) < 0)
+        why = "the line setting is none the module knows";
+    else
+        return true;
+    return false;
+}
+
+// The number of a CSV field within min..max, an empty field 0 when allowed.
+std::optional<int> csvNumber(const std::string &text, int min, int max, bool emptyIsZero)
+{
+    if (text.empty() && emptyIsZero)
+        return 0;
+    const auto n = parseDecimal(text, min, max);
+    if (!n)
+        return std::nullopt;
+    return int(*n);
+}
+
+std::string systemReason()
+{
+    const int code = errno;
+    return code != 0 ? std::strerror(code) : "an input/output error";
 }
 
 } // namespace
@@ -89,122 +197,251 @@ std::string ProvisionRecord::csvHeader()
 std::string ProvisionRecord::formatLine(const RecordEntry &e, Format format)
 {
     if (format == Format::JsonLines) {
-        json j{{"time", e.time},
-               {"port", e.port},
-               {"serial1", e.serial1},
-               {"serial2", e.serial2},
-               {"version", e.version},
-               {"id1Before", e.id1Before},
-               {"id2Before", e.id2Before},
-               {"id1", e.id1},
-               {"id2", e.id2 > 0 ? json(e.id2) : json()},
-               {"mode", e.mode},
-               {"rs485", e.rs485},
-               {"line", e.line},
-               {"outcome", e.outcome}};
+        json j = json::object();
+        for (const TextField &f : TextFields) {
+            if (f.member != &RecordEntry::error)
+                j[f.name] = stored(e.*f.member, f.moduleBytes);
+        }
+        j["id1"] = e.id1;
+        j["id2"] = e.id2 > 0 ? json(e.id2) : json();
+        j["rs485"] = e.rs485;
         if (!e.error.empty())
-            j["error"] = e.error;
-        return j.dump(-1, ' ', false, json::error_handler_t::replace);
+            j["error"] = stored(e.error, false);
+        // The keys in the order a reader of the file expects them.
+        std::string line = "{";
+        for (const char *key :
+             {"time", "port", "serial1", "serial2", "version", "id1Before", "id2Before", "id1",
+              "id2", "mode", "rs485", "line", "outcome", "error"}) {
+            if (!j.contains(key))
+                continue;
+            line += (line.size() > 1 ? "," : "") + json(key).dump() + ":" + j[key].dump();
+        }
+        return line + "}";
     }
-    const std::array<std::string, 14> fields = {e.time,
-                                                e.port,
-                                                e.serial1,
-                                                e.serial2,
-                                                e.version,
-                                                e.id1Before,
-                                                e.id2Before,
-                                                std::to_string(e.id1),
-                                                e.id2 > 0 ? std::to_string(e.id2) : "",
-                                                e.mode,
-                                                std::to_string(e.rs485),
-                                                e.line,
-                                                e.outcome,
-                                                e.error};
+    const std::array<std::string, 14> fields = {
+        stored(e.time, false),     stored(e.port, false),   stored(e.serial1, true),
+        stored(e.serial2, true),   stored(e.version, true), stored(e.id1Before, true),
+        stored(e.id2Before, true), std::to_string(e.id1),   e.id2 > 0 ? std::to_string(e.id2) : "",
+        stored(e.mode, false),     std::to_string(e.rs485), stored(e.line, false),
+        stored(e.outcome, false),  stored(e.error, false)};
     std::string line;
     for (std::size_t i = 0; i < fields.size(); ++i)
         line += (i ? "," : "") + csvField(fields[i]);
     return line;
 }
 
-bool ProvisionRecord::parseLine(const std::string &line, Format format, RecordEntry &e)
+bool ProvisionRecord::parseLine(const std::string &line, Format format, RecordEntry &e,
+                                std::string *whyOut)
 {
+    std::string ignored;
+    std::string &why = whyOut ? *whyOut : ignored;
+    RecordEntry entry;
     if (format == Format::JsonLines) {
         const json j = json::parse(line, nullptr, false);
-        if (!j.is_object() || !j.contains("outcome") || !j.contains("id1"))
+        if (!j.is_object()) {
+            why = "not a JSON object";
             return false;
-        auto text = [&j](const char *key) {
+        }
+        for (const TextField &f : TextFields) {
+            const auto it = j.find(f.name);
+            if (it == j.end() && f.member == &RecordEntry::error)
+                continue;
+            if (it == j.end() || !it->is_string()) {
+                why = std::string("field ") + f.name + " is missing or not a text";
+                return false;
+            }
+            const auto text = restored(it->get<std::string>(), f.name, f.moduleBytes, why);
+            if (!text)
+                return false;
+            entry.*f.member = *text;
+        }
+        auto number = [&j](const char *key, bool nullIsZero) -> std::optional<int> {
             const auto it = j.find(key);
-            return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+            if (it != j.end() && it->is_null() && nullIsZero)
+                return 0;
+            if (it == j.end() || !it->is_number_integer() || *it < -1000 || *it > 1000)
+                return std::nullopt;
+            return it->get<int>();
         };
-        auto number = [&j](const char *key) {
-            const auto it = j.find(key);
-            return it != j.end() && it->is_number_integer() ? it->get<int>() : 0;
-        };
-        e = RecordEntry{text("time"),    text("port"),      text("serial1"),   text("serial2"),
-                        text("version"), text("id1Before"), text("id2Before"), number("id1"),
-                        number("id2"),   text("mode"),      number("rs485"),   text("line"),
-                        text("outcome"), text("error")};
-        return true;
+        const auto id1 = number("id1", false);
+        const auto id2 = number("id2", true);
+        const auto rs485 = number("rs485", false);
+        if (!id1 || !id2 || !rs485) {
+            why = !id1   ? "field id1 is missing or not a number"
+                  : !id2 ? "field id2 is missing or not a number"
+                         : "field rs485 is missing or not a number";
+            return false;
+        }
+        entry.id1 = *id1;
+        entry.id2 = *id2;
+        entry.rs485 = *rs485;
+    } else {
+        const auto fields = csvFields(line);
+        if (!fields) {
+            why = "a quoted field is not closed, or a quote stands inside a field";
+            return false;
+        }
+        if (fields->size() != CsvColumns.size()) {
+            why = std::to_string(fields->size()) + " fields where the record has " +
+                  std::to_string(CsvColumns.size()) + " (fields are separated by commas)";
+            return false;
+        }
+        const std::vector<std::string> &f = *fields;
+        const std::array<std::size_t, 11> columnOf = {0, 1, 2, 3, 4, 5, 6, 9, 11, 12, 13};
+        for (std::size_t i = 0; i < TextFields.size(); ++i) {
+            const auto text =
+                restored(f[columnOf[i]], TextFields[i].name, TextFields[i].moduleBytes, why);
+            if (!text)
+                return false;
+            entry.*TextFields[i].member = *text;
+        }
+        const auto id1 = csvNumber(f[7], 0, 1000, false);
+        const auto id2 = csvNumber(f[8], 0, 1000, true);
+        const auto rs485 = csvNumber(f[10], 0, 1000, false);
+        if (!id1 || !id2 || !rs485) {
+            why = !id1   ? "field id1 is not a number"
+                  : !id2 ? "field id2 is not a number"
+                         : "field rs485 is not a number";
+            return false;
+        }
+        entry.id1 = *id1;
+        entry.id2 = *id2;
+        entry.rs485 = *rs485;
     }
-    const auto fields = csvFields(line);
-    if (!fields || fields->size() != CsvColumns.size() || (*fields)[0] == CsvColumns[0])
+    if (!validEntry(entry, why))
         return false;
-    const std::vector<std::string> &f = *fields;
-    e = RecordEntry{f[0],
-                    f[1],
-                    f[2],
-                    f[3],
-                    f[4],
-                    f[5],
-                    f[6],
-                    idNumber(f[7]),
-                    idNumber(f[8]),
-                    f[9],
-                    int(parseDecimal(f[10], 0, 99).value_or(0)),
-                    f[11],
-                    f[12],
-                    f[13]};
+    e = std::move(entry);
     return true;
 }
 
-bool ProvisionRecord::open(const std::string &path, std::string &error)
+bool ProvisionRecord::parseText(const std::string &text, Format format,
+                                std::vector<RecordEntry> &entries, std::string &error,
+                                std::size_t &cutLine)
+{
+    cutLine = 0;
+    std::size_t number = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        ++number;
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            // Cut by a crash while it was written: the entry it was to be never counted.
+            cutLine = number;
+            break;
+        }
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue; // holds nothing, hides nothing
+        if (format == Format::Csv && number == 1) {
+            if (line != csvHeader()) {
+                error = "line 1 is not the record's header (" + csvHeader() + ")";
+                return false;
+            }
+            continue;
+        }
+        RecordEntry entry;
+        std::string why;
+        if (!parseLine(line, format, entry, &why)) {
+            error = "line " + std::to_string(number) + ": " + why;
+            return false;
+        }
+        entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+ProvisionRecord::OpenOutcome ProvisionRecord::open(const std::string &path, DeviceFactory &files,
+                                                   std::string &error, std::string &notice)
 {
     if (path.empty())
-        return true;
+        return OpenOutcome::Opened;
     m_format = formatFor(path);
-    bool endsWithNewline = true;
-    bool empty = true;
+    m_path = path;
+    m_filePath = filePath(path);
+    m_files = &files;
+    const std::string name = "the record " + escapeControls(path, Backslash::AsIs);
+
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(m_filePath, ec);
+    bool heldElsewhere = false;
+    std::string why;
+    m_lock = files.lockFile(m_filePath, heldElsewhere, why);
+    if (!m_lock) {
+        error = heldElsewhere ? name + " is in use by another qmrctl run (one run per record; "
+                                       "two stations need two records)"
+                              : name + ": " + why;
+        return heldElsewhere ? OpenOutcome::Held : OpenOutcome::Unusable;
+    }
+    if (!existed && !files.persistDirectory(m_filePath, why)) {
+        error = name + ": its directory cannot be synced: " + why;
+        return OpenOutcome::Unusable;
+    }
+
+    std::string text;
     {
-        std::ifstream in(path, std::ios::binary);
-        if (in) {
-            std::stringstream content;
-            content << in.rdbuf();
-            const std::string text = content.str();
-            empty = text.empty();
-            endsWithNewline = empty || text.back() == '\n';
-            std::istringstream lines(text);
-            for (std::string line; std::getline(lines, line);) {
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
-                RecordEntry entry;
-                if (parseLine(line, m_format, entry))
-                    m_entries.push_back(std::move(entry));
-            }
+        errno = 0;
+        std::ifstream in(m_filePath, std::ios::binary);
+        std::array<char, 65536> buffer;
+        while (in && (in.read(buffer.data(), buffer.size()) || in.gcount() > 0))
+            text.append(buffer.data(), std::size_t(in.gcount()));
+        if (!in.is_open() || in.bad()) {
+            error = name + " cannot be read: " + systemReason();
+            return OpenOutcome::Unusable;
         }
     }
-    m_path = path;
-    m_file.open(path, std::ios::binary | std::ios::app);
-    if (!m_file) {
-        error = "cannot write the record " + path;
-        return false;
+    std::size_t cutLine = 0;
+    if (!parseText(text, m_format, m_entries, why, cutLine)) {
+        error = name + ", " + why + ": nothing was sent; mend or move the record";
+        m_entries.clear();
+        return OpenOutcome::Unusable;
     }
-    // A line cut short by a crash stays as it is; what follows starts on a line of its own.
-    if (!endsWithNewline)
-        m_file << '\n';
-    if (empty && m_format == Format::Csv)
-        m_file << csvHeader() << '\n';
-    m_file.flush();
-    return bool(m_file);
+    if (cutLine > 0) {
+        // The entry it was to be was never made durable, so nothing was sent on its strength:
+        // its bytes are kept beside the record and the record ends with its last whole line.
+        const std::size_t whole = text.rfind('\n') + 1; // npos + 1 is 0: no whole line
+        const std::string cutPath = path + ".cut";
+        errno = 0;
+        std::ofstream aside(filePath(cutPath), std::ios::binary | std::ios::app);
+        aside << text.substr(whole) << '\n';
+        aside.flush();
+        std::error_code ec;
+        if (!aside || !files.persist(filePath(cutPath), why) ||
+            (std::filesystem::resize_file(m_filePath, whole, ec), ec)) {
+            error = name + ": its last line has no line end and cannot be set aside in " +
+                    escapeControls(cutPath, Backslash::AsIs) + ": " +
+                    (ec      ? ec.message()
+                     : aside ? why
+                             : systemReason());
+            return OpenOutcome::Unusable;
+        }
+        text.resize(whole);
+        notice = name + ": line " + std::to_string(cutLine) +
+                 " has no line end (cut short by a crash): set aside in " +
+                 escapeControls(cutPath, Backslash::AsIs);
+    }
+
+    errno = 0;
+    m_file.open(m_filePath, std::ios::binary | std::ios::app);
+    if (!m_file) {
+        error = name + " cannot be written: " + systemReason();
+        return OpenOutcome::Unusable;
+    }
+    std::string start;
+    if (text.empty() && m_format == Format::Csv)
+        start += csvHeader() + '\n';
+    if (!start.empty()) {
+        errno = 0;
+        m_file << start;
+        m_file.flush();
+        if (!m_file || !files.persist(m_filePath, why)) {
+            error = name + " cannot be written: " + (m_file ? why : systemReason());
+            m_file.close();
+            return OpenOutcome::Unusable;
+        }
+    }
+    return OpenOutcome::Opened;
 }
 
 int ProvisionRecord::highestId() const
@@ -215,26 +452,39 @@ int ProvisionRecord::highestId() const
     return highest;
 }
 
-bool ProvisionRecord::contains(const std::string &serial1, const std::string &serial2) const
+const RecordEntry *ProvisionRecord::lastEntryOf(const std::string &serial1,
+                                                const std::string &serial2) const
 {
-    return std::any_of(m_entries.begin(), m_entries.end(), [&](const RecordEntry &e) {
-        return e.serial1 == serial1 && e.serial2 == serial2;
-    });
+    for (auto it = m_entries.rbegin(); it != m_entries.rend(); ++it) {
+        if (it->serial1 == serial1 && it->serial2 == serial2)
+            return &*it;
+    }
+    return nullptr;
 }
 
-bool ProvisionRecord::append(const RecordEntry &entry)
+bool ProvisionRecord::append(const RecordEntry &entry, std::string &error)
 {
-    m_entries.push_back(entry);
-    if (!m_file.is_open())
+    if (!m_file.is_open()) {
+        m_entries.push_back(entry);
         return true;
+    }
+    const std::string name = "the record " + escapeControls(m_path, Backslash::AsIs);
+    errno = 0;
     m_file << formatLine(entry, m_format) << '\n';
     m_file.flush();
-    if (!m_file)
+    if (!m_file) {
+        error = name + " cannot be written: " + systemReason();
         return false;
+    }
+    // The entry counts (its IDs are taken) from the moment it may be in the file.
+    m_entries.push_back(entry);
     // The IDs a module is about to get must be on the disk before the first command sets
     // them, or a power cut could hand them out again.
-    if (m_persist)
-        m_persist(m_path);
+    std::string why;
+    if (!m_files->persist(m_filePath, why)) {
+        error = name + " cannot be synced to the disk: " + why;
+        return false;
+    }
     return true;
 }
 

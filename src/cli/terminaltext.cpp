@@ -1,6 +1,7 @@
 #include "terminaltext.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace qmr {
 
@@ -47,6 +48,29 @@ std::size_t utf8Length(std::string_view bytes, char32_t *codePoint = nullptr)
     return length;
 }
 
+// C0, DEL, the C1 controls (some terminals act on U+009B as on ESC [) and the bidirectional
+// embeddings, overrides and isolates, which reorder the rest of a terminal line.
+bool isControl(char32_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+// CJK characters take two terminal columns.
+int columnsOf(char32_t c, std::size_t length)
+{
+    return length > 0 && c >= 0x2E80 ? 2 : 1;
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
 } // namespace
 
 std::string escapeControls(std::string_view bytes, Backslash backslash)
@@ -60,8 +84,7 @@ std::string escapeControls(std::string_view bytes, Backslash backslash)
         const std::size_t length = utf8Length(bytes, &c);
         if (b == '\\' && backslash == Backslash::Doubled) {
             text += "\\\\";
-        } else if (length == 0 || c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
-            // C1 controls (U+0080-U+009F) too: some terminals act on them as on ESC [.
+        } else if (length == 0 || isControl(c)) {
             for (std::size_t i = 0; i < (length > 0 ? length : 1); ++i) {
                 text += "\\x";
                 text += Hex[std::uint8_t(bytes[i]) >> 4];
@@ -79,13 +102,55 @@ std::string escapeControls(std::string_view bytes, Backslash backslash)
     return text;
 }
 
+std::optional<std::string> unescapeBytes(std::string_view text)
+{
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            bytes += text[i];
+            continue;
+        }
+        if (i + 1 < text.size() && text[i + 1] == '\\') {
+            bytes += '\\';
+            ++i;
+            continue;
+        }
+        const int high = i + 3 < text.size() && text[i + 1] == 'x' ? hexValue(text[i + 2]) : -1;
+        const int low = high >= 0 ? hexValue(text[i + 3]) : -1;
+        if (low < 0)
+            return std::nullopt;
+        bytes += char(high * 16 + low);
+        i += 3;
+    }
+    // Only the one spelling escapeControls gives: "\x41" is not "A" written otherwise.
+    if (escapeControls(bytes) != text)
+        return std::nullopt;
+    return bytes;
+}
+
+std::string cutToColumns(std::string_view text, int columns)
+{
+    int width = 0;
+    for (std::string_view rest = text; !rest.empty();) {
+        char32_t c = 0;
+        const std::size_t length = utf8Length(rest, &c);
+        const int w = columnsOf(c, length);
+        if (width + w > columns)
+            return std::string(text.substr(0, text.size() - rest.size()));
+        width += w;
+        rest.remove_prefix(length > 0 ? length : 1);
+    }
+    return std::string(text);
+}
+
 std::string padded(std::string_view text, int columns)
 {
     int width = 0;
     for (std::string_view rest = text; !rest.empty();) {
         char32_t c = 0;
         const std::size_t length = utf8Length(rest, &c);
-        width += length > 0 && c >= 0x2E80 ? 2 : 1;
+        width += columnsOf(c, length);
         rest.remove_prefix(length > 0 ? length : 1);
     }
     std::string result(text);

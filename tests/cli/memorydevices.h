@@ -4,14 +4,50 @@
 #include "sim/fakeclock.h"
 #include "sim/memoryport.h"
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace qmr {
+
+// Locked paths, as the system keeps them per file; factories that share one lock each other out.
+class HeldPaths
+{
+public:
+    class Lock : public FileLock
+    {
+    public:
+        Lock(HeldPaths &held, std::string path) : m_held(held), m_path(std::move(path)) {}
+        ~Lock() override
+        {
+            const std::lock_guard lock(m_held.m_mutex);
+            m_held.m_paths.erase(m_path);
+        }
+        Lock(const Lock &) = delete;
+        Lock &operator=(const Lock &) = delete;
+
+    private:
+        HeldPaths &m_held;
+        std::string m_path;
+    };
+    std::unique_ptr<FileLock> take(const std::string &path)
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_paths.insert(path).second)
+            return nullptr;
+        return std::make_unique<Lock>(*this, path);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::set<std::string> m_paths;
+};
 
 // Ports named on the command line, for tests: each name stands for an in-memory device, and
 // every makeDevices() call makes a fresh fake clock and in-memory port of its own (as each
@@ -42,12 +78,36 @@ public:
         return {std::move(clock), std::move(port)};
     }
 
-    void persist(const std::string &path) override
+    bool persist(const std::filesystem::path &file, std::string &why) override
     {
         const std::lock_guard lock(m_mutex);
-        persisted.push_back(path);
+        persisted.push_back(file.string());
+        if (persistFailsFrom > 0 && int(persisted.size()) >= persistFailsFrom) {
+            why = "Input/output error";
+            return false;
+        }
+        return true;
     }
+    bool persistDirectory(const std::filesystem::path &file, std::string &) override
+    {
+        const std::lock_guard lock(m_mutex);
+        directoriesPersisted.push_back(file.string());
+        return true;
+    }
+    // Locks among the factories of one test process, as the system's lock does among processes.
+    std::unique_ptr<FileLock> lockFile(const std::filesystem::path &file, bool &heldElsewhere,
+                                       std::string &why) override;
+    std::string deviceIdentity(const std::string &device) const override
+    {
+        const auto it = sameDevice.find(device);
+        return it == sameDevice.end() ? device : it->second;
+    }
+
     std::vector<std::string> persisted; // every persist() call's path, in order
+    std::vector<std::string> directoriesPersisted;
+    int persistFailsFrom = 0; // the persist() call, counted from 1, from which on it fails
+    std::map<std::string, std::string> sameDevice; // another name of a device -> the device
+    std::shared_ptr<HeldPaths> locks = std::make_shared<HeldPaths>();
 
     int made() const
     {
@@ -67,5 +127,19 @@ private:
     int m_made = 0;
     std::map<std::string, MemoryPort *> m_ports;
 };
+
+inline std::unique_ptr<FileLock> MemoryDevices::lockFile(const std::filesystem::path &file,
+                                                         bool &heldElsewhere, std::string &why)
+{
+    std::ofstream create(file, std::ios::app);
+    if (!create) {
+        heldElsewhere = false;
+        why = "cannot be created";
+        return nullptr;
+    }
+    auto lock = locks->take(std::filesystem::absolute(file).string());
+    heldElsewhere = !lock;
+    return lock;
+}
 
 } // namespace qmr

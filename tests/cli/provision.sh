@@ -98,18 +98,25 @@ CTL=
 [ "$CODE" = 0 ] || fail "the resumed run ended with $CODE, expected 0"
 grep -q "modules configured" "$WORK/err.2" || fail "no summary: $(cat "$WORK/err.2")"
 
-# The record: every line whole, IDs handed out once and in order across the two runs.
+# The record: every line whole, IDs handed out once and in order across the two runs; a
+# module cut off by the kill is finished with the IDs it was given.
 if ! jq -e . "$WORK/record.jsonl" >/dev/null; then
   fail "the record holds a line that is no JSON"
 fi
-STARTED=$(jq -r 'select(.outcome == "started") | "\(.id1) \(.id2)"' "$WORK/record.jsonl")
+STARTED=$(jq -r 'select(.outcome == "started") | "\(.serial1) \(.id1) \(.id2)"' "$WORK/record.jsonl")
 EXPECT=1
-while read -r id1 id2; do
+declare -A GIVEN
+while read -r s id1 id2; do
+  if [ -n "${GIVEN[$s]-}" ]; then
+    [ "${GIVEN[$s]}" = "$id1 $id2" ] || fail "$s started again with $id1/$id2, it had ${GIVEN[$s]}"
+    continue
+  fi
+  GIVEN[$s]="$id1 $id2"
   [ "$id1" = "$EXPECT" ] && [ "$id2" = $((EXPECT + 1)) ] ||
     fail "IDs $id1/$id2 handed out where $EXPECT/$((EXPECT + 1)) were next"
   EXPECT=$((EXPECT + 2))
 done <<<"$STARTED"
-[ "$(wc -l <<<"$STARTED")" -ge 6 ] || fail "only $(wc -l <<<"$STARTED") modules were started"
+[ "${#GIVEN[@]}" -ge 6 ] || fail "only ${#GIVEN[@]} modules were started"
 
 # Every module the record gives as done holds its IDs and the asked RS-485 setting; the
 # first and third modules of every port are done.

@@ -289,7 +289,8 @@ TEST(CommandRunner, FieldThatIsNoNumber)
 }
 
 // A module whose fields carry terminal control sequences must not retitle or recolour the
-// terminal: text output shows them escaped, JSON as JSON escapes (invalid UTF-8 replaced).
+// terminal: text output shows them escaped, and JSON holds the same escaped text, which gives
+// back exactly the bytes the module sent (controls, C1, invalid UTF-8).
 TEST(CommandRunner, ControlCharactersFromTheModuleAreEscaped)
 {
     const std::string hostile = "\x1b]0;pwned\x07\x1b[31mRED\\";
@@ -302,6 +303,11 @@ TEST(CommandRunner, ControlCharactersFromTheModuleAreEscaped)
         EXPECT_EQ(text->find('\x07'), std::string::npos) << *text;
     }
     EXPECT_TRUE(contains(rig.out, "  \\x1b]0;pwned\\x07\\x1b[31mRED\\\\\n")) << rig.out;
+    // A right-to-left override would turn the rest of the terminal line around.
+    rig.model.config().reader1.data = "ab\u202edc\u2066";
+    ASSERT_EQ(rig.run({"poll", "--count", "1"}), 0);
+    EXPECT_TRUE(contains(rig.out, "  ab\\xe2\\x80\\xaedc\\xe2\\x81\\xa6\n")) << rig.out;
+    rig.model.config().reader1.data = hostile;
 
     ASSERT_EQ(rig.run({"scan"}), 0);
     EXPECT_EQ(rig.out.find('\x1b'), std::string::npos) << rig.out;
@@ -311,9 +317,19 @@ TEST(CommandRunner, ControlCharactersFromTheModuleAreEscaped)
     EXPECT_EQ(rig.out.find('\x1b'), std::string::npos) << rig.out;
     const std::vector<std::string> objects = lines(rig.out);
     ASSERT_EQ(objects.size(), 3u);
-    EXPECT_EQ(json::parse(objects[1]).value("data", ""), hostile);
-    // Bytes that are no UTF-8 do not break the JSON.
-    EXPECT_EQ(json::parse(objects[0])["module"].value("version", ""), "\x1b[2J\xef\xbf\xbd-01");
+    EXPECT_EQ(unescapeBytes(json::parse(objects[1]).value("data", "")), hostile);
+    EXPECT_EQ(unescapeBytes(json::parse(objects[0])["module"].value("version", "")),
+              "\x1b[2J\xff-01");
+
+    // Two serial numbers that differ only in C1 and broken bytes stay two, and no DEL or C1
+    // character reaches the output raw.
+    for (const std::string serial : {"\xc2\x9b\x7f\xfe\\234", "\xc2\x9b\x7f\xff\\234"}) {
+        rig.model.config().reader1.serial = serial;
+        ASSERT_EQ(rig.run({"scan", "--json"}), 0);
+        EXPECT_EQ(rig.out.find('\x7f'), std::string::npos) << rig.out;
+        EXPECT_EQ(rig.out.find("\xc2\x9b"), std::string::npos) << rig.out;
+        EXPECT_EQ(unescapeBytes(rig.object()["module"].value("serial", "")), serial);
+    }
 }
 
 // Device names are the system's, not the module's: a Windows name keeps its backslashes,
@@ -723,6 +739,39 @@ TEST(CommandRunner, NamedPortIsTheOnlyPortUsed)
     ASSERT_EQ(rig.run({"--port=/dev/ttyUSB9", "scan"}), 1);
     EXPECT_TRUE(rig.port.opens().empty());
     EXPECT_EQ(rig.devices.made(), 2);
+    EXPECT_TRUE(contains(rig.err, "  /dev/ttyUSB9: the port opens, but no module answered\n"))
+        << rig.err;
+
+    // A port that does not open is named as the user wrote it, with the reason.
+    for (const auto &[error, why] : {std::pair{PortError::NotFound, "no such device"},
+                                     std::pair{PortError::NotASerialPort, "not a serial port"},
+                                     std::pair{PortError::Busy, "held by another program"},
+                                     std::pair{PortError::PermissionDenied, "no permission"}}) {
+        rig.devices.setUp = [error](const std::string &device, MemoryPort &port, FakeClock &) {
+            port.refuseOpen(device, error);
+        };
+        ASSERT_EQ(rig.run({"--port", "/dev/ttyUSB9", "scan"}), 1);
+        EXPECT_TRUE(contains(rig.err, "  /dev/ttyUSB9: " + std::string(why))) << rig.err;
+        EXPECT_FALSE(contains(rig.err, "COM")) << rig.err;
+    }
+}
+
+TEST(CommandRunner, OneDeviceListedTwiceInPorts)
+{
+    Rig rig;
+    rig.devices.names = {{"COM3", "/dev/ttyS3"},
+                         {"com3", "/dev/ttyS3"},
+                         {"/dev/serial/by-id/usb-x", "/dev/serial/by-id/usb-x"},
+                         {"/dev/ttyUSB0", "/dev/ttyUSB0"}};
+    rig.devices.sameDevice = {{"/dev/serial/by-id/usb-x", "/dev/ttyUSB0"}};
+    for (const Args &args :
+         {Args{"provision", "--ports", "COM3,com3"},
+          Args{"provision", "--ports", "/dev/ttyUSB0,/dev/serial/by-id/usb-x"}}) {
+        SCOPED_TRACE(joined(args));
+        EXPECT_EQ(rig.run(args), 2);
+        EXPECT_TRUE(contains(rig.err, "are the same device")) << rig.err;
+    }
+    EXPECT_EQ(rig.devices.made(), 0);
 }
 
 TEST(CommandRunner, NamedPortIsNotRemembered)

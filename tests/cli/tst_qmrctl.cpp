@@ -22,6 +22,11 @@ private slots:
     void pollDataIsEscaped();
     void noModule();
     void usageError();
+    void namedPortThatIsNotThere();
+    void oneRunPerRecord();
+    void recordThatCannotBeRead();
+    void symlinkAndTargetInPorts();
+    void settingsFileTooLargeToRewrite();
 
 private:
     bool startEmulator(const QStringList &extra = {});
@@ -172,6 +177,83 @@ void TestQmrctl::usageError()
     QVERIFY(out.isEmpty());
     QVERIFY(err.contains("'100'"));
     QCOMPARE(err.count('\n'), 1);
+}
+
+void TestQmrctl::namedPortThatIsNotThere()
+{
+    const QString missing = m_dir->filePath(QStringLiteral("ttyNONE"));
+    QByteArray err;
+    QCOMPARE(qmrctl({"--port", missing, "scan"}, nullptr, &err), 1);
+    QVERIFY2(err.contains("  " + missing.toUtf8() + ": no such device"), err.constData());
+    QVERIFY2(!err.contains("COM16"), err.constData());
+}
+
+// A second run on a record another run holds stops at once; the first goes on.
+void TestQmrctl::oneRunPerRecord()
+{
+    const QString record = m_dir->filePath(QStringLiteral("site.jsonl"));
+    const QStringList args{"--config", config(),   "provision", "--ports",
+                           linkPath(), "--record", record};
+    QProcess first;
+    first.start(QStringLiteral(QMRCTL_PATH), args);
+    QVERIFY(first.waitForStarted(5000));
+    QByteArray firstErr;
+    while (!firstErr.contains("provisioning on")) {
+        QVERIFY2(first.waitForReadyRead(10000), firstErr.constData());
+        firstErr += first.readAllStandardError();
+    }
+    QByteArray out;
+    QByteArray err;
+    QCOMPARE(qmrctl({"provision", "--ports", linkPath(), "--record", record}, &out, &err), 2);
+    QVERIFY2(err.contains("is in use by another qmrctl run"), err.constData());
+    QVERIFY(first.state() == QProcess::Running);
+    ::kill(pid_t(first.processId()), SIGINT);
+    QVERIFY(first.waitForFinished(10000));
+    QCOMPARE(first.exitCode(), 0);
+}
+
+void TestQmrctl::recordThatCannotBeRead()
+{
+    const QString record = m_dir->filePath(QStringLiteral("folder.jsonl"));
+    QVERIFY(QDir().mkpath(record));
+    QByteArray err;
+    QCOMPARE(qmrctl({"provision", "--ports", linkPath(), "--record", record}, nullptr, &err), 2);
+    QVERIFY2(err.contains("folder.jsonl"), err.constData());
+}
+
+void TestQmrctl::symlinkAndTargetInPorts()
+{
+    const QString target = m_dir->filePath(QStringLiteral("ttyTARGET"));
+    const QString link = m_dir->filePath(QStringLiteral("ttyLINK"));
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QVERIFY(QFile::link(target, link));
+    QByteArray err;
+    QCOMPARE(qmrctl({"provision", "--ports", link + "," + target}, nullptr, &err), 2);
+    QVERIFY2(err.contains("are the same device"), err.constData());
+    QCOMPARE(file.size(), 0);
+}
+
+// Only the first MiB of the settings file is read, so it is not rewritten: qmrctl says so.
+void TestQmrctl::settingsFileTooLargeToRewrite()
+{
+    QFile file(config());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray text = file.readAll();
+    file.close();
+    while (text.size() <= 1024 * 1024)
+        text += "; padding padding padding padding padding padding padding padding\n";
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+    file.close();
+    QVERIFY(startEmulator());
+    QByteArray err;
+    QCOMPARE(qmrctl({"scan"}, nullptr, &err), 0);
+    QVERIFY2(err.contains("qmrctl: settings: ") && err.contains("larger than 1 MiB"),
+             err.constData());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), text);
 }
 
 QTEST_GUILESS_MAIN(TestQmrctl)

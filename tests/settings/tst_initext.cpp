@@ -166,7 +166,7 @@ TEST(IniTextParse, TruncatedTextLeavesOutItsLastLine)
 TEST(IniTextParse, LinesKnowTheirKindAndGroup)
 {
     const auto lines = ini::parse("top=1\n [ Ports ] \n\tCOM1 = x \n#c\n\n=novalue\njunk\n");
-    ASSERT_EQ(lines.size(), 5u);
+    ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[0].kind(), ini::LineKind::Entry);
     EXPECT_EQ(lines[0].group(), "");
     EXPECT_EQ(lines[1].kind(), ini::LineKind::Group);
@@ -177,6 +177,8 @@ TEST(IniTextParse, LinesKnowTheirKindAndGroup)
     EXPECT_EQ(lines[2].group(), "Ports");
     EXPECT_EQ(lines[3].kind(), ini::LineKind::Comment);
     EXPECT_EQ(lines[4].kind(), ini::LineKind::Blank);
+    EXPECT_EQ(lines[5].kind(), ini::LineKind::Other);
+    EXPECT_EQ(lines[6].kind(), ini::LineKind::Other);
 }
 
 // A line's name and value lie in its own text: they must follow the line when the lines are
@@ -256,6 +258,40 @@ TEST(IniTextSave, OtherLinesSurvive)
     expectSettings(loaded, s);
 }
 
+// Lines the file's reader does not take (a Latin-1 comment, a device path with a Latin-1 byte,
+// control bytes, CRLF, no '=') survive a save byte for byte; only the saved value's line changes.
+TEST(IniTextSave, LinesNotUnderstoodAreKeptByteForByte)
+{
+    const std::string before = "; Einstellungen f\xfcr die Halle\r\n"
+                               "[QMRConfig]\r\n"
+                               "ScanCommNo=3\r\n"
+                               "Note=\x01\x1b[31m\x7f\r\n"
+                               "just words\r\n"
+                               "[Ports]\r\n"
+                               "COM5=/dev/serial/by-id/usb-M\xfcller\r\n"
+                               "[Caf\xe9]\n"
+                               "ScanBaudRateNo=1\n";
+    IniText text(before);
+    Settings s;
+    LoadSettings(text, s);
+    EXPECT_EQ(s.ScanCommNo, 3);
+    EXPECT_EQ(s.ScanBaudRateNo, 5); // the value under the unreadable group is not this one
+    s.ScanCommNo = 4;
+    SaveScanSettings(text, s);
+    const std::string after = text.bytes();
+    // Before the saved values and after them, every byte is as it was.
+    const std::size_t at = before.find("ScanCommNo=3\r\n");
+    const std::size_t rest = at + std::string("ScanCommNo=3\r\n").size();
+    EXPECT_EQ(after.substr(0, at), before.substr(0, at));
+    ASSERT_GE(after.size(), before.size() - rest);
+    EXPECT_EQ(after.substr(after.size() - (before.size() - rest)), before.substr(rest)) << after;
+    IniText again(after);
+    Settings reread;
+    LoadSettings(again, reread);
+    EXPECT_EQ(reread.ScanCommNo, 4);
+    EXPECT_EQ(reread.ScanBaudRateNo, s.ScanBaudRateNo);
+}
+
 TEST(IniTextSave, NewGroupGoesAfterABlankLine)
 {
     IniText text("[Ports]\nCOM1=/dev/ttyS0\n");
@@ -266,7 +302,7 @@ TEST(IniTextSave, NewGroupGoesAfterABlankLine)
     EXPECT_EQ(blankEnd.bytes(), "[Ports]\n\n[QMRConfig]\nLanguageFlag=English\n");
 }
 
-TEST(IniTextSave, BinaryGarbageIsDroppedAndGoodLinesKept)
+TEST(IniTextSave, BinaryGarbageIsKeptAndGoodLinesRead)
 {
     std::mt19937 random(42);
     std::string garbage(64 * 1024, '\0');
@@ -282,7 +318,10 @@ TEST(IniTextSave, BinaryGarbageIsDroppedAndGoodLinesKept)
     s.LanguageFlag = "ChineseGB";
     SaveLanguage(text, s);
     const std::string saved = text.bytes();
-    EXPECT_TRUE(isWellFormed(saved));
+    // Only the saved value's line is new; the garbage is all still there.
+    EXPECT_NE(saved.find(garbage + "\n[QMRConfig]\nScanCommNo=6\nLanguageFlag=ChineseGB\n" +
+                         garbage + "\n[Ports]\nCOM4=/dev/ttyACM0\n" + garbage),
+              std::string::npos);
     IniText again(saved);
     Settings reread;
     LoadSettings(again, reread);

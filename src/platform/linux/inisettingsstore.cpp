@@ -144,6 +144,12 @@ void IniSettingsStore::write(const std::vector<NamedValue> &values)
 
     IniText text;
     if (QFileInfo::exists(path)) {
+        // Only its first MiB was read: a rewrite would cut the rest.
+        if (QFileInfo(path).size() > MaxFileBytes) {
+            m_lastError = m_filePath + ": larger than 1 MiB, not rewritten (the settings were not "
+                                       "saved)";
+            return;
+        }
         std::string reason;
         std::optional<IniText> current;
         if (!mayReplaceFile(reason) || !(current = readFile(reason))) {

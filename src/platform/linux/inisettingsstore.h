@@ -28,9 +28,10 @@ namespace qmr {
 // are decoded. Texts that would not survive the plain form (leading or trailing blanks,
 // control characters, a leading quote) are written quoted. Keys and group names are
 // case-sensitive; the first occurrence of a key counts. Lines that are neither blank, a
-// comment ('#' or ';'), a [group] nor key=value, and lines that are not valid UTF-8, are
-// skipped, and dropped by the next save. Only the first MaxFileBytes of the file are read;
-// a save keeps what was read and drops the rest. The text itself is read and written by
+// comment ('#' or ';'), a [group] nor key=value, and lines that are not valid UTF-8 or hold
+// control characters, are not read, and a save keeps them byte for byte. Only the first
+// MaxFileBytes of the file are read, and a larger file is never rewritten (the save fails with
+// lastError set), so nothing beyond is ever cut. The text itself is read and written by
 // IniText (initext.h); this class deals with the file.
 //
 // Like a registry key opened with full access: when the file exists but this user could not

@@ -296,33 +296,39 @@ std::vector<Line> parse(std::string_view bytes, bool truncated)
         std::size_t end = bytes.find('\n', start);
         if (end == std::string_view::npos)
             end = bytes.size();
-        std::string_view text = bytes.substr(start, end - start);
+        std::string_view raw = bytes.substr(start, end - start);
         start = end + 1;
-        if (!text.empty() && text.back() == '\r')
-            text.remove_suffix(1);
         // Byte order marks at a line's start are not part of the line. All of them go: were one
         // kept, the next save would write it first on the line, the next load would drop it and
         // the line would turn into another key, one that could shadow a value just saved.
-        while (text.substr(0, Bom.size()) == Bom)
-            text.remove_prefix(Bom.size());
-        if (!isPlainLine(text))
-            continue;
+        while (raw.substr(0, Bom.size()) == Bom)
+            raw.remove_prefix(Bom.size());
+        std::string_view text = raw;
+        if (!text.empty() && text.back() == '\r')
+            text.remove_suffix(1);
+        const bool plain = isPlainLine(text);
         const std::string_view trimmed = trim(text);
-        if (trimmed.empty()) {
-            lines.emplace_back(LineKind::Blank, std::string(text), group);
-        } else if (trimmed.front() == '#' || trimmed.front() == ';') {
-            lines.emplace_back(LineKind::Comment, std::string(text), group);
-        } else if (trimmed.front() == '[' && trimmed.back() == ']' && trimmed.size() >= 2) {
+        if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
+            // A header with broken bytes still ends the group before it: the lines under it
+            // must not be read as that group's.
             const std::string_view name = trim(trimmed.substr(1, trimmed.size() - 2));
-            group = std::make_shared<const std::string>(name);
-            lines.emplace_back(LineKind::Group, std::string(text), group, offsetIn(text, name),
-                               name.size());
-        } else if (const std::size_t eq = text.find('='); eq != std::string_view::npos && eq > 0) {
+            // The raw line as the name of a group not understood: it matches no group.
+            group = std::make_shared<const std::string>(plain ? name : raw);
+            lines.emplace_back(plain ? LineKind::Group : LineKind::Other, std::string(raw), group,
+                               offsetIn(raw, name), name.size());
+        } else if (!plain) {
+            lines.emplace_back(LineKind::Other, std::string(raw), group);
+        } else if (trimmed.empty()) {
+            lines.emplace_back(LineKind::Blank, std::string(raw), group);
+        } else if (trimmed.front() == '#' || trimmed.front() == ';') {
+            lines.emplace_back(LineKind::Comment, std::string(raw), group);
+        } else if (const std::size_t eq = text.find('=');
+                   eq != std::string_view::npos && eq > 0 && !trim(text.substr(0, eq)).empty()) {
             const std::string_view key = trim(text.substr(0, eq));
-            if (key.empty())
-                continue;
-            lines.emplace_back(LineKind::Entry, std::string(text), group, offsetIn(text, key),
-                               key.size(), eq + 1);
+            lines.emplace_back(LineKind::Entry, std::string(raw), group, offsetIn(raw, key),
+                               key.size(), eq + 1, text.size());
+        } else {
+            lines.emplace_back(LineKind::Other, std::string(raw), group);
         }
     }
     return lines;
@@ -377,7 +383,8 @@ void setEntry(std::vector<Line> &lines, std::string_view group, std::string_view
         groupAt = lines.size() - 1;
     }
     std::size_t insertAt = groupAt + 1;
-    for (std::size_t i = groupAt + 1; i < lines.size() && lines[i].kind() != LineKind::Group; ++i) {
+    for (std::size_t i = groupAt + 1;
+         i < lines.size() && lines[i].sharedGroup() == lines[groupAt].sharedGroup(); ++i) {
         if (lines[i].kind() == LineKind::Entry)
             insertAt = i + 1;
     }

@@ -24,6 +24,7 @@ enum class LineKind
     Comment,
     Group,
     Entry,
+    Other, // not understood (no key and '=', broken UTF-8, control bytes): kept as it is
 };
 
 // One line of the file. The name and the value are views into the line's text and the lines
@@ -34,24 +35,24 @@ public:
     // name is text.substr(nameAt, nameSize) and value text.substr(valueAt) (an empty value
     // when valueAt is text.size()); group is the group the line lies in (null before the first
     // group).
+    // The value ends at valueEnd (the line's end by default: a line read from a CRLF file keeps
+    // its CR in the text, after the value).
     Line(LineKind kind, std::string text, std::shared_ptr<const std::string> group,
-         std::size_t nameAt = 0, std::size_t nameSize = 0, std::size_t valueAt = NoValue)
+         std::size_t nameAt = 0, std::size_t nameSize = 0, std::size_t valueAt = NoValue,
+         std::size_t valueEnd = NoValue)
         : m_text(std::move(text)), m_group(std::move(group)), m_nameAt(nameAt),
-          m_nameSize(nameSize), m_valueAt(valueAt == NoValue ? m_text.size() : valueAt),
-          m_kind(kind)
+          m_nameSize(nameSize), m_valueEnd(valueEnd == NoValue ? m_text.size() : valueEnd),
+          m_valueAt(valueAt == NoValue ? m_valueEnd : valueAt), m_kind(kind)
     {
     }
 
     LineKind kind() const { return m_kind; }
-    // The whole line as it stands in the file, without its line break.
+    // The whole line as it stands in the file, without its line feed.
     const std::string &text() const { return m_text; }
     // Group name or key.
     std::string_view name() const { return {m_text.data() + m_nameAt, m_nameSize}; }
     // Entry only: everything after the first '='.
-    std::string_view value() const
-    {
-        return {m_text.data() + m_valueAt, m_text.size() - m_valueAt};
-    }
+    std::string_view value() const { return {m_text.data() + m_valueAt, m_valueEnd - m_valueAt}; }
     // The group the line lies in (empty before the first group).
     std::string_view group() const
     {
@@ -66,13 +67,17 @@ private:
     std::shared_ptr<const std::string> m_group;
     std::size_t m_nameAt;
     std::size_t m_nameSize;
+    std::size_t m_valueEnd;
     std::size_t m_valueAt;
     LineKind m_kind;
 };
 
-// Splits file contents into lines, keeping every line that makes sense and skipping the rest
-// (binary junk, invalid UTF-8, control characters, lines without a key and '='). truncated:
-// bytes are only the start of the file, so their cut-off last line is left out.
+// Splits file contents into lines. Every line is kept byte for byte (a CR before the line feed
+// too), so a save changes only the lines it writes; a line with broken UTF-8 or control
+// characters, or without a key and '=', is Other and never read (one that looks like a group
+// header still opens a group, whose name matches none). Byte order marks at a line's start are
+// dropped. truncated: bytes are only the start of the file, so their cut-off last line is left
+// out.
 std::vector<Line> parse(std::string_view bytes, bool truncated = false);
 // The first entry key in group, or nullptr.
 const Line *findEntry(const std::vector<Line> &lines, std::string_view group, std::string_view key);

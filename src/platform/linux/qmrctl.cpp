@@ -12,11 +12,16 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -65,17 +70,70 @@ public:
         const QEventLoop dispatcher;
         return {std::make_unique<qmr::SystemClock>(), std::make_unique<qmr::QtSerialPortBackend>()};
     }
-    void persist(const std::string &path) override
+    bool persist(const std::filesystem::path &file, std::string &why) override
     {
         // Any descriptor of the file will do: fsync writes out the file's data, whoever wrote it.
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::fsync(fd);
-            ::close(fd);
+        return sync(file, O_WRONLY, why);
+    }
+    bool persistDirectory(const std::filesystem::path &file, std::string &why) override
+    {
+        // A file just created is found after a power cut only once its directory is on disk.
+        const std::filesystem::path dir = file.parent_path();
+        return sync(dir.empty() ? std::filesystem::path(".") : dir, O_RDONLY | O_DIRECTORY, why);
+    }
+    std::unique_ptr<qmr::FileLock> lockFile(const std::filesystem::path &file, bool &heldElsewhere,
+                                            std::string &why) override
+    {
+        heldElsewhere = false;
+        const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            why = std::strerror(errno);
+            return nullptr;
         }
+        // An advisory lock every qmrctl takes; the system drops it when the process ends, also
+        // when it is killed.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            heldElsewhere = errno == EWOULDBLOCK;
+            why = std::strerror(errno);
+            ::close(fd);
+            return nullptr;
+        }
+        return std::make_unique<DescriptorLock>(fd);
+    }
+    std::string deviceIdentity(const std::string &device) const override
+    {
+        // A symlink (/dev/serial/by-id/...) and its target are one device.
+        std::error_code ec;
+        const std::filesystem::path canonical = std::filesystem::canonical(device, ec);
+        return ec ? device : canonical.string();
     }
 
 private:
+    class DescriptorLock : public qmr::FileLock
+    {
+    public:
+        explicit DescriptorLock(int fd) : m_fd(fd) {}
+        ~DescriptorLock() override { ::close(m_fd); }
+        DescriptorLock(const DescriptorLock &) = delete;
+        DescriptorLock &operator=(const DescriptorLock &) = delete;
+
+    private:
+        int m_fd;
+    };
+
+    static bool sync(const std::filesystem::path &path, int flags, std::string &why)
+    {
+        const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+        if (fd < 0 || ::fsync(fd) != 0) {
+            why = std::strerror(errno);
+            if (fd >= 0)
+                ::close(fd);
+            return false;
+        }
+        ::close(fd);
+        return true;
+    }
+
     const qmr::PortMap &m_ports;
 };
 
@@ -108,6 +166,13 @@ int main(int argc, char *argv[])
     SignalInterrupt interrupt;
     runner.setInterruptSource(&interrupt);
     runner.setProgressAllowed(isatty(STDERR_FILENO) == 1);
-    runner.setTerminalOutput(isatty(STDOUT_FILENO) == 1);
-    return runner.run(args);
+    winsize size{};
+    const bool terminal = isatty(STDOUT_FILENO) == 1;
+    runner.setTerminalOutput(
+        terminal, terminal && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? int(size.ws_col) : 0);
+    const int code = runner.run(args);
+    // A settings file that could not be read or saved does not change the outcome, but is said.
+    if (!store.lastError().empty())
+        std::cerr << "qmrctl: settings: " << store.lastError() << '\n' << std::flush;
+    return code;
 }

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -89,17 +90,72 @@ public:
     {
         return {std::make_unique<qmr::Win32Clock>(), std::make_unique<qmr::Win32SerialPort>()};
     }
-    void persist(const std::string &path) override
+    bool persist(const std::filesystem::path &file, std::string &why) override
     {
-        // The record was opened with the narrow name too, so the same code page applies.
-        const HANDLE file =
-            CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        const HANDLE handle =
+            CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            FlushFileBuffers(file);
-            CloseHandle(file);
-        }
+        const bool ok = handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
+        if (!ok)
+            why = qmr::Win32SerialPort::systemMessage(GetLastError());
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        return ok;
     }
+    bool persistDirectory(const std::filesystem::path &, std::string &) override
+    {
+        // NTFS journals a new file's directory entry itself; a directory has no buffers a
+        // program can flush.
+        return true;
+    }
+    std::unique_ptr<qmr::FileLock> lockFile(const std::filesystem::path &file, bool &heldElsewhere,
+                                            std::string &why) override
+    {
+        heldElsewhere = false;
+        const HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            why = qmr::Win32SerialPort::systemMessage(GetLastError());
+            return nullptr;
+        }
+        // Locks on Windows bar other handles from the bytes they cover, so the lock covers one
+        // byte far beyond any record's end, where no write ever goes.
+        OVERLAPPED at{};
+        at.Offset = 0xFFFFFFFF;
+        at.OffsetHigh = 0x7FFFFFFF;
+        if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                        &at)) {
+            const DWORD error = GetLastError();
+            heldElsewhere = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING;
+            why = qmr::Win32SerialPort::systemMessage(error);
+            CloseHandle(handle);
+            return nullptr;
+        }
+        return std::make_unique<HandleLock>(handle);
+    }
+    std::string deviceIdentity(const std::string &device) const override
+    {
+        // "\\.\com3" and "\\.\COM3" are one port.
+        std::string upper = device;
+        for (char &c : upper)
+            c = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+        return upper;
+    }
+
+private:
+    // Closing the handle releases the lock, also when the process is ended.
+    class HandleLock : public qmr::FileLock
+    {
+    public:
+        explicit HandleLock(HANDLE handle) : m_handle(handle) {}
+        ~HandleLock() override { CloseHandle(m_handle); }
+        HandleLock(const HandleLock &) = delete;
+        HandleLock &operator=(const HandleLock &) = delete;
+
+    private:
+        HANDLE m_handle;
+    };
 };
 
 } // namespace

@@ -145,28 +145,37 @@ expect_code 1 "--port COM3 scan (no module there)"
 [ "$(lines "$WORK/silent.log")" -gt "$silent_before" ] || fail "--port COM3 scan did not try COM3"
 
 # provision on COM5: the module gets the next ID (one-reader mode: one number), mode and RS-485
-# as asked, and the record (JSON lines, a Windows path) a "started" line before and an "ok"
-# line after; Ctrl-C then ends the wait for the next module with 0.
+# as asked, and the record (JSON lines, a Windows path under a folder with Chinese characters,
+# which only the wide calls reach) a "started" line before and an "ok" line after; a second run
+# on the same record is refused at once while the first holds it; Ctrl-C then ends the wait for
+# the next module with 0.
+RECDIR="$WORK/现场记录"
+REC="$RECDIR/record.jsonl"
+mkdir -p "$RECDIR"
 (
   export WINEPREFIX=$(cd "$PREFIX" && pwd) WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   exec wine "$EXE" provision --ports COM5 --first-id 21 --mode one --rs485 24 \
-    --record "Z:$WORK/record.jsonl" >"$WORK/provision.out" 2>"$WORK/provision.err" </dev/null
+    --record "Z:$REC" >"$WORK/provision.out" 2>"$WORK/provision.err" </dev/null
 ) &
 program=$!
-for _ in $(seq 600); do grep -q '"outcome":"ok"' "$WORK/record.jsonl" 2>/dev/null && break; sleep 0.05; done
-if grep -q '"outcome":"ok"' "$WORK/record.jsonl" 2>/dev/null; then
+for _ in $(seq 600); do grep -q '"outcome":"ok"' "$REC" 2>/dev/null && break; sleep 0.05; done
+if grep -q '"outcome":"ok"' "$REC" 2>/dev/null; then
+  qmrctl provision --ports COM3 --record "Z:$REC"
+  expect_code 2 "a second provision run on a held record"
+  grep -q 'is in use by another qmrctl run' "$WORK/err" ||
+    fail "second run on a held record: stderr is '$(cat "$WORK/err")'"
   kill -INT "$program"
   wait "$program"
   CODE=$?
   expect_code 0 "provision stopped by Ctrl-C"
-  [ "$(jq -r .outcome "$WORK/record.jsonl" | paste -sd' ')" = "started ok" ] ||
-    fail "provision record: $(cat "$WORK/record.jsonl")"
-  [ "$(jq -r 'select(.outcome == "ok") | .id1' "$WORK/record.jsonl")" = 21 ] ||
-    fail "provision record IDs: $(cat "$WORK/record.jsonl")"
+  [ "$(jq -r .outcome "$REC" | paste -sd' ')" = "started ok" ] ||
+    fail "provision record: $(cat "$REC")"
+  [ "$(jq -r 'select(.outcome == "ok") | .id1' "$REC")" = 21 ] ||
+    fail "provision record IDs: $(cat "$REC")"
   expect_state '[.reader1.id, .mode, .rs485] | join(" ")' "21 1 0" "provision"
 else
-  fail "provision wrote no outcome: $(cat "$WORK/record.jsonl" "$WORK/provision.out" "$WORK/provision.err" 2>&1)"
+  fail "provision wrote no outcome: $(ls -R "$WORK"; cat "$REC" "$WORK/provision.out" "$WORK/provision.err" 2>&1)"
   kill "$program"
   wait "$program"
 fi
