@@ -7,7 +7,7 @@
 // Run it by hand on an otherwise quiet machine; it takes about twenty seconds.
 
 #include "link/commands.h"
-#include "link/decimal.h"
+#include "vocabulary/decimal.h"
 #include "link/linedefinition.h"
 #include "link/link.h"
 #include "link/portmap.h"

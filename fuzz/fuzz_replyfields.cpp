@@ -3,7 +3,7 @@
 // or raises ConversionError.
 
 #include "link/commands.h"
-#include "link/decimal.h"
+#include "vocabulary/decimal.h"
 
 #include "require.h"
 

@@ -179,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     Settings loaded;
     LoadSettings(text, loaded);
-    require(loaded.LanguageIndex == Settings::languageIndexFor(loaded.LanguageFlag));
+    require(loaded.LanguageIndex == languageIndexForFlag(loaded.LanguageFlag));
     for (const auto &[number, device] : ports) {
         require(number >= 1);
         require(ini::trim(device) == device);
@@ -210,7 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     require(reread.ScanBaudRateNo == saved.ScanBaudRateNo);
     requireTextReadBack(saved.ScanBaudRate, reread.ScanBaudRate);
     requireTextReadBack(saved.LanguageFlag, reread.LanguageFlag);
-    require(reread.LanguageIndex == Settings::languageIndexFor(reread.LanguageFlag));
+    require(reread.LanguageIndex == languageIndexForFlag(reread.LanguageFlag));
     require(again.portAssignments() == ports);
 
     // Every other line survives, in order; without a [QMRConfig] the save appends one, after

@@ -1,11 +1,8 @@
 #include "cliarguments.h"
 
-#include "link/decimal.h"
-#include "link/linedefinition.h"
+#include "vocabulary/decimal.h"
 
 #include <algorithm>
-#include <array>
-#include <cctype>
 #include <map>
 #include <string_view>
 
@@ -16,49 +13,6 @@ namespace {
 std::string inQuotes(std::string_view text)
 {
     return "'" + std::string(text) + "'";
-}
-
-// A plain run of decimal digits (no sign, no blanks) within [low, high]; at most nine digits,
-// so "0000000005" is refused.
-std::optional<int> boundedNumber(std::string_view text, int low, int high)
-{
-    if (text.empty() || text.size() > 9 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nullopt;
-    const auto value = parseDecimal(text, low, high);
-    if (!value)
-        return std::nullopt;
-    return int(*value);
-}
-
-std::optional<int> lineIndexFor(std::string_view text)
-{
-    if (auto index = boundedNumber(text, 0, int(BaudRateTable.size()) - 1))
-        return index;
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    const int index = baudRateIndexOf(lower);
-    if (index >= 0)
-        return index;
-    return std::nullopt;
-}
-
-// --lang: 0 en, 1 gb, 2 big5; -1 for any other text.
-int languageIndexFor(std::string_view text)
-{
-    constexpr std::array<std::string_view, 3> Names = {"en", "gb", "big5"};
-    const auto it = std::find(Names.begin(), Names.end(), text);
-    return it == Names.end() ? -1 : int(it - Names.begin());
-}
-
-std::optional<int> modeIndexFor(std::string_view text)
-{
-    if (text == "two")
-        return 0;
-    if (text == "one")
-        return 1;
-    return std::nullopt;
 }
 
 bool isModuleCommand(CliCommand command)
@@ -122,7 +76,7 @@ void takePorts(Parse &p, std::string_view list)
 
 void takeRs485(Parse &p, std::string_view value)
 {
-    const auto number = boundedNumber(value, 0, Rs485Values.back());
+    const auto number = parsePlainNumber(value, 0, Rs485Values.back());
     // Only the three texts themselves: "024" is no RS-485 setting.
     const int index = number && std::to_string(*number) == value ? rs485IndexOf(*number) : -1;
     if (index >= 0)
@@ -153,7 +107,7 @@ const std::vector<OptionSpec> Options = {
                                       : std::string("option --count applies only to poll");
      },
      [](Parse &p, std::string_view value) {
-         if (auto n = boundedNumber(value, MinPollCount, MaxPollCount))
+         if (auto n = parsePlainNumber(value, MinPollCount, MaxPollCount))
              p.a.count = *n;
          else
              p.fail("invalid count " + inQuotes(value) + " for --count (a whole number from 1)");
@@ -204,12 +158,12 @@ const std::vector<OptionSpec> Options = {
      {},
      {"language of the messages (default: the remembered one)"},
      [](std::string_view value) {
-         return languageIndexFor(value) < 0
+         return languageIndexForCode(value) < 0
                     ? "invalid language " + inQuotes(value) + " for --lang (en, gb or big5)"
                     : std::string();
      },
      nullptr,
-     [](Parse &p, std::string_view value) { p.a.languageIndex = languageIndexFor(value); }},
+     [](Parse &p, std::string_view value) { p.a.languageIndex = languageIndexForCode(value); }},
     {"--config",
      "FILE",
      {},
@@ -247,7 +201,7 @@ const std::vector<OptionSpec> Options = {
      nullptr,
      [](const CliArguments &, CliCommand c) { return onlyWithProvision("--first-id", c); },
      [](Parse &p, std::string_view value) {
-         if (auto id = boundedNumber(value, MinReaderId, MaxReaderId))
+         if (auto id = parsePlainNumber(value, MinReaderId, MaxReaderId))
              p.a.firstId = *id;
          else
              p.fail("invalid first ID " + inQuotes(value) + " for --first-id (1 to 99)");
@@ -259,7 +213,7 @@ const std::vector<OptionSpec> Options = {
      nullptr,
      [](const CliArguments &, CliCommand c) { return onlyWithProvision("--mode", c); },
      [](Parse &p, std::string_view value) {
-         if (auto mode = modeIndexFor(value))
+         if (auto mode = readerModeIndexFor(value))
              p.a.modeIndex = *mode;
          else
              p.fail("unknown mode " + inQuotes(value) + " for --mode (two or one)");
@@ -271,7 +225,7 @@ const std::vector<OptionSpec> Options = {
      nullptr,
      [](const CliArguments &, CliCommand c) { return onlyWithProvision("--line", c); },
      [](Parse &p, std::string_view value) {
-         if (auto index = lineIndexFor(value))
+         if (auto index = lineSettingIndexFor(value))
              p.a.lineNo = *index;
          else
              p.fail("unknown line definition " + inQuotes(value) +
@@ -308,13 +262,13 @@ const OptionSpec *optionNamed(std::string_view name)
 
 void takeSetId(Parse &p, const std::vector<std::string> &args)
 {
-    if (auto id = boundedNumber(args[0], MinReaderId, MaxReaderId))
+    if (auto id = parsePlainNumber(args[0], MinReaderId, MaxReaderId))
         p.a.id1 = *id;
     else
         p.fail("invalid ID1 " + inQuotes(args[0]) + " (1 to 99)");
     if (args.size() < 2)
         return;
-    if (auto id = boundedNumber(args[1], MinReaderId, MaxReaderId))
+    if (auto id = parsePlainNumber(args[1], MinReaderId, MaxReaderId))
         p.a.id2 = *id;
     else
         p.fail("invalid ID2 " + inQuotes(args[1]) + " (1 to 99)");
@@ -352,7 +306,7 @@ const std::vector<CommandSpec> Commands = {
      {"set-line LINE"},
      {"set the module's line setting (e.g. 38400,e,8,1, or its", "index 0 to 11)"},
      [](Parse &p, const std::vector<std::string> &args) {
-         if (auto index = lineIndexFor(args[0]))
+         if (auto index = lineSettingIndexFor(args[0]))
              p.a.baudRateNo = *index;
          else
              p.fail("unknown line definition " + inQuotes(args[0]) +
@@ -365,7 +319,7 @@ const std::vector<CommandSpec> Commands = {
      {"set the reader mode and RS-485 setting (RS-485 defaults",
       "to the module's current setting)"},
      [](Parse &p, const std::vector<std::string> &args) {
-         if (auto mode = modeIndexFor(args[0]))
+         if (auto mode = readerModeIndexFor(args[0]))
              p.a.modeIndex = *mode;
          else
              p.fail("unknown mode " + inQuotes(args[0]) + " (two or one)");

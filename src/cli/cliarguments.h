@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vocabulary/vocabulary.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,9 +24,7 @@ enum class CliCommand
     Provision,
 };
 
-// The limits of the numbers a command line may give.
-inline constexpr int MinReaderId = 1;
-inline constexpr int MaxReaderId = 99;
+// The limits of the numbers a command line may give (reader IDs: MinReaderId..MaxReaderId).
 inline constexpr int MinPollCount = 1;
 inline constexpr int MaxPollCount = 999999999; // nine digits at most, as every number here
 

@@ -25,8 +25,6 @@ namespace {
 using nlohmann::json;
 
 constexpr int ComNumbers = 16;
-const char *const ModeNames[] = {"two", "one"};
-const char *const ModeTexts[] = {"Two Reader", "One Reader"};
 
 std::string portErrorName(PortError error)
 {
@@ -54,26 +52,6 @@ std::string leftJustified(std::string text, std::size_t width)
 {
     if (text.size() < width)
         text.append(width - text.size(), ' ');
-    return text;
-}
-
-// The local time as "2025-01-31T12:34:56.789".
-std::string localTimestamp()
-{
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
-    char text[40];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    std::snprintf(text + length, sizeof text - length, ".%03d", int(ms));
     return text;
 }
 
@@ -402,16 +380,15 @@ nlohmann::json CommandRunner::identity(const ScanResult &scan)
         {"serial", escapeControls(scan.serial)},
         {"suffix", std::to_string(scan.unitSuffix)},
         {"version", escapeControls(scan.version)},
-        {"mode", ModeNames[mode]},
-        {"modeText", ModeTexts[mode]},
+        {"mode", ReaderModes[std::size_t(mode)].word},
+        {"modeText", ReaderModes[std::size_t(mode)].name},
         {"id1", escapeControls(scan.id1)},
         // As the module sent it, also in one-reader mode, where the ID2 panel shows "__".
         {"id2", escapeControls(scan.id2)},
     };
     if (validRs485(scan.rs485Index)) {
-        const int value = Rs485Values[std::size_t(scan.rs485Index)];
-        id["rs485"] = value;
-        id["rs485Text"] = "RS485 " + std::to_string(value);
+        id["rs485"] = Rs485Values[std::size_t(scan.rs485Index)];
+        id["rs485Text"] = rs485Name(scan.rs485Index);
     }
     return id;
 }
@@ -432,10 +409,8 @@ void CommandRunner::printIdentity(Run &r)
     row(view.text(TextRow::BaudRate), scan.line);
     row(view.text(TextRow::SN), escapeControls(serialText(scan)));
     row(view.text(TextRow::Ver), escapeControls(scan.version));
-    row("Mode", ModeTexts[mode]);
-    row("RS-485", validRs485(scan.rs485Index)
-                      ? "RS485 " + std::to_string(Rs485Values[std::size_t(scan.rs485Index)])
-                      : std::string());
+    row("Mode", std::string(ReaderModes[std::size_t(mode)].name));
+    row("RS-485", validRs485(scan.rs485Index) ? rs485Name(scan.rs485Index) : std::string());
     row(view.text(TextRow::Id) + " 1", escapeControls(scan.id1));
     row(view.text(TextRow::Id) + " 2",
         escapeControls(scan.id2) + (mode == 1 ? " (not used in one-reader mode)" : ""));
@@ -533,7 +508,7 @@ int CommandRunner::setMode(Run &r)
     if (r.args.rs485Index)
         r.view.selectRs485(*r.args.rs485Index);
     const int rs485 = r.view.rs485Index();
-    result["mode"] = ModeNames[r.args.modeIndex];
+    result["mode"] = ReaderModes[std::size_t(r.args.modeIndex)].word;
     result["rs485"] = Rs485Values[std::size_t(validRs485(rs485) ? rs485 : 1)];
     return finish(r, RunSetModuleMode(r.ctx) == SettingOutcome::Ok, result);
 }
@@ -584,7 +559,7 @@ int CommandRunner::poll(Run &r)
         if (limit > 0 && r.replies >= limit)
             return; // the cycle that reached the count still runs to its end
         ++r.replies;
-        const std::string time = localTimestamp();
+        const std::string time = localTimeStamp(TimePrecision::Milliseconds);
         const std::string id = reader == 1 ? view.id1Text() : view.id2Text();
         if (r.args.json) {
             writeJson(json{{"type", "reply"},

@@ -45,7 +45,7 @@ void ConsoleView::selectBaudRate(int index)
 
 void ConsoleView::setId1Position(int position)
 {
-    position = std::clamp(position, 1, 99);
+    position = std::clamp(position, MinReaderId, MaxReaderId);
     if (position == m_id1Position)
         return;
     m_id1Position = position;
@@ -54,7 +54,7 @@ void ConsoleView::setId1Position(int position)
 
 void ConsoleView::setId2Position(int position)
 {
-    position = std::clamp(position, 1, 99);
+    position = std::clamp(position, MinReaderId, MaxReaderId);
     if (position == m_id2Position)
         return;
     m_id2Position = position;

@@ -60,7 +60,4 @@ std::filesystem::path filePath(const std::string &utf8);
 // The UTF-8 text of a path, for messages.
 std::string pathText(const std::filesystem::path &path);
 
-// The number n of a name "COMn" (any letter case, n 1 to 255), or nothing.
-std::optional<int> comNumberOf(std::string_view portName);
-
 } // namespace qmr

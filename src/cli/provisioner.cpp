@@ -30,8 +30,6 @@ namespace {
 
 using nlohmann::json;
 
-const char *const ModeNames[] = {"two", "one"};
-
 bool validRs485Index(int index)
 {
     return index >= 0 && index < int(Rs485Values.size());
@@ -46,21 +44,6 @@ public:
     ReadResult readText(std::string_view, std::string &) override { return ReadResult::Missing; }
     void write(const std::vector<NamedValue> &) override {}
 };
-
-std::string now()
-{
-    const auto clock = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(clock);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
-    char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    return text;
-}
 
 std::string ids(int id1, int id2)
 {
@@ -147,7 +130,7 @@ int Provisioner::run(std::ostream &out, std::ostream &err)
     // After a resumed run the IDs go on above every ID the record names, given or about to be.
     m_nextId = std::max(m_options.firstId, m_record.highestId() + 1);
     const int needed = m_options.modeIndex == 0 ? 2 : 1;
-    if (m_nextId + needed - 1 > 99) {
+    if (m_nextId + needed - 1 > MaxReaderId) {
         err << "qmrctl: no reader IDs left: " << (m_record.isOpen() ? "the record uses " : "")
             << "IDs up to " << m_nextId - 1 << " and IDs end at 99\n"
             << std::flush;
@@ -209,7 +192,7 @@ void Provisioner::report(std::size_t index, const ProvisionEvent &event)
     if (m_options.json) {
         json j{{"event", stateName(event.state)},
                {"port", escapeControls(event.port, Backslash::AsIs)},
-               {"time", now()}};
+               {"time", localTimeStamp(TimePrecision::Seconds)}};
         if (!event.serial1.empty() || !event.serial2.empty()) {
             j["serial1"] = escapeControls(event.serial1);
             j["serial2"] = escapeControls(event.serial2);
@@ -355,7 +338,7 @@ void Provisioner::handleModule(std::size_t index, ModuleContext &ctx, const Scan
     entry.version = scan.version;
     entry.id1Before = scan.id1;
     entry.id2Before = scan.id2;
-    entry.mode = ModeNames[mode];
+    entry.mode = std::string(ReaderModes[std::size_t(mode)].word);
     const int rs485Index =
         m_options.rs485Index.value_or(validRs485Index(scan.rs485Index) ? scan.rs485Index : 1);
     entry.rs485 = Rs485Values[std::size_t(rs485Index)];
@@ -379,7 +362,7 @@ void Provisioner::handleModule(std::size_t index, ModuleContext &ctx, const Scan
                                         : "ID " + ids(last->id1, 0) + " in one-reader") +
                          " mode for this module: run with --mode " + last->mode + " to finish it";
         } else if (!last || finished) {
-            if (m_outOfIds || m_nextId + needed - 1 > 99) {
+            if (m_outOfIds || m_nextId + needed - 1 > MaxReaderId) {
                 m_outOfIds = true;
                 m_stop = true;
                 event.state = PortState::Failed;
@@ -397,7 +380,7 @@ void Provisioner::handleModule(std::size_t index, ModuleContext &ctx, const Scan
             event.state = PortState::Configuring;
         }
         if (event.state == PortState::Configuring) {
-            entry.time = now();
+            entry.time = localTimeStamp(TimePrecision::Seconds);
             entry.outcome = "started";
             std::string error;
             if (!m_record.append(entry, error)) {
@@ -454,12 +437,13 @@ void Provisioner::handleModule(std::size_t index, ModuleContext &ctx, const Scan
                    (entry.id2 > 0 && check.id2 != ConsoleView::idText(entry.id2)) ||
                    check.modeIndex != mode || check.rs485Index != rs485Index) {
             why = "read-back differs: IDs " + escapeControls(check.id1) + "/" +
-                  escapeControls(check.id2) + ", mode " + ModeNames[check.modeIndex == 0 ? 0 : 1];
+                  escapeControls(check.id2) + ", mode " +
+                  std::string(ReaderModes[check.modeIndex == 0 ? 0 : 1].word);
             ok = false;
         }
     }
 
-    entry.time = now();
+    entry.time = localTimeStamp(TimePrecision::Seconds);
     entry.outcome = ok ? "ok" : "failed";
     entry.error = why;
     {

@@ -1,8 +1,8 @@
 #include "provisionrecord.h"
 
-#include "link/decimal.h"
 #include "link/linedefinition.h"
 #include "terminaltext.h"
+#include "vocabulary/decimal.h"
 
 #include <nlohmann/json.hpp>
 
@@ -137,16 +137,22 @@ constexpr std::array<TextField, 11> TextFields = {{
 }};
 
 // The rules every entry keeps whatever its format; false with why set.
+bool validReaderId(int id)
+{
+    return id >= MinReaderId && id <= MaxReaderId;
+}
+
 bool validEntry(const RecordEntry &e, std::string &why)
 {
     if (e.outcome != "started" && e.outcome != "ok" && e.outcome != "failed")
         why = "the outcome is not started, ok or failed";
-    else if (e.mode != "two" && e.mode != "one")
+    else if (!readerModeIndexFor(e.mode))
         why = "the mode is not two or one";
-    else if (e.id1 < 1 || e.id1 > 99)
+    else if (!validReaderId(e.id1))
         why = "ID1 is not a number 1 to 99";
-    else if (e.mode == "two" ? (e.id2 < 1 || e.id2 > 99) : e.id2 != 0)
-        why = e.mode == "two" ? "ID2 is not a number 1 to 99" : "ID2 is given in one-reader mode";
+    else if (*readerModeIndexFor(e.mode) == 0 ? !validReaderId(e.id2) : e.id2 != 0)
+        why = *readerModeIndexFor(e.mode) == 0 ? "ID2 is not a number 1 to 99"
+                                               : "ID2 is given in one-reader mode";
     else if (rs485IndexOf(e.rs485) < 0)
         why = "RS-485 is not 24, 32 or 40";
     else if (baudRateIndexOf(e.line) < 0)

@@ -61,7 +61,7 @@ void Form::createControls()
                                captionText(spec.caption, m_languages.text(spec.caption.row, 0)));
     }
     for (Control bar : {Control::sbID, Control::sbID2})
-        m_renderer.setPosition(bar, IdMinimum);
+        m_renderer.setPosition(bar, MinReaderId);
     m_renderer.setChecked(Control::chkLock, true);
     m_renderer.setLamp(LampColour::Red);
 }
@@ -180,10 +180,10 @@ void Form::scroll(Control bar, ScrollStep step, int trackPosition)
         position += IdLargeStep;
         break;
     case ScrollStep::Home:
-        position = IdMinimum;
+        position = MinReaderId;
         break;
     case ScrollStep::End:
-        position = IdMaximum;
+        position = MaxReaderId;
         break;
     case ScrollStep::Track:
         position = trackPosition;
@@ -194,7 +194,7 @@ void Form::scroll(Control bar, ScrollStep step, int trackPosition)
 
 void Form::setPosition(Control bar, int position)
 {
-    position = std::clamp(position, IdMinimum, IdMaximum);
+    position = std::clamp(position, MinReaderId, MaxReaderId);
     if (position == m_renderer.position(bar))
         return; // the same position runs no change handler
     m_renderer.setPosition(bar, position);

@@ -1,7 +1,5 @@
 #include "form/inventory.h"
 
-#include "link/linedefinition.h"
-
 #include <algorithm>
 #include <stdexcept>
 
@@ -276,18 +274,6 @@ FontSpec fontSpec(FontRole role)
     return {16, true};
 }
 
-Script scriptOf(int languageIndex)
-{
-    switch (languageIndex) {
-    case 1:
-        return Script::SimplifiedChinese;
-    case 2:
-        return Script::TraditionalChinese;
-    default:
-        return Script::Latin;
-    }
-}
-
 std::span<const ControlSpec> formInventory()
 {
     return Inventory;
@@ -338,11 +324,12 @@ std::vector<std::string> listItems(Control id)
         items.assign(BaudRateTable.begin(), BaudRateTable.end());
         break;
     case cmbMode:
-        items = {"Two Reader", "One Reader"};
+        for (const ReaderMode &mode : ReaderModes)
+            items.emplace_back(mode.name);
         break;
     case cmbRS485:
-        for (const int value : Rs485Values)
-            items.push_back("RS485 " + std::to_string(value));
+        for (std::size_t i = 0; i < Rs485Values.size(); ++i)
+            items.push_back(rs485Name(int(i)));
         break;
     default:
         break;

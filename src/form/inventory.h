@@ -2,6 +2,7 @@
 
 #include "operations/moduleview.h"
 #include "texts/textrow.h"
+#include "vocabulary/vocabulary.h"
 
 #include <array>
 #include <span>
@@ -19,9 +20,7 @@ inline constexpr int FormWidth = 560;
 inline constexpr int FormHeight = 425;
 inline constexpr int TickIntervalMs = 200;
 
-// The reader IDs the scroll bars choose from and their steps.
-inline constexpr int IdMinimum = 1;
-inline constexpr int IdMaximum = 99;
+// The steps of the ID scroll bars, which choose from MinReaderId to MaxReaderId.
 inline constexpr int IdSmallStep = 1;
 inline constexpr int IdLargeStep = 10;
 
@@ -31,7 +30,7 @@ enum class ControlKind
     Lamp,        // the round indicator
     Label,       // a right-aligned caption
     Button,      // a push button
-    ScrollBar,   // horizontal, IdMinimum..IdMaximum
+    ScrollBar,   // horizontal, MinReaderId..MaxReaderId
     List,        // a drop-down list, selection only
     CheckBox,    //
     GroupBox,    // a frame with a title
@@ -77,15 +76,6 @@ enum class ColourRole
     Footer,  // white on purple
     RedText, // red text on the button face: btnEng
 };
-
-// The script a language is written in; the front end chooses its faces by it.
-enum class Script
-{
-    Latin,
-    SimplifiedChinese,
-    TraditionalChinese,
-};
-Script scriptOf(int languageIndex);
 
 struct Box
 {

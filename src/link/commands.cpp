@@ -1,6 +1,6 @@
 #include "commands.h"
 
-#include "decimal.h"
+#include "vocabulary/decimal.h"
 #include "linedefinition.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "linedefinition.h"
 
-#include "decimal.h"
+#include "vocabulary/decimal.h"
 
 #include <cctype>
 #include <string>
@@ -57,15 +57,6 @@ std::optional<LineSettings> parseLineDefinition(std::string_view text)
         return std::nullopt;
     line.stopBits = int(*stop);
     return line;
-}
-
-int baudRateIndexOf(std::string_view text)
-{
-    for (int i = 0; i < int(BaudRateTable.size()); ++i) {
-        if (text == BaudRateTable[i])
-            return i;
-    }
-    return -1;
 }
 
 } // namespace qmr

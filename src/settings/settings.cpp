@@ -6,20 +6,10 @@
 
 namespace qmr {
 
-int Settings::languageIndexFor(std::string_view flag)
-{
-    // Exact and case-sensitive: "chinesegb" or " ChineseGB" start the window in English.
-    for (int i = 1; i < int(LanguageFlags.size()); ++i) {
-        if (flag == LanguageFlags[std::size_t(i)])
-            return i;
-    }
-    return 0;
-}
-
 void Settings::selectLanguage(int index)
 {
-    LanguageIndex = index >= 0 && index < int(LanguageFlags.size()) ? index : 0;
-    LanguageFlag = LanguageFlags[std::size_t(LanguageIndex)];
+    LanguageIndex = index >= 0 && index < int(Languages.size()) ? index : 0;
+    LanguageFlag = Languages[std::size_t(LanguageIndex)].flag;
 }
 
 namespace {
@@ -53,7 +43,8 @@ void LoadSettings(SettingsStore &store, Settings &settings)
         load(store, ScanBaudRateName, settings.ScanBaudRate) &&
         load(store, ScanBaudRateNoName, settings.ScanBaudRateNo) &&
         load(store, LanguageFlagName, settings.LanguageFlag))
-        settings.LanguageIndex = Settings::languageIndexFor(settings.LanguageFlag);
+        // Exact and case-sensitive: "chinesegb" or " ChineseGB" start the window in English.
+        settings.LanguageIndex = languageIndexForFlag(settings.LanguageFlag);
     store.endLoad();
 }
 

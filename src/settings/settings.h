@@ -1,15 +1,11 @@
 #pragma once
 
-#include <array>
+#include "vocabulary/vocabulary.h"
+
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 namespace qmr {
-
-// The remembered names of the three languages, by LanguageIndex.
-inline constexpr std::array<std::string_view, 3> LanguageFlags = {"English", "ChineseGB",
-                                                                  "ChineseBIG5"};
 
 // The four remembered values and the language index derived from LanguageFlag.
 // One instance lives for the whole run; tests make their own. Texts are UTF-8.
@@ -21,8 +17,6 @@ struct Settings
     std::string LanguageFlag = "English";
     int LanguageIndex = 0; // 1 only for exactly "ChineseGB", 2 for "ChineseBIG5"
 
-    // LanguageIndex for a remembered language name (exact, case-sensitive).
-    static int languageIndexFor(std::string_view flag);
     // Switches to language index (0..2; another index is English): LanguageIndex and the
     // name that is remembered for it.
     void selectLanguage(int index);

@@ -1,9 +1,9 @@
 // qmrsim: a QLN-72RT module on a pseudo-terminal, for trying the tool without the hardware.
 
-#include "link/decimal.h"
 #include "link/linedefinition.h"
 #include "modulemodel.h"
 #include "ptymodule.h"
+#include "vocabulary/decimal.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -39,19 +39,6 @@ bool isPrintable(const QByteArray &text)
     return true;
 }
 
-// An index 0..11 (blanks around it allowed) or a definition as written in the table, in
-// either case.
-std::optional<int> lineIndexOf(const QString &text)
-{
-    if (const auto index = parseDecimal(text.toStdString(), 0,
-                                        std::int64_t(BaudRateTable.size()) - 1, Blanks::Allowed))
-        return int(*index);
-    for (size_t i = 0; i < BaudRateTable.size(); ++i)
-        if (text.compare(QLatin1String(BaudRateTable[i]), Qt::CaseInsensitive) == 0)
-            return int(i);
-    return std::nullopt;
-}
-
 // Reads the options into `out`; on a bad one returns its one-line complaint.
 QString readOptions(const QCommandLineParser &p, Options &out)
 {
@@ -62,7 +49,7 @@ QString readOptions(const QCommandLineParser &p, Options &out)
     out.state = p.value("state");
 
     if (p.isSet("line")) {
-        const auto index = lineIndexOf(p.value("line"));
+        const auto index = lineSettingIndexFor(p.value("line").trimmed().toStdString());
         if (!index)
             return QStringLiteral("--line: '%1' is not one of the twelve line settings (or 0..11)")
                 .arg(p.value("line"));
@@ -98,10 +85,9 @@ QString readOptions(const QCommandLineParser &p, Options &out)
     }
     if (p.isSet("mode")) {
         const QString m = p.value("mode").toLower();
-        if (m == "two" || m == "0")
-            out.config.mode = '0';
-        else if (m == "one" || m == "1")
-            out.config.mode = '1';
+        const auto word = readerModeIndexFor(m.toStdString());
+        if (word || m == "0" || m == "1")
+            out.config.mode = word ? char('0' + *word) : m[0].toLatin1();
         else
             return QStringLiteral("--mode: '%1' is not two, one, 0 or 1").arg(p.value("mode"));
     }

@@ -286,8 +286,13 @@ void TfrmModule::prepare(const ControlSpec &spec, HWND control,
 {
     switch (spec.kind) {
     case ControlKind::ScrollBar: {
-        SCROLLINFO info{
-            sizeof(info), SIF_RANGE | SIF_POS | SIF_PAGE, IdMinimum, IdMaximum, 0, IdMinimum, 0};
+        SCROLLINFO info{sizeof(info),
+                        SIF_RANGE | SIF_POS | SIF_PAGE,
+                        MinReaderId,
+                        MaxReaderId,
+                        0,
+                        MinReaderId,
+                        0};
         SetScrollInfo(control, SB_CTL, &info, TRUE);
         break;
     }

@@ -141,7 +141,7 @@ QComboBox *makeList(QWidget *parent, const std::vector<std::string> &items)
 QScrollBar *makeScrollBar(QWidget *parent)
 {
     auto *bar = new QScrollBar(Qt::Horizontal, parent);
-    bar->setRange(IdMinimum, IdMaximum);
+    bar->setRange(MinReaderId, MaxReaderId);
     bar->setSingleStep(IdSmallStep);
     bar->setPageStep(IdLargeStep);
     bar->setFocusPolicy(Qt::StrongFocus);

@@ -1,7 +1,7 @@
 // The module scan on the fake clock: the remembered port, the sweep over ports and line
 // settings, what the view shows, and the ScanResult it hands the front ends.
 
-#include "link/decimal.h"
+#include "vocabulary/decimal.h"
 #include "link/linedefinition.h"
 #include "operations/scan.h"
 #include "support/rig.h"

@@ -66,14 +66,14 @@ TEST(Settings, DefaultsAreTheFirstRunValues)
 
 TEST(Settings, LanguageIndexNeedsTheExactName)
 {
-    EXPECT_EQ(Settings::languageIndexFor("ChineseGB"), 1);
-    EXPECT_EQ(Settings::languageIndexFor("ChineseBIG5"), 2);
+    EXPECT_EQ(languageIndexForFlag("ChineseGB"), 1);
+    EXPECT_EQ(languageIndexForFlag("ChineseBIG5"), 2);
     for (const char *flag : {"English", "chinesegb", "CHINESEBIG5", "ChineseGB ", " ChineseGB",
                              "Chinese", "", "ChineseBig5"}) {
         SCOPED_TRACE(flag);
-        EXPECT_EQ(Settings::languageIndexFor(flag), 0);
+        EXPECT_EQ(languageIndexForFlag(flag), 0);
     }
-    EXPECT_EQ(Settings::languageIndexFor(std::string_view("ChineseGB\0", 10)), 0);
+    EXPECT_EQ(languageIndexForFlag(std::string_view("ChineseGB\0", 10)), 0);
 }
 
 TEST(Settings, SelectedLanguageIsRememberedByTheNameThatLoadsItBack)
@@ -82,7 +82,7 @@ TEST(Settings, SelectedLanguageIsRememberedByTheNameThatLoadsItBack)
     for (int index : {2, 1, 0}) {
         s.selectLanguage(index);
         EXPECT_EQ(s.LanguageIndex, index);
-        EXPECT_EQ(Settings::languageIndexFor(s.LanguageFlag), index) << s.LanguageFlag;
+        EXPECT_EQ(languageIndexForFlag(s.LanguageFlag), index) << s.LanguageFlag;
     }
     s.selectLanguage(1);
     s.selectLanguage(3); // no such language: English

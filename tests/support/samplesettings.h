@@ -16,7 +16,7 @@ inline Settings sampleSettings(std::int32_t comm, std::string baud, std::int32_t
     s.ScanBaudRate = std::move(baud);
     s.ScanBaudRateNo = baudNo;
     s.LanguageFlag = std::move(flag);
-    s.LanguageIndex = Settings::languageIndexFor(s.LanguageFlag);
+    s.LanguageIndex = languageIndexForFlag(s.LanguageFlag);
     return s;
 }
 

@@ -1,6 +1,6 @@
 #include "platform/linux/initext.h"
 
-#include "link/decimal.h"
+#include "vocabulary/decimal.h"
 
 #include <array>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "platform/windows/win32portmap.h"
 
-#include "link/decimal.h"
+#include "vocabulary/vocabulary.h"
 
 #include <windows.h>
 
@@ -18,15 +18,7 @@ std::string Win32PortMap::deviceFor(int comNumber) const
 
 int Win32PortMap::comNumberOf(const std::string &name)
 {
-    if (name.size() < 4 || (name[0] != 'C' && name[0] != 'c') ||
-        (name[1] != 'O' && name[1] != 'o') || (name[2] != 'M' && name[2] != 'm'))
-        return 0;
-    const std::string digits = name.substr(3);
-    if (digits[0] == '0' ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return 0;
-    const auto number = parseInt32(digits);
-    return number && *number > 0 ? *number : 0;
+    return qmr::comNumberOf(name).value_or(0);
 }
 
 namespace {

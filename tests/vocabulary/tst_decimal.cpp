@@ -1,4 +1,4 @@
-#include "link/decimal.h"
+#include "vocabulary/decimal.h"
 
 #include <gtest/gtest.h>
 

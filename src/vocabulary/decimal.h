@@ -40,8 +40,8 @@ constexpr std::optional<std::int64_t> parseDecimal(std::string_view text, std::i
     if (text.empty())
         return std::nullopt;
     // The magnitude is bounded by the larger of |min| and |max|, so it never overflows.
-    const std::uint64_t limit =
-        negative ? (min < 0 ? std::uint64_t(-(min + 1)) + 1 : 0) : (max > 0 ? std::uint64_t(max) : 0);
+    const std::uint64_t limit = negative ? (min < 0 ? std::uint64_t(-(min + 1)) + 1 : 0)
+                                         : (max > 0 ? std::uint64_t(max) : 0);
     std::uint64_t magnitude = 0;
     for (const char c : text) {
         if (c < '0' || c > '9')
@@ -52,11 +52,27 @@ constexpr std::optional<std::int64_t> parseDecimal(std::string_view text, std::i
             return std::nullopt;
         magnitude = magnitude * 10 + digit;
     }
-    const std::int64_t value =
-        negative ? (magnitude == 0 ? 0 : -std::int64_t(magnitude - 1) - 1) : std::int64_t(magnitude);
+    const std::int64_t value = negative ? (magnitude == 0 ? 0 : -std::int64_t(magnitude - 1) - 1)
+                                        : std::int64_t(magnitude);
     if (value < min || value > max)
         return std::nullopt;
     return value;
+}
+
+// A plain run of at most nine decimal digits (no sign, no blanks) within [low, high]: the numbers
+// a person types on the command line or in an emulator option ("0000000005" is refused).
+constexpr std::optional<int> parsePlainNumber(std::string_view text, int low, int high)
+{
+    if (text.empty() || text.size() > 9)
+        return std::nullopt;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+    }
+    const auto value = parseDecimal(text, low, high);
+    if (!value)
+        return std::nullopt;
+    return int(*value);
 }
 
 // The same for a 32-bit signed value, the type of the stored settings and of reply fields.
