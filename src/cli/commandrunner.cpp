@@ -205,33 +205,7 @@ int CommandRunner::run(const CliArguments &args)
     // Waits for a reply let the console's pending work run, as the window's events would.
     ctx.link.setMessagePump([&view] { view.processMessages(); });
 
-    int code = 1;
-    switch (args.command) {
-    case CliCommand::Ports:
-        code = ports(r);
-        break;
-    case CliCommand::Scan:
-        code = scanCommand(r);
-        break;
-    case CliCommand::SetId:
-        code = setId(r);
-        break;
-    case CliCommand::SetLine:
-        code = setLine(r);
-        break;
-    case CliCommand::SetMode:
-        code = setMode(r);
-        break;
-    case CliCommand::Factory:
-    case CliCommand::OneReader:
-        code = quickSetting(r);
-        break;
-    case CliCommand::Poll:
-        code = poll(r);
-        break;
-    default:
-        break;
-    }
+    const int code = runCommand(r);
 
     if (r.trace)
         r.trace->flush();
@@ -241,6 +215,29 @@ int CommandRunner::run(const CliArguments &args)
     m_out.flush();
     m_err.flush();
     return code;
+}
+
+int CommandRunner::runCommand(Run &r)
+{
+    switch (r.args.command) {
+    case CliCommand::Ports:
+        return ports(r);
+    case CliCommand::Scan:
+        return scanCommand(r);
+    case CliCommand::SetId:
+        return setId(r);
+    case CliCommand::SetLine:
+        return setLine(r);
+    case CliCommand::SetMode:
+        return setMode(r);
+    case CliCommand::Factory:
+    case CliCommand::OneReader:
+        return quickSetting(r);
+    case CliCommand::Poll:
+        return poll(r);
+    default:
+        return 1;
+    }
 }
 
 int CommandRunner::ports(Run &r)

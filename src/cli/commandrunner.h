@@ -51,6 +51,8 @@ private:
     struct Run;
 
     int usageError(const std::string &message);
+    // The module command of the line, on its run.
+    int runCommand(Run &run);
     int ports(Run &run);
     // The scan every module command starts with; true when it read all module information.
     bool scan(Run &run);

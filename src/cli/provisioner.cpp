@@ -324,8 +324,6 @@ void Provisioner::waitForUnplug(ModuleContext &ctx, const std::string &serial1)
 void Provisioner::handleModule(std::size_t index, ModuleContext &ctx, const ScanResult &scan,
                                const std::string &serial2)
 {
-    ConsoleView &view = static_cast<ConsoleView &>(ctx.view);
-    const int mode = m_options.modeIndex;
     ProvisionEvent event;
     event.port = m_options.ports[index].name;
     event.serial1 = scan.serial;
@@ -338,60 +336,13 @@ void Provisioner::handleModule(std::size_t index, ModuleContext &ctx, const Scan
     entry.version = scan.version;
     entry.id1Before = scan.id1;
     entry.id2Before = scan.id2;
-    entry.mode = std::string(ReaderModes[std::size_t(mode)].word);
+    entry.mode = std::string(ReaderModes[std::size_t(m_options.modeIndex)].word);
     const int rs485Index =
         m_options.rs485Index.value_or(validRs485Index(scan.rs485Index) ? scan.rs485Index : 1);
     entry.rs485 = Rs485Values[std::size_t(rs485Index)];
     const int lineNo = m_options.lineNo.value_or(safeBaudRateNo(ctx.settings.ScanBaudRateNo));
     entry.line = BaudRateTable[std::size_t(lineNo)];
-    {
-        // The IDs are taken and entered in the record (made durable) before any command sets
-        // them.
-        const std::lock_guard lock(m_idMutex);
-        const int needed = mode == 0 ? 2 : 1;
-        const RecordEntry *last = m_record.lastEntryOf(scan.serial, serial2);
-        const bool finished = last && last->outcome == "ok";
-        if (finished && !m_options.again) {
-            event.state = PortState::Skipped;
-        } else if (last && !finished && (last->id2 > 0 ? 2 : 1) != needed) {
-            // Its IDs are reserved in the record; new ones would leave those orphaned and
-            // the module's own unknown.
-            event.state = PortState::Failed;
-            event.text = "the record reserves " +
-                         (last->id2 > 0 ? "IDs " + ids(last->id1, last->id2) + " in two-reader"
-                                        : "ID " + ids(last->id1, 0) + " in one-reader") +
-                         " mode for this module: run with --mode " + last->mode + " to finish it";
-        } else if (!last || finished) {
-            if (m_outOfIds || m_nextId + needed - 1 > MaxReaderId) {
-                m_outOfIds = true;
-                m_stop = true;
-                event.state = PortState::Failed;
-                event.text = "no reader IDs left (IDs end at 99)";
-            } else {
-                entry.id1 = m_nextId;
-                entry.id2 = needed == 2 ? m_nextId + 1 : 0;
-                m_nextId += needed;
-                event.state = PortState::Configuring;
-            }
-        } else {
-            // Started or failed before: finished now with the IDs the record reserved for it.
-            entry.id1 = last->id1;
-            entry.id2 = last->id2;
-            event.state = PortState::Configuring;
-        }
-        if (event.state == PortState::Configuring) {
-            entry.time = localTimeStamp(TimePrecision::Seconds);
-            entry.outcome = "started";
-            std::string error;
-            if (!m_record.append(entry, error)) {
-                // Without the entry on the disk the IDs could be given again after a power
-                // cut: nothing is sent to the module, and the run stops.
-                m_stop = true;
-                event.state = PortState::Failed;
-                event.text = error;
-            }
-        }
-    }
+    reserveIds(scan, entry, event);
     if (event.state != PortState::Configuring) {
         if (event.state == PortState::Failed) {
             const std::lock_guard lock(m_outputMutex);
@@ -404,9 +355,82 @@ void Provisioner::handleModule(std::size_t index, ModuleContext &ctx, const Scan
     event.id2 = entry.id2;
     report(index, event);
 
+    std::string why;
+    bool ok = configure(ctx, scan, entry, rs485Index, lineNo, why);
+    entry.time = localTimeStamp(TimePrecision::Seconds);
+    entry.outcome = ok ? "ok" : "failed";
+    entry.error = why;
+    {
+        const std::lock_guard lock(m_idMutex);
+        std::string error;
+        if (!m_record.append(entry, error)) {
+            // The record says started: a resumed run finishes the module with the same IDs.
+            m_stop = true;
+            ok = false;
+            why = (why.empty() ? "" : why + "; ") + error;
+        }
+    }
+    event.state = ok ? PortState::Done : PortState::Failed;
+    event.text = why;
+    report(index, event);
+}
+
+void Provisioner::reserveIds(const ScanResult &scan, RecordEntry &entry, ProvisionEvent &event)
+{
+    // The IDs are taken and entered in the record (made durable) before any command sets them.
+    const std::lock_guard lock(m_idMutex);
+    const int needed = m_options.modeIndex == 0 ? 2 : 1;
+    const RecordEntry *last = m_record.lastEntryOf(scan.serial, entry.serial2);
+    const bool finished = last && last->outcome == "ok";
+    if (finished && !m_options.again) {
+        event.state = PortState::Skipped;
+    } else if (last && !finished && (last->id2 > 0 ? 2 : 1) != needed) {
+        // Its IDs are reserved in the record; new ones would leave those orphaned and the
+        // module's own unknown.
+        event.state = PortState::Failed;
+        event.text = "the record reserves " +
+                     (last->id2 > 0 ? "IDs " + ids(last->id1, last->id2) + " in two-reader"
+                                    : "ID " + ids(last->id1, 0) + " in one-reader") +
+                     " mode for this module: run with --mode " + last->mode + " to finish it";
+    } else if (!last || finished) {
+        if (m_outOfIds || m_nextId + needed - 1 > MaxReaderId) {
+            m_outOfIds = true;
+            m_stop = true;
+            event.state = PortState::Failed;
+            event.text = "no reader IDs left (IDs end at 99)";
+        } else {
+            entry.id1 = m_nextId;
+            entry.id2 = needed == 2 ? m_nextId + 1 : 0;
+            m_nextId += needed;
+            event.state = PortState::Configuring;
+        }
+    } else {
+        // Started or failed before: finished now with the IDs the record reserved for it.
+        entry.id1 = last->id1;
+        entry.id2 = last->id2;
+        event.state = PortState::Configuring;
+    }
+    if (event.state != PortState::Configuring)
+        return;
+    entry.time = localTimeStamp(TimePrecision::Seconds);
+    entry.outcome = "started";
+    std::string error;
+    if (!m_record.append(entry, error)) {
+        // Without the entry on the disk the IDs could be given again after a power cut:
+        // nothing is sent to the module, and the run stops.
+        m_stop = true;
+        event.state = PortState::Failed;
+        event.text = error;
+    }
+}
+
+bool Provisioner::configure(ModuleContext &ctx, const ScanResult &scan, const RecordEntry &entry,
+                            int rs485Index, int lineNo, std::string &why)
+{
+    ConsoleView &view = static_cast<ConsoleView &>(ctx.view);
+    const int mode = m_options.modeIndex;
     // Mode first, so that the ID procedure sends the second ID exactly when the module is
     // now in two-reader mode.
-    std::string why;
     view.selectMode(mode);
     view.selectRs485(rs485Index);
     bool ok = RunSetModuleMode(ctx) == SettingOutcome::Ok;
@@ -427,38 +451,23 @@ void Provisioner::handleModule(std::size_t index, ModuleContext &ctx, const Scan
         why = view.message();
         if (!view.messageDetail().empty())
             why += " (" + view.messageDetail() + ")";
-    } else {
-        // Read back at the line it now has.
-        const ScanResult check = RunScan(ctx);
-        if (!check.ok()) {
-            why = "read-back failed: " + view.message();
-            ok = false;
-        } else if (check.serial != scan.serial || check.id1 != ConsoleView::idText(entry.id1) ||
-                   (entry.id2 > 0 && check.id2 != ConsoleView::idText(entry.id2)) ||
-                   check.modeIndex != mode || check.rs485Index != rs485Index) {
-            why = "read-back differs: IDs " + escapeControls(check.id1) + "/" +
-                  escapeControls(check.id2) + ", mode " +
-                  std::string(ReaderModes[check.modeIndex == 0 ? 0 : 1].word);
-            ok = false;
-        }
+        return false;
     }
-
-    entry.time = localTimeStamp(TimePrecision::Seconds);
-    entry.outcome = ok ? "ok" : "failed";
-    entry.error = why;
-    {
-        const std::lock_guard lock(m_idMutex);
-        std::string error;
-        if (!m_record.append(entry, error)) {
-            // The record says started: a resumed run finishes the module with the same IDs.
-            m_stop = true;
-            ok = false;
-            why = (why.empty() ? "" : why + "; ") + error;
-        }
+    // Read back at the line it now has.
+    const ScanResult check = RunScan(ctx);
+    if (!check.ok()) {
+        why = "read-back failed: " + view.message();
+        return false;
     }
-    event.state = ok ? PortState::Done : PortState::Failed;
-    event.text = why;
-    report(index, event);
+    if (check.serial != scan.serial || check.id1 != ConsoleView::idText(entry.id1) ||
+        (entry.id2 > 0 && check.id2 != ConsoleView::idText(entry.id2)) || check.modeIndex != mode ||
+        check.rs485Index != rs485Index) {
+        why = "read-back differs: IDs " + escapeControls(check.id1) + "/" +
+              escapeControls(check.id2) + ", mode " +
+              std::string(ReaderModes[check.modeIndex == 0 ? 0 : 1].word);
+        return false;
+    }
+    return true;
 }
 
 bool Provisioner::readSecondSerial(ModuleContext &ctx, std::string &serial2)

@@ -126,6 +126,12 @@ private:
     void handleModule(std::size_t index, ModuleContext &ctx, const ScanResult &scan,
                       const std::string &serial2);
     // The second reader's serial number ("A00N"), which the scan does not keep.
+    // Takes the module's IDs (new ones, or those the record reserved for it) and enters them
+    // in the record; the event says whether it is to be configured, left alone or failed.
+    void reserveIds(const ScanResult &scan, RecordEntry &entry, ProvisionEvent &event);
+    // Sets mode, IDs and line and reads them back; false with the reason when that failed.
+    bool configure(ModuleContext &ctx, const ScanResult &scan, const RecordEntry &entry,
+                   int rs485Index, int lineNo, std::string &why);
     bool readSecondSerial(ModuleContext &ctx, std::string &serial2);
     void waitForUnplug(ModuleContext &ctx, const std::string &serial1);
     bool stopping() const;
