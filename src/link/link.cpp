@@ -131,8 +131,12 @@ bool Link::SendCommand(std::string_view commandText)
     // after that judgement and a read always follows them: a pump that stays away long (a
     // modal loop while the mouse holds a scroll bar, a dragged window) returns to the bytes
     // that came meanwhile, not to a window that ran out with the reply waiting. A stream that
-    // never ends a reply is cut off at the longer stream limit, checked after every read.
+    // never ends a reply is cut off at the longer stream limit, checked after every read that
+    // brought a byte and measured from the end of the last event processing (or the window's
+    // start): the bytes that waited in the port while the events were held are a reply, not
+    // a stream that went on too long.
     const Deadline window(m_clock, ReplyWindowMs);
+    Deadline stream(m_clock, ReplyStreamLimitMs);
     std::int32_t received = 0;
     for (;;) {
         char byte = 0;
@@ -151,7 +155,7 @@ bool Link::SendCommand(std::string_view commandText)
                        std::string_view(ReplyBuffer.data(), std::size_t(ReplyLength)));
                 return ok;
             }
-            if (window.elapsed() > ReplyStreamLimitMs)
+            if (stream.expired())
                 break;
             continue;
         }
@@ -163,6 +167,7 @@ bool Link::SendCommand(std::string_view commandText)
             m_idleWait(ReplyWindowMs + 1 - elapsed);
         else if (m_pump)
             m_pump();
+        stream.restart();
     }
 
     // No complete reply: report what did arrive (up to the buffer's size).

@@ -290,30 +290,32 @@ TEST(SendCommand, PumpTimeCountsTowardsWindow)
 // window is judged, and taken.
 TEST(SendCommand, ReplyArrivingWhileEventsBlockIsTaken)
 {
-    for (const bool idleWait : {false, true}) {
-        SCOPED_TRACE(idleWait ? "idle wait" : "pump");
-        Bench b;
-        ASSERT_TRUE(b.open());
-        b.port.setByteTime(1);
-        b.port.script(SixteenByteReply, b.nextWindowStart() + 30);
-        auto block = [&] {
-            ++b.pumps;
-            b.clock.advance(500);
-        };
-        if (idleWait)
-            b.link.setIdleWait([&](std::uint32_t) { block(); });
-        else
-            b.link.setMessagePump(block);
-        EXPECT_TRUE(b.send());
-        EXPECT_EQ(b.pumps, 1);
-        EXPECT_EQ(b.link.ReplyLength, 16);
-        EXPECT_GT(b.sinceWindowStart(), 500u);
+    // Half a second, and longer than the stream limit: the bytes that waited are no stream.
+    for (const int blockMs : {500, 1500})
+        for (const bool idleWait : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (idleWait ? "idle wait " : "pump ") << blockMs);
+            Bench b;
+            ASSERT_TRUE(b.open());
+            b.port.setByteTime(1);
+            b.port.script(SixteenByteReply, b.nextWindowStart() + 30);
+            auto block = [&] {
+                ++b.pumps;
+                b.clock.advance(blockMs);
+            };
+            if (idleWait)
+                b.link.setIdleWait([&](std::uint32_t) { block(); });
+            else
+                b.link.setMessagePump(block);
+            EXPECT_TRUE(b.send());
+            EXPECT_EQ(b.pumps, 1);
+            EXPECT_EQ(b.link.ReplyLength, 16);
+            EXPECT_GT(b.sinceWindowStart(), std::uint32_t(blockMs));
 
-        // Without a reply the same block ends the window at the read after it.
-        EXPECT_FALSE(b.send());
-        EXPECT_EQ(b.pumps, 1);
-        EXPECT_EQ(b.port.emptyReads, 2);
-    }
+            // Without a reply the same block ends the window at the read after it.
+            EXPECT_FALSE(b.send());
+            EXPECT_EQ(b.pumps, 1);
+            EXPECT_EQ(b.port.emptyReads, 2);
+        }
 }
 
 TEST(SendCommand, IdleWaitReplacesPumpUntilWindowEnds)
