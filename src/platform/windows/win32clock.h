@@ -15,7 +15,9 @@ namespace qmr {
 // timer (Windows 10 1803 and later), which wakes within a fraction of a millisecond of its
 // due time; until the counter says the pause is over the clock sleeps again for what is left,
 // so it never ends early. Where Windows has no such timer it sleeps with Sleep, whole
-// milliseconds rounded up.
+// milliseconds rounded up; and where the timer is there but wakes later than Sleep (as under
+// Wine, whose timers wake about a millisecond late while its Sleep is Linux's), Sleep serves
+// too: the clock tries both as it starts (some 10 ms) and keeps the finer.
 //
 // Sleep and the ordinary timers round up to the system tick, 15.6 ms by default, so the 1 ms
 // pauses between the bytes of a frame would make a 9 ms frame take some 78 ms. The clock
@@ -36,12 +38,15 @@ public:
     std::uint32_t milliseconds() override;
     void sleep(int ms) override;
 
-    // What the clock found on this Windows, for tests and the benchmark.
+    // What the clock found on this Windows, for tests and the benchmark: whether it sleeps on
+    // the high-resolution timer, and whether the throttling opt-out was taken.
     bool highResolutionTimer() const { return m_timer != nullptr; }
     bool throttlingOptedOut() const { return m_optedOut; }
 
 private:
     std::int64_t counter() const;
+    // True when 1 ms pauses on the timer end no later than with Sleep.
+    bool timerIsFiner();
 
     bool m_periodRaised = false;
     bool m_optedOut = false;
