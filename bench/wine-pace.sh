@@ -32,11 +32,17 @@ ln -s "$(readlink -f "$TMP/com3")" "$PREFIX/dosdevices/com3"
 echo "qmrctl.exe poll --count $POLLS under Wine, load $(cut -d' ' -f1-3 /proc/loadavg)"
 for run in $(seq "$RUNS"); do
   : >"$TMP/sim.log"
+  # CPU time of the program (Wine's own server runs apart and is not counted).
+  cpu0=$(awk '{ print $14 + $15 + $16 + $17 }' /proc/$$/stat)
+  t0=$(date +%s%N)
   script/wine-run "$PREFIX" "$QMRCTL" --port COM3 poll --count "$POLLS" >"$TMP/poll.out" 2>&1 ||
     { echo "poll failed:"; cat "$TMP/poll.out"; exit 1; }
+  cpu1=$(awk '{ print $14 + $15 + $16 + $17 }' /proc/$$/stat)
+  t1=$(date +%s%N)
+  cpu=$(echo "($cpu1 - $cpu0) * 100 / $(getconf CLK_TCK) * 1000000000 / ($t1 - $t0)" | bc -l)
   # The poll frames the module accepted (A<id>F), their stamps in microseconds.
   awk -F'\t' '$2 == "rx" && $4 ~ /^A[0-9][0-9]F$/ && $5 ~ /accepted$/ { print $1 }' "$TMP/sim.log" |
-    awk -v run="$run" '
+    awk -v run="$run" -v cpu="$cpu" '
       NR > 1 { gap[NR - 1] = ($1 - last) / 1000.0 }
       NR == 1 { first = $1 }
       { last = $1 }
@@ -46,7 +52,7 @@ for run in $(seq "$RUNS"); do
         # sort the gaps for the median and the extremes
         for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (gap[j] < gap[i]) { t = gap[i]; gap[i] = gap[j]; gap[j] = t }
         mean = (last - first) / 1000.0 / n
-        printf "run %d: %d polls, %.2f ms a poll (median %.2f, min %.2f, max %.2f), %.2f polls/s, ratio to the 49 ms floor %.3f\n",
-               run, n + 1, mean, gap[int((n + 1) / 2)], gap[1], gap[n], 1000.0 / mean, 49.0 / mean
+        printf "run %d: %d polls, %.2f ms a poll (median %.2f, min %.2f, max %.2f), %.2f polls/s, ratio to the 49 ms floor %.3f, CPU %.1f %% of a core\n",
+               run, n + 1, mean, gap[int((n + 1) / 2)], gap[1], gap[n], 1000.0 / mean, 49.0 / mean, cpu
       }'
 done

@@ -20,16 +20,18 @@ Console::Console()
     for (Stream *stream : {&m_output, &m_error})
         stream->console = stream->handle && stream->handle != INVALID_HANDLE_VALUE &&
                           GetConsoleMode(stream->handle, &stream->mode);
-    enableEscapes(m_output);
-    enableEscapes(m_error);
-
     // 0 when the program has no console.
     m_outputCodePage = GetConsoleOutputCP();
-    if (m_outputCodePage)
-        SetConsoleOutputCP(CP_UTF8);
 
+    // The handler before any change, so a Ctrl-C while the console is set up gives back what
+    // was found too.
     s_console.store(this);
     SetConsoleCtrlHandler(&Console::handle, TRUE);
+
+    enableEscapes(m_output);
+    enableEscapes(m_error);
+    if (m_outputCodePage)
+        SetConsoleOutputCP(CP_UTF8);
 }
 
 Console::~Console()

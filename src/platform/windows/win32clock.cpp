@@ -25,6 +25,10 @@ struct PowerThrottlingState
 
 using SetProcessInformationFunction = BOOL(WINAPI *)(HANDLE, int, LPVOID, DWORD);
 
+// The most a pause is cut short of its due time to be waited out on the CPU: it bounds what
+// the busy wait costs (a few per cent of a core in process mode at 2 ms pauses).
+constexpr std::int64_t MostMarginUs = 250;
+
 // Asks Windows to keep honouring the timer resolution this process asked for, also while its
 // window is minimised or hidden. False where Windows has no such call or refuses it.
 bool optOutOfTimerThrottling()
@@ -49,33 +53,72 @@ Win32Clock::Win32Clock()
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency); // never fails on Windows XP and later
     m_frequency = frequency.QuadPart;
-    // Fails with ERROR_INVALID_PARAMETER before Windows 10 1803: then Sleep serves.
+    m_mostMargin = MostMarginUs * m_frequency / 1'000'000;
+    // The system's own sleep with a 100 ns interval, which Sleep calls with whole
+    // milliseconds; where it exists it can sleep to a fraction of a millisecond (how close it
+    // comes depends on the system: the timer resolution on Windows, none under Wine).
+    if (const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll"))
+        m_delay = reinterpret_cast<DelayFunction>(
+            reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtDelayExecution")));
+    // Fails with ERROR_INVALID_PARAMETER before Windows 10 1803.
     m_timer = CreateWaitableTimerExW(nullptr, nullptr, HighResolutionTimerFlag, TIMER_ALL_ACCESS);
-    if (m_timer && !timerIsFiner()) {
+    if (m_timer && m_delay && !timerIsFiner()) {
         CloseHandle(m_timer);
         m_timer = nullptr;
     }
+    m_margin = 0;
+    m_lateMean = 0;
+    m_lateSpread = 0;
 }
 
 bool Win32Clock::timerIsFiner()
 {
-    // A few 1 ms pauses each way (some 10 ms in all); the median of how late each ends.
+    // A few 1 ms sleeps each way (some 10 ms in all); the median of how late each ends.
     constexpr int Tries = 5;
+    const std::int64_t oneMs = m_frequency / 1000;
     auto lateness = [&] {
         std::array<std::int64_t, Tries> late{};
         for (std::int64_t &l : late) {
             const std::int64_t start = counter();
-            sleep(1);
-            l = counter() - start;
+            sleepFor(oneMs);
+            l = counter() - start - oneMs;
         }
         std::sort(late.begin(), late.end());
         return late[Tries / 2];
     };
     const std::int64_t withTimer = lateness();
     const HANDLE timer = std::exchange(m_timer, nullptr);
-    const std::int64_t withSleep = lateness();
+    const std::int64_t withDelay = lateness();
     m_timer = timer;
-    return withTimer <= withSleep;
+    return withTimer <= withDelay;
+}
+
+bool Win32Clock::fineSleep() const
+{
+    return m_timer || m_delay;
+}
+
+void Win32Clock::sleepFor(std::int64_t ticks)
+{
+    // Relative (negative) in 100 ns units, rounded up.
+    LARGE_INTEGER relative;
+    relative.QuadPart = -((ticks * 10'000'000 + m_frequency - 1) / m_frequency);
+    if (m_timer && SetWaitableTimer(m_timer, &relative, 0, nullptr, nullptr, FALSE) &&
+        WaitForSingleObject(m_timer, INFINITE) == WAIT_OBJECT_0)
+        return;
+    if (m_delay && m_delay(FALSE, &relative) >= 0)
+        return;
+    Sleep(DWORD((ticks * 1000 + m_frequency - 1) / m_frequency));
+}
+
+void Win32Clock::learn(std::int64_t late)
+{
+    // How late a sleep ends, as a running mean and spread (1/16 of each new value); the
+    // margin is the mean plus twice the spread, at most MostMarginUs.
+    m_lateMean += (late - m_lateMean) / 16;
+    const std::int64_t off = late > m_lateMean ? late - m_lateMean : m_lateMean - late;
+    m_lateSpread += (off - m_lateSpread) / 16;
+    m_margin = std::clamp<std::int64_t>(m_lateMean + 2 * m_lateSpread, 0, m_mostMargin);
 }
 
 Win32Clock::~Win32Clock()
@@ -107,20 +150,23 @@ void Win32Clock::sleep(int ms)
         return;
     // The due time in counter ticks, rounded up.
     const std::int64_t due = counter() + (std::int64_t(ms) * m_frequency + 999) / 1000;
-    for (std::int64_t left = due - counter(); left > 0; left = due - counter()) {
-        // At most a second at a time, so the conversions below cannot overflow.
-        if (left > m_frequency)
-            left = m_frequency;
-        if (m_timer) {
-            // Relative due time (negative) in 100 ns units, rounded up.
-            LARGE_INTEGER relative;
-            relative.QuadPart = -((left * 10'000'000 + m_frequency - 1) / m_frequency);
-            if (SetWaitableTimer(m_timer, &relative, 0, nullptr, nullptr, FALSE) &&
-                WaitForSingleObject(m_timer, INFINITE) == WAIT_OBJECT_0)
-                continue;
-        }
-        Sleep(DWORD((left * 1000 + m_frequency - 1) / m_frequency));
+    if (!fineSleep()) {
+        // Whole milliseconds, again for what is left until the counter says the time is due.
+        for (std::int64_t left = due - counter(); left > 0; left = due - counter())
+            Sleep(DWORD((std::min(left, m_frequency) * 1000 + m_frequency - 1) / m_frequency));
+        return;
     }
+    // Sleeps to the learnt margin before the due time, then waits out the rest on the CPU:
+    // a woken thread runs a little late, and 25 pauses a poll add up.
+    for (std::int64_t left = due - counter(); left > m_margin; left = due - counter()) {
+        // At most a second at a time, so the conversions cannot overflow.
+        const std::int64_t length = std::min(left - m_margin, m_frequency);
+        const std::int64_t start = counter();
+        sleepFor(length);
+        learn(counter() - start - length);
+    }
+    while (counter() < due)
+        YieldProcessor();
 }
 
 } // namespace qmr

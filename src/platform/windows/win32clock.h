@@ -44,14 +44,26 @@ public:
     bool throttlingOptedOut() const { return m_optedOut; }
 
 private:
+    using DelayFunction = LONG(NTAPI *)(BOOLEAN alertable, PLARGE_INTEGER interval);
+
     std::int64_t counter() const;
-    // True when 1 ms pauses on the timer end no later than with Sleep.
+    // True when 1 ms sleeps on the timer end no later than with the system's own sleep.
     bool timerIsFiner();
+    bool fineSleep() const;
+    // Sleeps about ticks (never less) on the finest means there is.
+    void sleepFor(std::int64_t ticks);
+    // Takes how late a sleep ended into the margin.
+    void learn(std::int64_t late);
 
     bool m_periodRaised = false;
     bool m_optedOut = false;
-    std::int64_t m_frequency = 0; // performance-counter ticks a second
-    HANDLE m_timer = nullptr;     // the high-resolution waitable timer, if Windows has one
+    std::int64_t m_frequency = 0;    // performance-counter ticks a second
+    HANDLE m_timer = nullptr;        // the high-resolution waitable timer, if Windows has one
+    DelayFunction m_delay = nullptr; // NtDelayExecution, if it can be found
+    std::int64_t m_margin = 0;       // ticks before the due time at which a sleep ends
+    std::int64_t m_mostMargin = 0;
+    std::int64_t m_lateMean = 0;
+    std::int64_t m_lateSpread = 0;
 };
 
 } // namespace qmr

@@ -2,8 +2,8 @@
 // program left of the console's state, run by console.sh:
 //   consoleprobe.exe CTRL_C_COUNT DELAY_MS PROGRAM [ARGUMENTS...]
 // The console starts with output code page 437 and output mode processed + wrap (no
-// virtual-terminal processing). DELAY_MS after the start the probe sends CTRL_C_COUNT Ctrl-C
-// events to the console (1 ms apart; 0: none). It prints, one a line:
+// virtual-terminal processing). DELAY_MS after the program has set its code page the probe
+// sends CTRL_C_COUNT Ctrl-C events to the console (1 ms apart; 0: none). It prints, one a line:
 //   before CP MODE    the console as the program was given it
 //   during CP VT      the code page other than 437 and the virtual-terminal bit, if they were
 //                     ever seen while it ran
@@ -98,7 +98,8 @@ int wmain(int argc, wchar_t **argv)
         std::fprintf(stderr, "consoleprobe: cannot start the program (%lu)\n", GetLastError());
         return 2;
     }
-    const DWORD start = GetTickCount();
+    DWORD start = GetTickCount();
+    bool setUp = false;
     int sent = 0;
     UINT runningCodePage = 437;
     bool runningEscapes = false;
@@ -108,7 +109,13 @@ int wmain(int argc, wchar_t **argv)
             runningCodePage = GetConsoleOutputCP();
         if (GetConsoleMode(out, &mode) && (mode & VirtualTerminalProcessing) != 0)
             runningEscapes = true;
-        if (sent < interrupts && GetTickCount() - start >= delayMs + DWORD(sent)) {
+        // Counted from when the program has set up its console (its code page shows), so a
+        // slow start under load does not move the interrupt before its handler is there.
+        if (!setUp && runningCodePage != 437) {
+            setUp = true;
+            start = GetTickCount();
+        }
+        if (setUp && sent < interrupts && GetTickCount() - start >= delayMs + DWORD(sent)) {
             GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
             ++sent;
         }
