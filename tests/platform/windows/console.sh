@@ -21,9 +21,15 @@ done
 [ -n "$DISP" ] || { echo "SKIP: no free X display number"; exit 77; }
 Xvfb "$DISP" -screen 0 800x600x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
 XVFB=$!
-trap 'kill "$XVFB" 2>/dev/null; wait "$XVFB" 2>/dev/null; cleanup' EXIT
 for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X${DISP#:}" ] && break; sleep 0.1; done
 export DISPLAY=$DISP
+# A prefix of the test's own, made on that display: a session's desktop process takes the
+# display it first sees, and the shared prefix may have started without one.
+SOURCE=$(cd "$(dirname "$0")/../../.." && pwd)
+PREFIX=$WORK/prefix
+"$SOURCE/script/wineprefix" "$PREFIX" >"$WORK/wineprefix.log" 2>&1 ||
+  { echo "FAIL: no Wine prefix"; cat "$WORK/wineprefix.log"; exit 1; }
+trap '"$SOURCE/script/wineprefix" --kill "$PREFIX"; kill "$XVFB" 2>/dev/null; wait "$XVFB" 2>/dev/null; cleanup' EXIT
 
 FAILURES=0
 fail() {
