@@ -3,7 +3,6 @@
 #include "deadline.h"
 #include "linedefinition.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace qmr {
@@ -127,11 +126,17 @@ bool Link::SendCommand(std::string_view commandText)
     notify(FrameEvent::Sent, out);
 
     ReplyLength = 0;
-    // The window closes 120 ms after the last byte was sent, measured only after a read that
-    // brought nothing, so a reply that is still flowing is not cut off. A stream that never
-    // ends a reply is cut off at the longer stream limit, checked after every read.
+    // The window closes 120 ms after the last byte was sent, judged only right after a read
+    // that brought nothing, so a reply that is still flowing is not cut off. The events run
+    // after that judgement and a read always follows them: a pump that stays away long (a
+    // modal loop while the mouse holds a scroll bar, a dragged window) returns to the bytes
+    // that came meanwhile, not to a window that ran out with the reply waiting. A stream that
+    // never ends a reply is cut off at the longer stream limit, checked after every read that
+    // brought a byte and measured from the end of the last event processing (or the window's
+    // start): the bytes that waited in the port while the events were held are a reply, not
+    // a stream that went on too long.
     const Deadline window(m_clock, ReplyWindowMs);
-    std::uint32_t elapsed = 0;
+    Deadline stream(m_clock, ReplyStreamLimitMs);
     std::int32_t received = 0;
     for (;;) {
         char byte = 0;
@@ -150,27 +155,25 @@ bool Link::SendCommand(std::string_view commandText)
                        std::string_view(ReplyBuffer.data(), std::size_t(ReplyLength)));
                 return ok;
             }
-            if (window.elapsed() > ReplyStreamLimitMs)
+            if (stream.expired())
                 break;
-        } else {
-            if (m_idleWait) {
-                // Sleeps until an event or a byte comes, at the latest when the window ends.
-                const std::uint32_t spent = std::min(window.elapsed(), ReplyWindowMs);
-                m_idleWait(ReplyWindowMs + 1 - spent);
-            } else if (m_pump) {
-                m_pump();
-            }
-            elapsed = window.elapsed();
-            if (elapsed > ReplyStreamLimitMs)
-                break;
+            continue;
         }
+        const std::uint32_t elapsed = window.elapsed();
         if (elapsed > ReplyWindowMs)
             break;
+        if (m_idleWait)
+            // Sleeps until an event or a byte comes, at the latest when the window ends.
+            m_idleWait(ReplyWindowMs + 1 - elapsed);
+        else if (m_pump)
+            m_pump();
+        stream.restart();
     }
 
     // No complete reply: report what did arrive (up to the buffer's size).
-    const std::string_view in(ReplyBuffer.data(),
-                              std::size_t(received >= ReplyBufferSize ? ReplyBufferSize : ReplyLength));
+    const std::string_view in(
+        ReplyBuffer.data(),
+        std::size_t(received >= ReplyBufferSize ? ReplyBufferSize : ReplyLength));
     notify(in.empty() ? FrameEvent::NoReply : FrameEvent::Abandoned, in);
     return false;
 }

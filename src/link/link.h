@@ -62,12 +62,16 @@ public:
     // true when a complete reply arrived within the window and its check value is right.
     bool SendCommand(std::string_view commandText);
 
-    // Called after every empty read while a reply is awaited (the window's event processing).
+    // Called after every empty read while a reply is awaited and the window is still open (the
+    // window's event processing); a read always follows it, before the window is judged again.
     void setMessagePump(std::function<void()> pump) { m_pump = std::move(pump); }
     // Replaces the message pump where an event loop can wait: lets pending events run and,
     // when there are none, blocks until one comes (a byte reaching the port is one) or maxMs
     // have passed. Saves waking every millisecond while a reply is awaited.
-    void setIdleWait(std::function<void(std::uint32_t maxMs)> wait) { m_idleWait = std::move(wait); }
+    void setIdleWait(std::function<void(std::uint32_t maxMs)> wait)
+    {
+        m_idleWait = std::move(wait);
+    }
     void setFrameObserver(FrameObserver observer) { m_observer = std::move(observer); }
 
     bool isOpen() const { return m_open; }

@@ -48,16 +48,37 @@ void LoadSettings(SettingsStore &store, Settings &settings)
     store.endLoad();
 }
 
+namespace {
+
+std::vector<NamedValue> scanValues(const Settings &settings)
+{
+    return {{std::string(ScanCommNoName), settings.ScanCommNo},
+            {std::string(ScanBaudRateNoName), settings.ScanBaudRateNo},
+            {std::string(ScanBaudRateName), settings.ScanBaudRate}};
+}
+
+NamedValue languageValue(const Settings &settings)
+{
+    return {std::string(LanguageFlagName), settings.LanguageFlag};
+}
+
+} // namespace
+
 void SaveScanSettings(SettingsStore &store, const Settings &settings)
 {
-    store.write({{std::string(ScanCommNoName), settings.ScanCommNo},
-                 {std::string(ScanBaudRateNoName), settings.ScanBaudRateNo},
-                 {std::string(ScanBaudRateName), settings.ScanBaudRate}});
+    store.write(scanValues(settings));
 }
 
 void SaveLanguage(SettingsStore &store, const Settings &settings)
 {
-    store.write({{std::string(LanguageFlagName), settings.LanguageFlag}});
+    store.write({languageValue(settings)});
+}
+
+std::vector<NamedValue> RememberedValues(const Settings &settings)
+{
+    std::vector<NamedValue> values = scanValues(settings);
+    values.push_back(languageValue(settings));
+    return values;
 }
 
 } // namespace qmr

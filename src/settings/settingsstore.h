@@ -60,5 +60,8 @@ void LoadSettings(SettingsStore &store, Settings &settings);
 void SaveScanSettings(SettingsStore &store, const Settings &settings);
 // Writes LanguageFlag only.
 void SaveLanguage(SettingsStore &store, const Settings &settings);
+// All four remembered values, in the order a scan save and then a language save write them:
+// what a store that starts a new place must write so that nothing it carried over is lost.
+std::vector<NamedValue> RememberedValues(const Settings &settings);
 
 } // namespace qmr

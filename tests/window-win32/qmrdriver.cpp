@@ -459,6 +459,16 @@ int run(const std::vector<std::string> &args)
         say(hex);
         return 0;
     }
+    if (step == "arrow-point") {
+        // The screen point in the middle of a horizontal scroll bar's left or right arrow, for
+        // a real mouse (xdotool) to hold it.
+        RECT box{};
+        GetWindowRect(item, &box);
+        const int arrow = GetSystemMetrics(SM_CXHSCROLL);
+        const int x = arg(2) == "left" ? box.left + arrow / 2 : box.right - 1 - arrow / 2;
+        say(std::to_string(x) + " " + std::to_string((box.top + box.bottom) / 2));
+        return 0;
+    }
     return fail("no step " + step);
 }
 

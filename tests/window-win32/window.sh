@@ -334,6 +334,51 @@ expect 1 enabled frmModule
 expect 1 enabled btnScan
 expect red text shComm
 
+echo "== process mode goes on while the mouse holds the ID scroll bar's arrow"
+# Holding a scroll-bar arrow runs the scroll bar's own modal loop: the window's message
+# processing does not come back until the button is let go. A reply that comes meanwhile must
+# be read when it does, not be judged late. The emulator answers after 60 ms, as a slow line
+# would, so a hold is likely to begin while a reply is awaited; the hold is on the left arrow
+# of IDs at their lowest, so the polled ID stays what the module has.
+hold_arrow() {
+  local point
+  point=$(drv arrow-point sbID left) || { fail "no arrow point: $point"; return; }
+  # shellcheck disable=SC2086
+  xdotool mousemove $point mousedown 1
+  sleep 2
+  xdotool mouseup 1
+}
+if command -v xdotool >/dev/null; then
+  rm -f "$WORK/sim-frames.log"
+  start_sim --line 38400,n,8,1 --fault-delay 60
+  step click btnScan
+  drv wait-text pnMsg "Get Module Info Ok" 60 >/dev/null || fail "scan before the hold: $(cat "$WORK/driver.out")"
+  expect 1 pos sbID
+  step click btnProcess
+  drv wait-text btnProcess "Cancel Process Module" 10 >/dev/null || fail "process mode did not start"
+  sleep 1
+  hold_started=$(date +%s%N)
+  for hold in 1 2 3; do
+    hold_arrow
+    sleep 0.7
+  done
+  hold_ended=$(date +%s%N)
+  expect "Cancel Process Module" text btnProcess
+  expect 1 pos sbID
+  step click btnProcess
+  drv wait-not-text btnProcess "Cancel" 10 >/dev/null || fail "process mode did not stop"
+  # The polls as the module heard them: no gap longer than a hold (2 s) and a margin, and polls
+  # all through the holds.
+  awk -F'\t' '$2 == "rx" && $4 ~ /^A[0-9][0-9]F$/ { print $1 }' "$WORK/sim-frames.log" >"$WORK/polls"
+  longest=$(awk 'NR > 1 && $1 - last > max { max = $1 - last } { last = $1 } END { print int(max / 1000) }' "$WORK/polls")
+  echo "longest gap between polls while holding the arrow: $longest ms"
+  [ "$longest" -lt 2600 ] || fail "a gap of $longest ms between polls"
+  [ "$(wc -l <"$WORK/polls")" -gt 20 ] || fail "only $(wc -l <"$WORK/polls") polls"
+  echo "holds took $(( (hold_ended - hold_started) / 1000000 )) ms"
+else
+  fail "xdotool is not installed"
+fi
+
 echo "== Exit is the way out"
 exit_app
 

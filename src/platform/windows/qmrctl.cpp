@@ -1,9 +1,10 @@
 // qmrctl.exe on Windows: the QLN-72RT configuration tool on the command line. Everything but
-// the program's devices (COM port, clock, port map, registry) and Ctrl-C lives in the
+// the program's devices (COM port, clock, port map, registry) and the console lives in the
 // portable qmr_cli, so this only builds them, as the Linux program does.
 
 #include "cli/commandrunner.h"
 #include "link/link.h"
+#include "platform/windows/console.h"
 #include "platform/windows/registrysettingsstore.h"
 #include "platform/windows/win32clock.h"
 #include "platform/windows/win32portmap.h"
@@ -11,10 +12,8 @@
 
 #include <windows.h>
 
-#include <io.h>
 #include <shellapi.h>
 
-#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -23,28 +22,6 @@
 #include <vector>
 
 namespace {
-
-// Ctrl-C or Ctrl-Break while process mode runs asks it to stop, so the port is closed and
-// the program ends normally. Before that the default action (ending the program) applies.
-class ConsoleInterrupt : public qmr::InterruptSource
-{
-public:
-    void arm() override { SetConsoleCtrlHandler(&ConsoleInterrupt::handle, TRUE); }
-    bool requested() const override { return s_requested.load(); }
-
-private:
-    // The system calls the handler on a thread of its own with no object to hand; this flag
-    // is the one program-wide value, and only this class touches it.
-    static BOOL WINAPI handle(DWORD event)
-    {
-        if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-            return FALSE;
-        s_requested.store(true);
-        return TRUE;
-    }
-    static inline std::atomic<bool> s_requested{false};
-    static_assert(std::atomic<bool>::is_always_lock_free);
-};
 
 std::string utf8(const wchar_t *text)
 {
@@ -162,8 +139,9 @@ private:
 
 int main()
 {
-    // The texts are UTF-8 (the Chinese ones of --lang gb and big5 too).
-    SetConsoleOutputCP(CP_UTF8);
+    // UTF-8 output (the Chinese texts of --lang gb and big5 too) and escape sequences where
+    // the console interprets them, given back as found however the program ends.
+    qmr::Console console;
 
     qmr::CliArguments args = qmr::parseCliArguments(commandLineArguments());
     // The settings live in the registry here; there is no settings file to name.
@@ -186,9 +164,9 @@ int main()
         std::cout, std::cerr);
     WindowsDevices devices;
     runner.setDeviceFactory(&devices);
-    ConsoleInterrupt interrupt;
-    runner.setInterruptSource(&interrupt);
-    runner.setProgressAllowed(_isatty(_fileno(stderr)) != 0);
-    runner.setTerminalOutput(_isatty(_fileno(stdout)) != 0);
+    runner.setInterruptSource(&console);
+    // Progress lines and in-place redraws use escape sequences: only where they are understood.
+    runner.setProgressAllowed(console.errorWritesEscapes());
+    runner.setTerminalOutput(console.outputWritesEscapes());
     return runner.run(args);
 }

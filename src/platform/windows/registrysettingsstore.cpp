@@ -1,6 +1,7 @@
 #include "platform/windows/registrysettingsstore.h"
 
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace qmr {
@@ -19,14 +20,35 @@ void RegistrySettingsStore::closeKey()
     m_key = nullptr;
 }
 
+std::vector<RegistrySettingsStore::CarryOverKey> RegistrySettingsStore::carryOverKeys() const
+{
+    // The VirtualStore mirrors the machine's SOFTWARE key; the part of the path below it.
+    constexpr std::string_view Software = "Software\\";
+    std::string below = m_keyPath;
+    if (below.size() >= Software.size() &&
+        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, below.data(), int(Software.size()),
+                       Software.data(), int(Software.size())) == CSTR_EQUAL)
+        below.erase(0, Software.size());
+    const std::string virtualStore = "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\";
+    return {{HKEY_CURRENT_USER, virtualStore + "WOW6432Node\\" + below, 0},
+            {HKEY_CURRENT_USER, virtualStore + below, 0},
+            {HKEY_LOCAL_MACHINE, m_keyPath, KEY_WOW64_32KEY},
+            {HKEY_LOCAL_MACHINE, m_keyPath, KEY_WOW64_64KEY}};
+}
+
 bool RegistrySettingsStore::beginLoad()
 {
     closeKey();
     // The user's key with full access, as it is written: a key this user could read but not
     // write is not read either, so a load never shows what a save could not keep.
     LONG result = RegOpenKeyExA(HKEY_CURRENT_USER, m_keyPath.c_str(), 0, KEY_ALL_ACCESS, &m_key);
-    if (result == ERROR_FILE_NOT_FOUND)
-        result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, m_keyPath.c_str(), 0, KEY_READ, &m_key);
+    if (result == ERROR_FILE_NOT_FOUND) {
+        for (const CarryOverKey &from : carryOverKeys()) {
+            result = RegOpenKeyExA(from.root, from.path.c_str(), 0, KEY_READ | from.view, &m_key);
+            if (result == ERROR_SUCCESS)
+                break;
+        }
+    }
     if (result != ERROR_SUCCESS) {
         m_key = nullptr;
         return false;
@@ -94,10 +116,35 @@ void RegistrySettingsStore::endLoad()
 
 void RegistrySettingsStore::write(const std::vector<NamedValue> &values)
 {
+    // Into a key that does not exist yet go first the values carried over, so the user's new
+    // key holds all four and a save of one value does not lose the other three.
+    std::vector<NamedValue> carried;
+    HKEY existing = nullptr;
+    const LONG opened = RegOpenKeyExA(HKEY_CURRENT_USER, m_keyPath.c_str(), 0, KEY_READ, &existing);
+    if (opened == ERROR_SUCCESS) {
+        RegCloseKey(existing);
+    } else if (opened == ERROR_FILE_NOT_FOUND) {
+        Settings settings;
+        LoadSettings(*this, settings);
+        carried = RememberedValues(settings);
+    }
     HKEY key = nullptr;
+    DWORD disposition = 0;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, m_keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                        KEY_ALL_ACCESS, nullptr, &key, &disposition) != ERROR_SUCCESS)
         return;
+    // Another copy of the program may have made the key in between: then it holds its values.
+    if (disposition == REG_CREATED_NEW_KEY && !carried.empty()) {
+        carried.insert(carried.end(), values.begin(), values.end());
+        writeValues(key, carried);
+    } else {
+        writeValues(key, values);
+    }
+    RegCloseKey(key);
+}
+
+void RegistrySettingsStore::writeValues(HKEY key, const std::vector<NamedValue> &values)
+{
     for (const NamedValue &v : values) {
         LONG result;
         if (const auto *number = std::get_if<std::int32_t>(&v.value)) {
@@ -114,7 +161,6 @@ void RegistrySettingsStore::write(const std::vector<NamedValue> &values)
         if (result != ERROR_SUCCESS)
             break;
     }
-    RegCloseKey(key);
 }
 
 } // namespace qmr

@@ -2,17 +2,31 @@
 
 #include "link/clock.h"
 
+#include <windows.h>
+
 #include <cstdint>
 
 namespace qmr {
 
-// The real clock on Windows: timeGetTime milliseconds (wrapping at 2^32, callers take unsigned
-// differences) and pauses that last their milliseconds.
+// The real clock on Windows: milliseconds of the performance counter (wrapping at 2^32,
+// callers take unsigned differences) and pauses that last at least their milliseconds.
 //
-// Sleep() rounds up to the system tick, 15.6 ms by default, so the 1 ms pauses between the
-// bytes of a frame would make a 9 ms frame take some 78 ms. The clock therefore raises the
-// timer resolution to 1 ms (timeBeginPeriod) for as long as it exists; one clock lives for the
-// whole run, so that is the run.
+// A pause is measured with the performance counter and slept with a high-resolution waitable
+// timer (Windows 10 1803 and later), which wakes within a fraction of a millisecond of its
+// due time; until the counter says the pause is over the clock sleeps again for what is left,
+// so it never ends early. Where Windows has no such timer it sleeps with Sleep, whole
+// milliseconds rounded up; and where the timer is there but wakes later than Sleep (as under
+// Wine, whose timers wake about a millisecond late while its Sleep is Linux's), Sleep serves
+// too: the clock tries both as it starts (some 10 ms) and keeps the finer.
+//
+// Sleep and the ordinary timers round up to the system tick, 15.6 ms by default, so the 1 ms
+// pauses between the bytes of a frame would make a 9 ms frame take some 78 ms. The clock
+// therefore raises the timer resolution to 1 ms (timeBeginPeriod) for as long as it exists;
+// one clock lives for the whole run, so that is the run. Windows 11 may ignore that request
+// while the program's window is minimised or hidden, unless the process opts out of
+// timer-resolution throttling (SetProcessInformation, Windows 11 and some Windows 10
+// releases): the clock does so, with the call looked up at run time so that a Windows without
+// it still starts the program.
 class Win32Clock : public Clock
 {
 public:
@@ -22,12 +36,34 @@ public:
     Win32Clock &operator=(const Win32Clock &) = delete;
 
     std::uint32_t milliseconds() override;
-    // Sleeps until timeGetTime says ms milliseconds have passed; Sleep may wake early or late
-    // by a tick, so it sleeps again for what is left until the time is due.
     void sleep(int ms) override;
 
+    // What the clock found on this Windows, for tests and the benchmark: whether it sleeps on
+    // the high-resolution timer, and whether the throttling opt-out was taken.
+    bool highResolutionTimer() const { return m_timer != nullptr; }
+    bool throttlingOptedOut() const { return m_optedOut; }
+
 private:
+    using DelayFunction = LONG(NTAPI *)(BOOLEAN alertable, PLARGE_INTEGER interval);
+
+    std::int64_t counter() const;
+    // True when 1 ms sleeps on the timer end no later than with the system's own sleep.
+    bool timerIsFiner();
+    bool fineSleep() const;
+    // Sleeps about ticks (never less) on the finest means there is.
+    void sleepFor(std::int64_t ticks);
+    // Takes how late a sleep ended into the margin.
+    void learn(std::int64_t late);
+
     bool m_periodRaised = false;
+    bool m_optedOut = false;
+    std::int64_t m_frequency = 0;    // performance-counter ticks a second
+    HANDLE m_timer = nullptr;        // the high-resolution waitable timer, if Windows has one
+    DelayFunction m_delay = nullptr; // NtDelayExecution, if it can be found
+    std::int64_t m_margin = 0;       // ticks before the due time at which a sleep ends
+    std::int64_t m_mostMargin = 0;
+    std::int64_t m_lateMean = 0;
+    std::int64_t m_lateSpread = 0;
 };
 
 } // namespace qmr

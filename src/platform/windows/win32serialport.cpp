@@ -1,8 +1,17 @@
 #include "platform/windows/win32serialport.h"
 
 #include <limits>
+#include <utility>
 
 namespace qmr {
+
+HANDLE Win32Comm::open(const std::string &device)
+{
+    return CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
+}
+
+Win32SerialPort::Win32SerialPort(std::unique_ptr<Win32Comm> comm) : m_comm(std::move(comm)) {}
 
 Win32SerialPort::~Win32SerialPort()
 {
@@ -95,8 +104,7 @@ bool Win32SerialPort::open(const std::string &device)
         m_lock = nullptr;
         return fail(PortError::Busy, ERROR_SHARING_VIOLATION);
     }
-    m_handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           0, nullptr);
+    m_handle = m_comm->open(device);
     if (m_handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         if (m_lock)
@@ -107,7 +115,14 @@ bool Win32SerialPort::open(const std::string &device)
     // The line settings are given back at close, as the port had them before.
     m_savedState = DCB{};
     m_savedState.DCBlength = sizeof m_savedState;
-    m_haveSavedState = GetCommState(m_handle, &m_savedState) != 0;
+    m_haveSavedState = m_comm->getState(m_handle, &m_savedState) != 0;
+    // A read error must not stop every read after it: abort-on-error off for as long as the
+    // port is held. A driver that refuses it still works; its errors are cleared as they come.
+    if (m_haveSavedState && m_savedState.fAbortOnError) {
+        DCB state = m_savedState;
+        state.fAbortOnError = FALSE;
+        m_comm->setState(m_handle, &state);
+    }
     return true;
 }
 
@@ -116,8 +131,8 @@ void Win32SerialPort::close()
     if (m_handle == INVALID_HANDLE_VALUE)
         return;
     if (m_haveSavedState)
-        SetCommState(m_handle, &m_savedState);
-    CloseHandle(m_handle);
+        m_comm->setState(m_handle, &m_savedState);
+    m_comm->close(m_handle);
     m_handle = INVALID_HANDLE_VALUE;
     m_haveSavedState = false;
     if (m_lock)
@@ -128,7 +143,7 @@ void Win32SerialPort::close()
 CommTimeouts Win32SerialPort::timeouts() const
 {
     COMMTIMEOUTS t{};
-    if (m_handle == INVALID_HANDLE_VALUE || !GetCommTimeouts(m_handle, &t))
+    if (m_handle == INVALID_HANDLE_VALUE || !m_comm->getTimeouts(m_handle, &t))
         return {};
     return {t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
             t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant};
@@ -141,7 +156,7 @@ bool Win32SerialPort::setTimeouts(const CommTimeouts &timeouts)
     COMMTIMEOUTS t{timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
                    timeouts.ReadTotalTimeoutConstant, timeouts.WriteTotalTimeoutMultiplier,
                    timeouts.WriteTotalTimeoutConstant};
-    if (!SetCommTimeouts(m_handle, &t))
+    if (!m_comm->setTimeouts(m_handle, &t))
         return fail(PortError::Other, GetLastError());
     return true;
 }
@@ -154,12 +169,14 @@ bool Win32SerialPort::setLineSettings(const LineSettings &settings)
     // what the driver has; BuildCommDCBA turns flow control off unless the text asks for it.
     DCB state{};
     state.DCBlength = sizeof state;
-    if (!GetCommState(m_handle, &state))
+    if (!m_comm->getState(m_handle, &state))
         return fail(PortError::Other, GetLastError());
     const std::string text = definitionText(settings);
     if (!BuildCommDCBA(text.c_str(), &state))
         return fail(PortError::Other, GetLastError());
-    if (!SetCommState(m_handle, &state))
+    // BuildCommDCBA leaves fAbortOnError as the port has it, which is off since the open.
+    state.fAbortOnError = FALSE;
+    if (!m_comm->setState(m_handle, &state))
         return fail(PortError::Other, GetLastError());
     return true;
 }
@@ -169,7 +186,7 @@ std::int64_t Win32SerialPort::write(const char *data, std::int64_t count)
     if (m_handle == INVALID_HANDLE_VALUE || count < 0 || count > std::numeric_limits<DWORD>::max())
         return -1;
     DWORD written = 0;
-    if (!WriteFile(m_handle, data, DWORD(count), &written, nullptr)) {
+    if (!m_comm->write(m_handle, data, DWORD(count), &written)) {
         fail(PortError::Io, GetLastError());
         return -1;
     }
@@ -181,8 +198,15 @@ int Win32SerialPort::readByte(char *byte)
     if (m_handle == INVALID_HANDLE_VALUE)
         return -1;
     DWORD read = 0;
-    if (!ReadFile(m_handle, byte, 1, &read, nullptr)) {
-        fail(PortError::Io, GetLastError());
+    if (!m_comm->read(m_handle, byte, 1, &read)) {
+        const DWORD code = GetLastError();
+        // A line error (framing, parity, overrun) fails the read and, until it is cleared, may
+        // fail every read after it: cleared here, the read counts as one that brought nothing.
+        // A port that cannot even be cleared (the device is gone) fails the read.
+        DWORD errors = 0;
+        if (m_comm->clearError(m_handle, &errors))
+            return 0;
+        fail(PortError::Io, code);
         return -1;
     }
     return read == 1 ? 1 : 0;

@@ -5,9 +5,38 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace qmr {
+
+// The Win32 calls on a COM port's handle, one virtual function each, so a test can stand in
+// for a device (one whose reads fail until its error is cleared, say). This class makes the
+// real calls.
+class Win32Comm
+{
+public:
+    virtual ~Win32Comm() = default;
+    // CreateFileA for read and write, no sharing, not overlapped.
+    virtual HANDLE open(const std::string &device);
+    virtual BOOL close(HANDLE handle) { return CloseHandle(handle); }
+    virtual BOOL getState(HANDLE handle, DCB *state) { return GetCommState(handle, state); }
+    virtual BOOL setState(HANDLE handle, DCB *state) { return SetCommState(handle, state); }
+    virtual BOOL getTimeouts(HANDLE handle, COMMTIMEOUTS *t) { return GetCommTimeouts(handle, t); }
+    virtual BOOL setTimeouts(HANDLE handle, COMMTIMEOUTS *t) { return SetCommTimeouts(handle, t); }
+    virtual BOOL read(HANDLE handle, void *data, DWORD count, DWORD *done)
+    {
+        return ReadFile(handle, data, count, done, nullptr);
+    }
+    virtual BOOL write(HANDLE handle, const void *data, DWORD count, DWORD *done)
+    {
+        return WriteFile(handle, data, count, done, nullptr);
+    }
+    virtual BOOL clearError(HANDLE handle, DWORD *errors)
+    {
+        return ClearCommError(handle, errors, nullptr);
+    }
+};
 
 // A real COM port through the Win32 serial calls: CreateFileA (read and write, no sharing,
 // not overlapped), Get/SetCommTimeouts, GetCommState/BuildCommDCBA/SetCommState, one-byte
@@ -17,16 +46,23 @@ namespace qmr {
 // Wine does not refuse that second open (it checks sharing on files only, not on devices), so
 // an open also holds a named mutex for the port, which makes two copies of this tool exclude
 // each other there too, whichever name ("COM3" or "\\.\COM3") each uses.
+//
+// A read error (a framing or parity error with the driver's abort-on-error set, say) would
+// fail every later read until it is cleared: the port is opened with fAbortOnError off, and a
+// failed read is cleared at once (ClearCommError) and counted as a read that brought nothing,
+// so the reply window runs on. fAbortOnError is put back at close with the rest of the line
+// settings found at open.
 class Win32SerialPort : public SerialPort
 {
 public:
-    Win32SerialPort() = default;
+    explicit Win32SerialPort(std::unique_ptr<Win32Comm> comm = std::make_unique<Win32Comm>());
     ~Win32SerialPort() override;
     Win32SerialPort(const Win32SerialPort &) = delete;
     Win32SerialPort &operator=(const Win32SerialPort &) = delete;
 
     bool open(const std::string &device) override;
-    // Puts back the line settings found at open, then closes the handle. The link restores
+    // Puts back the line settings found at open (fAbortOnError with them), then closes the
+    // handle. The link restores
     // the timeouts itself before it calls this.
     void close() override;
     bool isOpen() const override { return m_handle != INVALID_HANDLE_VALUE; }
@@ -54,6 +90,7 @@ private:
     // Records the last system error of a call on the device; returns false for convenience.
     bool fail(PortError error, DWORD systemError);
 
+    std::unique_ptr<Win32Comm> m_comm;
     HANDLE m_handle = INVALID_HANDLE_VALUE;
     HANDLE m_lock = nullptr; // the port's named mutex while it is open
     DCB m_savedState{};

@@ -1,6 +1,6 @@
 // The registry store under Wine: the value types it writes and reads, the load rules as the
-// registry presents them, and the carry-over from HKEY_LOCAL_MACHINE. Every test works under
-// a key of its own, removed before and after.
+// registry presents them, and the carry-over from an earlier installation's keys. Every test works
+// under a key of its own, removed before and after.
 
 #include "platform/windows/registrysettingsstore.h"
 #include "support/samplesettings.h"
@@ -18,22 +18,32 @@ namespace {
 const std::string TestKey =
     "Software\\TAVEX\\QMRConfigTest-" + std::to_string(GetCurrentProcessId());
 
-void deleteKey(HKEY root)
+// Every place a store with the test's key reads or writes: the user's key and the keys it
+// carries over from.
+std::vector<RegistrySettingsStore::CarryOverKey> everyKey()
 {
-    RegDeleteTreeA(root, TestKey.c_str());
-    RegDeleteKeyA(root, TestKey.c_str());
+    std::vector<RegistrySettingsStore::CarryOverKey> keys =
+        RegistrySettingsStore(TestKey).carryOverKeys();
+    keys.push_back({HKEY_CURRENT_USER, TestKey, 0});
+    return keys;
+}
+
+void deleteKey(HKEY root, const std::string &path = TestKey, REGSAM view = 0)
+{
+    RegDeleteKeyExA(root, path.c_str(), view, 0);
 }
 
 // A key of the test's own, opened (and created) for writing values by hand.
 class Key
 {
 public:
-    explicit Key(HKEY root)
+    explicit Key(HKEY root, const std::string &path = TestKey, REGSAM view = 0)
     {
-        EXPECT_EQ(RegCreateKeyExA(root, TestKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_ALL_ACCESS, nullptr, &m_key, nullptr),
+        EXPECT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_ALL_ACCESS | view, nullptr, &m_key, nullptr),
                   ERROR_SUCCESS);
     }
+    explicit Key(const RegistrySettingsStore::CarryOverKey &at) : Key(at.root, at.path, at.view) {}
     ~Key() { RegCloseKey(m_key); }
     Key(const Key &) = delete;
     Key &operator=(const Key &) = delete;
@@ -47,6 +57,14 @@ public:
     {
         ASSERT_EQ(RegSetValueExA(m_key, name, 0, type, static_cast<const BYTE *>(data), size),
                   ERROR_SUCCESS);
+    }
+    // All four values, as an earlier installation left them.
+    void setAll(const Settings &s)
+    {
+        setDword("ScanCommNo", DWORD(s.ScanCommNo));
+        setText("ScanBaudRate", s.ScanBaudRate);
+        setDword("ScanBaudRateNo", DWORD(s.ScanBaudRateNo));
+        setText("LanguageFlag", s.LanguageFlag);
     }
 
 private:
@@ -95,8 +113,8 @@ class RegistryStoreTest : public testing::Test
 protected:
     void SetUp() override
     {
-        deleteKey(HKEY_CURRENT_USER);
-        deleteKey(HKEY_LOCAL_MACHINE);
+        for (const auto &key : everyKey())
+            deleteKey(key.root, key.path, key.view);
     }
     void TearDown() override { SetUp(); }
 };
@@ -140,13 +158,28 @@ TEST_F(RegistryStoreTest, EachValueWrittenWithItsTypeAndReadBack)
     EXPECT_FALSE(query(HKEY_LOCAL_MACHINE, "ScanCommNo").exists);
 }
 
-TEST_F(RegistryStoreTest, SaveLanguageWritesOnlyLanguageFlag)
+// The first save into a new key writes all four values (the defaults here, nothing being
+// carried over); a later save writes only its own and leaves the others as they are.
+TEST_F(RegistryStoreTest, FirstSaveWritesAllFourLaterSavesOnlyTheirOwn)
 {
     RegistrySettingsStore store(TestKey);
     SaveLanguage(store, sampleSettings(4, "9600,n,8,1", 2, "ChineseBIG5"));
-    EXPECT_TRUE(query(HKEY_CURRENT_USER, "LanguageFlag").exists);
-    for (const char *name : {"ScanCommNo", "ScanBaudRate", "ScanBaudRateNo"})
-        EXPECT_FALSE(query(HKEY_CURRENT_USER, name).exists) << name;
+    const Settings d;
+    EXPECT_EQ(query(HKEY_CURRENT_USER, "ScanCommNo").data, dword(DWORD(d.ScanCommNo)));
+    EXPECT_EQ(query(HKEY_CURRENT_USER, "ScanBaudRateNo").data, dword(DWORD(d.ScanBaudRateNo)));
+    EXPECT_EQ(query(HKEY_CURRENT_USER, "ScanBaudRate").data, d.ScanBaudRate + '\0');
+    EXPECT_EQ(query(HKEY_CURRENT_USER, "LanguageFlag").data, std::string("ChineseBIG5\0", 12));
+
+    {
+        Key key(HKEY_CURRENT_USER);
+        key.setDword("ScanCommNo", 9);
+        key.setText("ScanBaudRate", "1200,e,8,1");
+    }
+    SaveLanguage(store, sampleSettings(4, "9600,n,8,1", 2, "English"));
+    EXPECT_EQ(query(HKEY_CURRENT_USER, "ScanCommNo").data, dword(9));
+    EXPECT_EQ(query(HKEY_CURRENT_USER, "ScanBaudRate").data, std::string("1200,e,8,1\0", 11));
+    SaveScanSettings(store, sampleSettings(5, "4800,e,8,1", 3, "ChineseGB"));
+    EXPECT_EQ(query(HKEY_CURRENT_USER, "LanguageFlag").data, std::string("English\0", 8));
 }
 
 // A value of the other type ends the load: it and every later value keep their defaults,
@@ -225,26 +258,42 @@ TEST_F(RegistryStoreTest, TextsOfEveryStoredForm)
     EXPECT_EQ(load().LanguageIndex, 0);
 }
 
-// Values an earlier installation left under HKEY_LOCAL_MACHINE are read while the user has
-// no key of their own; the first save makes one, and from then on only it is read.
-TEST_F(RegistryStoreTest, MachineKeyCarriesOverUntilUserKeyExists)
+// Values an earlier installation left are read while the user has no key of their own; the
+// first save makes one holding them with the save's own value, and from then on only it is
+// read.
+TEST_F(RegistryStoreTest, CarriedValuesSurviveTheFirstSave)
 {
-    {
-        Key machine(HKEY_LOCAL_MACHINE);
-        machine.setDword("ScanCommNo", 7);
-        machine.setText("ScanBaudRate", "57600,e,8,1");
-        machine.setDword("ScanBaudRateNo", 8);
-        machine.setText("LanguageFlag", "ChineseGB");
-    }
     const Settings machine = sampleSettings(7, "57600,e,8,1", 8, "ChineseGB");
+    {
+        Key key(HKEY_LOCAL_MACHINE);
+        key.setAll(machine);
+    }
     EXPECT_EQ(describe(load()), describe(machine));
 
+    // A first language click keeps the carried port and line setting.
     RegistrySettingsStore store(TestKey);
     SaveLanguage(store, sampleSettings(0, "", 0, "ChineseBIG5"));
-    EXPECT_EQ(describe(load()), describe(sampleSettings(0, "19200,e,8,1", 5, "ChineseBIG5")));
+    EXPECT_EQ(describe(load()), describe(sampleSettings(7, "57600,e,8,1", 8, "ChineseBIG5")));
     // The machine's key is left as it was.
     EXPECT_EQ(query(HKEY_LOCAL_MACHINE, "LanguageFlag").data, std::string("ChineseGB\0", 10));
     EXPECT_EQ(query(HKEY_LOCAL_MACHINE, "ScanCommNo").data, dword(7));
+
+    // A first scan keeps the carried language.
+    deleteKey(HKEY_CURRENT_USER);
+    SaveScanSettings(store, sampleSettings(2, "9600,e,8,1", 4, "English"));
+    EXPECT_EQ(describe(load()), describe(sampleSettings(2, "9600,e,8,1", 4, "ChineseGB")));
+
+    // What is carried is what a load reads: a value of the wrong type ends it there, and the
+    // defaults go into the new key in place of it and the values after it.
+    deleteKey(HKEY_CURRENT_USER);
+    {
+        Key key(HKEY_LOCAL_MACHINE);
+        key.setDword("ScanBaudRate", 5);
+    }
+    SaveLanguage(store, sampleSettings(0, "", 0, "ChineseBIG5"));
+    const Settings d;
+    EXPECT_EQ(describe(load()),
+              describe(sampleSettings(7, d.ScanBaudRate, d.ScanBaudRateNo, "ChineseBIG5")));
 
     // An empty user key counts as the user's: defaults, not the machine's values.
     deleteKey(HKEY_CURRENT_USER);
@@ -254,10 +303,48 @@ TEST_F(RegistryStoreTest, MachineKeyCarriesOverUntilUserKeyExists)
     EXPECT_EQ(describe(load()), describe(Settings{}));
 }
 
+// The carry-over reads the first of its keys that exists, and only that one: the user's
+// VirtualStore copies (of a 32-bit program first), the 32-bit view of HKEY_LOCAL_MACHINE,
+// its 64-bit view.
+TEST_F(RegistryStoreTest, CarryOverOrder)
+{
+    const std::vector<RegistrySettingsStore::CarryOverKey> keys =
+        RegistrySettingsStore(TestKey).carryOverKeys();
+    ASSERT_EQ(keys.size(), 4u);
+    EXPECT_EQ(keys[0].path, "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\WOW6432Node\\" +
+                                TestKey.substr(9));
+    EXPECT_EQ(keys[1].path,
+              "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\" + TestKey.substr(9));
+    EXPECT_EQ(keys[2].view, REGSAM(KEY_WOW64_32KEY));
+    EXPECT_EQ(keys[3].view, REGSAM(KEY_WOW64_64KEY));
+
+    // Each key holds a port of its own (and only the last one a language).
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        Key key(keys[i]);
+        key.setDword("ScanCommNo", DWORD(11 + i));
+        if (i == keys.size() - 1)
+            key.setText("LanguageFlag", "ChineseGB");
+    }
+    // The two views of HKEY_LOCAL_MACHINE are two keys.
+    ASSERT_EQ(query(HKEY_LOCAL_MACHINE, "ScanCommNo").data, dword(14));
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        SCOPED_TRACE(i);
+        const Settings loaded = load();
+        EXPECT_EQ(loaded.ScanCommNo, std::int32_t(11 + i));
+        EXPECT_EQ(loaded.LanguageFlag,
+                  i == keys.size() - 1 ? "ChineseGB" : Settings{}.LanguageFlag);
+        deleteKey(keys[i].root, keys[i].path, keys[i].view);
+    }
+    EXPECT_EQ(describe(load()), describe(Settings{}));
+}
+
 // A save writes its values in the order given and stops at the first that cannot be written
 // (a name longer than the registry allows), keeping those before it.
 TEST_F(RegistryStoreTest, SaveWritesInOrderAndStopsAtFirstFailure)
 {
+    {
+        Key user(HKEY_CURRENT_USER); // not a first save, which would write all four first
+    }
     RegistrySettingsStore store(TestKey);
     store.write({{"ScanCommNo", std::int32_t(9)},
                  {std::string(20000, 'x'), std::int32_t(1)},

@@ -1,6 +1,6 @@
 // The Win32 serial port against the emulator, run by win32serialport.sh: COM3 is a qmrsim at
-// its default line setting (19200,e,8,1), COM4 a qmrsim that never answers, and the prefix
-// maps no other COM port.
+// its default line setting (19200,e,8,1), COM4 a qmrsim that never answers, COM5 one that
+// answers 60 ms late, and the prefix maps no other COM port.
 
 #include "link/commands.h"
 #include "link/link.h"
@@ -17,6 +17,7 @@ namespace {
 
 constexpr int ModuleCom = 3;
 constexpr int SilentCom = 4;
+constexpr int SlowCom = 5; // answers 60 ms after a command, as a slow line would
 constexpr const char *ModuleLine = "19200,e,8,1";
 
 // Passes everything on to a Win32SerialPort; gives the port other timeouts than its
@@ -130,7 +131,31 @@ TEST(Win32SerialPortOnEmulator, AnswersOnlyAtTheModulesLineSetting)
     link.ComClose();
 }
 
-// A sweep over every COM number reaches the emulator's two ports and nothing else: the prefix
+// Event processing that stays away long (a modal loop while the mouse holds a scroll bar),
+// here longer than the stream limit, does not lose the reply that came meanwhile: it lies in
+// the port and is read afterwards, all of it.
+TEST(Win32SerialPortOnEmulator, ReplyWaitingAfterLongEventProcessingIsTaken)
+{
+    Win32SerialPort port;
+    Win32Clock clock;
+    Win32PortMap map;
+    Link link(port, clock, map);
+    int pumps = 0;
+    link.setMessagePump([&] {
+        if (pumps++ == 0)
+            Sleep(Link::ReplyStreamLimitMs + 500);
+    });
+    ASSERT_TRUE(link.ComOpen(SlowCom, ModuleLine)) << link.lastOpenErrorString();
+    for (int i = 0; i < 2; ++i) {
+        pumps = 0;
+        EXPECT_TRUE(link.SendCommand(Command::readFirstReader()));
+        EXPECT_EQ(link.ReplyLength, Reply::ReaderReplyLength);
+        EXPECT_GT(pumps, 0);
+    }
+    link.ComClose();
+}
+
+// A sweep over every COM number reaches the emulator's three ports and nothing else: the prefix
 // maps no port of the machine (its /dev/ttyS0 is the system console).
 TEST(Win32SerialPortOnEmulator, SweepOpensOnlyTheEmulatorsPorts)
 {
@@ -139,7 +164,7 @@ TEST(Win32SerialPortOnEmulator, SweepOpensOnlyTheEmulatorsPorts)
     for (int com = 1; com <= 16; ++com) {
         SCOPED_TRACE(com);
         const bool opened = port.open(map.deviceFor(com));
-        if (com == ModuleCom || com == SilentCom) {
+        if (com == ModuleCom || com == SilentCom || com == SlowCom) {
             EXPECT_TRUE(opened) << port.errorString();
         } else {
             EXPECT_FALSE(opened);

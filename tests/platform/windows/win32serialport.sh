@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Win32 serial port against the Linux emulator: COM3 is a qmrsim at its default line
-# setting, COM4 a silent one; runs the GoogleTest program tst_win32serialport.exe under Wine.
+# setting, COM4 a silent one, COM5 one that answers 60 ms late; runs the GoogleTest program tst_win32serialport.exe under Wine.
 #   win32serialport.sh TST_EXE QMRSIM PREFIX     (exit 77: skipped, no qmrsim given)
 set -uo pipefail
 EXE=${1:?usage: win32serialport.sh TST_EXE QMRSIM PREFIX}
@@ -10,4 +10,5 @@ source "$(dirname "$0")/comports.sh"
 
 start_sim com3
 start_sim com4 --fault-silent
+start_sim com5 --fault-delay 60
 wine_run "$EXE"
