@@ -15,9 +15,6 @@ namespace {
 
 constexpr int ProgramIconId = 1;
 
-const COLORREF Yellow = RGB(255, 255, 0);
-const COLORREF Red = RGB(255, 0, 0);
-
 // The native control that stands for each kind of the inventory.
 struct NativeKind
 {
@@ -460,7 +457,7 @@ void TfrmModule::setLamp(LampColour colour)
 {
     HWND lamp = item(Control::shComm);
     const bool yellow = colour == LampColour::Yellow;
-    SetWindowLongPtrW(lamp, GWLP_USERDATA, LONG_PTR(yellow ? Yellow : Red));
+    SetWindowLongPtrW(lamp, GWLP_USERDATA, LONG_PTR(WindowPainter::lampColour(colour)));
     // The colour is also the lamp's text, so that it can be read and not only seen.
     SetWindowTextW(lamp, yellow ? L"yellow" : L"red");
     InvalidateRect(lamp, nullptr, FALSE);

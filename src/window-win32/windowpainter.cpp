@@ -338,6 +338,11 @@ void WindowPainter::drawListItem(const DRAWITEMSTRUCT &item, const ControlSpec &
         DrawFocusRect(dc, &box);
 }
 
+COLORREF WindowPainter::lampColour(LampColour colour)
+{
+    return colour == LampColour::Yellow ? Yellow : Red;
+}
+
 void WindowPainter::paintLamp(HWND lamp, const ControlSpec &spec, COLORREF colour)
 {
     PAINTSTRUCT paint;

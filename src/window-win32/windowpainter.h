@@ -34,6 +34,7 @@ public:
     static COLORREF background(ColourRole role);
 
     void drawItem(const DRAWITEMSTRUCT &item, const ControlSpec &spec) const;
+    static COLORREF lampColour(LampColour colour);
     // The round lamp on its panel's background, in the colour it holds.
     static void paintLamp(HWND lamp, const ControlSpec &spec, COLORREF colour);
 
