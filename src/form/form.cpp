@@ -153,7 +153,7 @@ void Form::selectLanguage(int index)
 void Form::enter()
 {
     const Control focused = m_renderer.focus();
-    click(isButton(focused) ? focused : Control::btnScan);
+    click(isButton(focused) ? focused : DefaultButton);
 }
 
 void Form::positionChanged(Control bar)
@@ -253,7 +253,10 @@ void Form::SetBusy(bool on)
 void Form::activationChanged(bool active)
 {
     if (!active) {
-        m_focusBeforeDeactivation = m_renderer.focus();
+        // A disabled window has given its focus away already: it is the one from before.
+        const Control focused = m_renderer.focus();
+        m_focusBeforeDeactivation =
+            focused == Control::None && !m_windowEnabled ? m_focusBeforeDisable : focused;
         return;
     }
     // Back from another window: the control that had the focus gets it again, so Enter does

@@ -110,6 +110,9 @@ struct QuickPicture
     std::string_view headline, line1, line2;
 };
 
+// The default button: Enter presses it unless a button has the focus, and it is drawn so.
+inline constexpr Control DefaultButton = Control::btnScan;
+
 // Every control, in the window's layout order.
 std::span<const ControlSpec> formInventory();
 const ControlSpec &controlSpec(Control id);

@@ -49,34 +49,11 @@ public:
     // order, Enter goes to the form. True when the message was used up.
     bool preTranslate(const MSG &message);
 
-    // FormRenderer. The controls, made from the inventory and placed by their parents.
-    void createControl(const ControlSpec &spec, const std::vector<std::string> &items) override;
-    void setTabOrder(std::span<const Control> order) override;
-    // What they show, where Windows keeps it: window texts, the tooltip, CB_ selections.
-    void setText(Control id, const std::string &text) override;
-    std::string text(Control id) const override;
-    void setDetail(const std::string &text) override;
-    int selection(Control list) const override;
-    void select(Control list, int index) override;
-    // SBM_ positions, BM_ checks, EnableWindow, the lamp's colour, the fonts of a script.
-    int position(Control bar) const override;
-    void setPosition(Control bar, int position) override;
-    bool checked(Control box) const override;
-    void setChecked(Control box, bool checked) override;
-    void setEnabled(Control id, bool enabled) override;
-    void setLamp(LampColour colour) override;
-    void setScript(Script script) override;
-    // The keyboard focus of this thread and the active window.
-    Control focus() const override;
-    void setFocus(Control id) override;
-    bool isActive() const override;
-    // A Win32 timer, the cursor, Beep, the message queue, MessageBox and DestroyWindow.
-    void setTickRunning(bool running) override;
-    void setWaitCursor(bool on) override;
-    void beep(int frequencyHz, int durationMs) override;
-    void pumpEvents() override;
-    void showError(const std::string &text) override;
-    void closeWindow() override;
+    // FormRenderer: the controls made from the inventory and placed by their parents; what
+    // they show where Windows keeps it (window texts, the tooltip, CB_ selections, SBM_
+    // positions, BM_ checks); the focus of this thread; a Win32 timer, the cursor, Beep, the
+    // message queue, MessageBox and DestroyWindow.
+    QMR_FORM_RENDERER_OVERRIDES
 
 private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

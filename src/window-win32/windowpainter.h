@@ -11,7 +11,6 @@
 namespace qmr {
 
 // The button Enter presses when no button has the focus: it carries the dark outer frame.
-inline constexpr Control DefaultButton = Control::btnScan;
 
 // The look of the window: the fonts of each language's script, the brushes of the colour
 // roles, and the painting of every owner-drawn control from its inventory entry. It only

@@ -268,7 +268,7 @@ QWidget *TfrmModule::makeButton(const ControlSpec &spec, QWidget *parent)
         push->setIconSize(QSize(20, 20));
         // Enter is the form's: a focused button passes it on to the window.
         push->setAutoDefault(false);
-        push->setDefault(spec.id == Control::btnScan);
+        push->setDefault(spec.id == DefaultButton);
         if (spec.picture == Picture::LanguageMark) {
             // The characters drawn as a red picture; held as the name a screen reader says.
             const QString characters = fromUtf8(spec.caption.before);

@@ -354,6 +354,16 @@ TEST_F(FormTest, ReactivationGivesTheFocusBackToTheControlThatHadIt)
     m_form->enter();
     EXPECT_EQ(m_view.script, Script::SimplifiedChinese);
     EXPECT_TRUE(m_rig.port.sent.empty());
+    // Away while an operation had the window disabled: back to the control from before it.
+    m_view.focused = Control::sbID;
+    m_form->setWindowEnabled(false);
+    m_form->activationChanged(false);
+    m_view.active = false;
+    m_form->setWindowEnabled(true);
+    EXPECT_EQ(m_view.focused, Control::None);
+    m_view.active = true;
+    m_form->activationChanged(true);
+    EXPECT_EQ(m_view.focused, Control::sbID);
 }
 
 TEST_F(FormTest, ScrollStepsClampAndTheSamePositionRunsNoHandler)
