@@ -4,7 +4,7 @@
 // (also those it does not read), and a second save of the same values must not change the
 // text again.
 
-#include "platform/linux/initext.h"
+#include "settings/initext.h"
 
 #include "require.h"
 

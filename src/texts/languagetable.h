@@ -1,6 +1,7 @@
 #pragma once
 
 #include "texts/textrow.h"
+#include "vocabulary/vocabulary.h"
 
 #include <array>
 #include <string>
@@ -13,7 +14,8 @@ class LanguageTable
 {
 public:
     static constexpr int Rows = TextRowCount;
-    static constexpr int Languages = 3; // 0 English, 1 Simplified, 2 Traditional
+    // 0 English, 1 Simplified, 2 Traditional: a column for each language of the vocabulary.
+    static constexpr int Languages = int(qmr::Languages.size());
 
     LanguageTable();
     // Row r in language languageIndex, as UTF-8; an index outside 0..2 reads English, a row

@@ -1,6 +1,6 @@
 // The INI settings text in memory: parsing, the load rules over it, saving into it, and the
 // quoting of texts. The file itself is tested in tests/platform/linux.
-#include "platform/linux/initext.h"
+#include "settings/initext.h"
 #include "support/samplesettings.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/initext.h"
+#include "settings/initext.h"
 #include "settings/settingsstore.h"
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "platform/linux/initext.h"
+#include "settings/initext.h"
 
 #include "vocabulary/decimal.h"
 
