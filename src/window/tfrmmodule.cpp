@@ -197,7 +197,9 @@ void TfrmModule::createControl(const ControlSpec &spec, const std::vector<std::s
     made->setObjectName(QLatin1String(spec.name));
     if (spec.kind != ControlKind::Page)
         made->setGeometry(spec.box.x, spec.box.y, spec.box.width, spec.box.height);
-    paintRole(made, spec.colour);
+    // The lamp paints itself over the message line it sits on.
+    if (spec.kind != ControlKind::Lamp)
+        paintRole(made, spec.colour);
     m_widgets[spec.id] = made;
 }
 
@@ -275,7 +277,6 @@ QWidget *TfrmModule::makeButton(const ControlSpec &spec, QWidget *parent)
             const QPixmap mark = Pictures::languageMark(characters);
             push->setIcon(QIcon(mark));
             push->setIconSize(mark.size());
-            push->setAccessibleName(characters);
         } else {
             push->setIcon(pictureIcon(spec.picture));
         }
@@ -335,6 +336,9 @@ void TfrmModule::setText(Control id, const std::string &text)
         pages->setTabText(pages->indexOf(widget(id)), shown);
     } else if (auto *group = widgetAs<QGroupBox>(id)) {
         group->setTitle(shown);
+    } else if (controlSpec(id).picture == Picture::LanguageMark) {
+        // The picture shows the characters; they are the name a screen reader says.
+        widget(id)->setAccessibleName(shown);
     } else if (auto *button = widgetAs<QAbstractButton>(id)) {
         button->setText(shown);
     } else if (auto *label = widgetAs<QLabel>(id)) {
@@ -356,6 +360,8 @@ std::string TfrmModule::text(Control id) const
         return windowTitle().toStdString();
     if (auto *group = widgetAs<QGroupBox>(id))
         return group->title().toStdString();
+    if (controlSpec(id).picture == Picture::LanguageMark)
+        return widget(id)->accessibleName().toStdString();
     if (auto *button = widgetAs<QAbstractButton>(id))
         return button->text().toStdString();
     if (auto *label = widgetAs<QLabel>(id))
