@@ -6,8 +6,8 @@
 #   bench/provision.sh [QMRCTL] [QMRSIM] [SECONDS]      (default build/..., 20 s per count)
 # Run it by hand on an otherwise quiet machine; it measures, it never fails a build.
 set -uo pipefail
-QMRCTL=${1:-build/src/cli/qmrctl}
-QMRSIM=${2:-build/src/sim/qmrsim}
+QMRCTL=${1:-build/src/platform/unix/qmrctl}
+QMRSIM=${2:-build/src/platform/linux/qmrsim}
 SECONDS_PER_RUN=${3:-20}
 WORK=$(mktemp -d /tmp/qmr-provbench.XXXXXX)
 PIDS=()

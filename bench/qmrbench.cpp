@@ -14,9 +14,9 @@
 #include "operations/modulecontext.h"
 #include "operations/processmode.h"
 #include "operations/scan.h"
-#include "platform/linux/eventwait.h"
-#include "platform/linux/qtserialportbackend.h"
-#include "platform/linux/systemclock.h"
+#include "platform/unix/eventwait.h"
+#include "platform/unix/qtserialportbackend.h"
+#include "platform/unix/systemclock.h"
 #include "settings/settingsstore.h"
 
 #include <QCoreApplication>
@@ -526,7 +526,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const std::string sim =
         argc > 1 ? std::string(argv[1])
-                 : QCoreApplication::applicationDirPath().toStdString() + "/../src/sim/qmrsim";
+                 : QCoreApplication::applicationDirPath().toStdString() + "/../src/platform/linux/qmrsim";
     if (!std::filesystem::exists(sim)) {
         std::fprintf(stderr, "qmrbench: no emulator at %s (build qmrsim or name it)\n",
                      sim.c_str());

@@ -1,12 +1,12 @@
 #include "application.h"
 #include "audiobeeper.h"
 #include "link/link.h"
-#include "platform/linux/eventwait.h"
-#include "platform/linux/framelog.h"
-#include "platform/linux/inisettingsstore.h"
-#include "platform/linux/qtserialportbackend.h"
-#include "platform/linux/systemclock.h"
-#include "platform/linux/systemportmap.h"
+#include "platform/unix/eventwait.h"
+#include "platform/unix/framelog.h"
+#include "platform/unix/inisettingsstore.h"
+#include "platform/unix/qtserialportbackend.h"
+#include "platform/unix/systemclock.h"
+#include "systemportmap.h" // the Unix system's own port map
 #include "texts/languagetable.h"
 #include "tfrmmodule.h"
 

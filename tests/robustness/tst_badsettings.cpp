@@ -3,9 +3,9 @@
 
 #include "link/link.h"
 #include "link/portmap.h"
-#include "platform/linux/inisettingsstore.h"
-#include "platform/linux/qtserialportbackend.h"
-#include "platform/linux/systemclock.h"
+#include "platform/unix/inisettingsstore.h"
+#include "platform/unix/qtserialportbackend.h"
+#include "platform/unix/systemclock.h"
 #include "platform/linux/systemportmap.h"
 #include "sim/fakeclock.h"
 #include "sim/memoryport.h"

@@ -9,8 +9,8 @@
 #include "operations/processmode.h"
 #include "operations/scan.h"
 #include "operations/setmode.h"
-#include "platform/linux/qtserialportbackend.h"
-#include "platform/linux/systemclock.h"
+#include "platform/unix/qtserialportbackend.h"
+#include "platform/unix/systemclock.h"
 #include "support/memorysettingsstore.h"
 #include "support/recordingview.h"
 

@@ -1,5 +1,5 @@
 // The INI settings text in memory: parsing, the load rules over it, saving into it, and the
-// quoting of texts. The file itself is tested in tests/platform/linux.
+// quoting of texts. The file itself is tested in tests/platform/unix.
 #include "settings/initext.h"
 #include "support/samplesettings.h"
 

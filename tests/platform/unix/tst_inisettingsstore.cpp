@@ -1,6 +1,6 @@
 // The INI settings store's dealings with the file. What the text means is tested in memory
 // (tests/settings/tst_initext.cpp).
-#include "platform/linux/inisettingsstore.h"
+#include "platform/unix/inisettingsstore.h"
 #include "support/samplesettings.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 // qmrsim: a QLN-72RT module on a pseudo-terminal, for trying the tool without the hardware.
 
 #include "link/linedefinition.h"
-#include "modulemodel.h"
 #include "ptymodule.h"
+#include "sim/modulemodel.h"
 #include "vocabulary/decimal.h"
 
 #include <QCommandLineParser>

@@ -4,10 +4,10 @@
 
 #include "cli/commandrunner.h"
 #include "link/link.h"
-#include "platform/linux/inisettingsstore.h"
-#include "platform/linux/qtserialportbackend.h"
-#include "platform/linux/systemclock.h"
-#include "platform/linux/systemportmap.h"
+#include "platform/unix/inisettingsstore.h"
+#include "platform/unix/qtserialportbackend.h"
+#include "platform/unix/systemclock.h"
+#include "systemportmap.h" // the Unix system's own port map
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#ifdef __linux__
 #include <sys/prctl.h>
+#endif
 
 namespace qmr {
 
@@ -39,7 +41,9 @@ SystemClock::SystemClock()
 {
     // The default slack of 50 us lets a 2 ms sleep run to about 2.1 ms; the frame pacing adds
     // five sleeps per command.
+#ifdef __linux__
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
 }
 
 std::uint32_t SystemClock::milliseconds()

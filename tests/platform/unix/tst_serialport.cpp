@@ -1,8 +1,8 @@
 #include "link/link.h"
-#include "platform/linux/eventwait.h"
-#include "platform/linux/framelog.h"
-#include "platform/linux/qtserialportbackend.h"
-#include "platform/linux/systemclock.h"
+#include "platform/unix/eventwait.h"
+#include "platform/unix/framelog.h"
+#include "platform/unix/qtserialportbackend.h"
+#include "platform/unix/systemclock.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "platform/linux/inisettingsstore.h"
+#include "platform/unix/inisettingsstore.h"
 
 #include <QDir>
 #include <QFile>

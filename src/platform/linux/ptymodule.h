@@ -1,6 +1,6 @@
 #pragma once
 
-#include "modulemodel.h"
+#include "sim/modulemodel.h"
 
 #include <QString>
 
