@@ -386,16 +386,9 @@ ProvisionRecord::OpenOutcome ProvisionRecord::open(const std::string &path, Devi
     }
 
     std::string text;
-    {
-        errno = 0;
-        std::ifstream in(m_filePath, std::ios::binary);
-        std::array<char, 65536> buffer;
-        while (in && (in.read(buffer.data(), buffer.size()) || in.gcount() > 0))
-            text.append(buffer.data(), std::size_t(in.gcount()));
-        if (!in.is_open() || in.bad()) {
-            error = name + " cannot be read: " + systemReason();
-            return OpenOutcome::Unusable;
-        }
+    if (!readWhole(text)) {
+        error = name + " cannot be read: " + systemReason();
+        return OpenOutcome::Unusable;
     }
     std::size_t cutLine = 0;
     if (!parseText(text, m_format, m_entries, why, cutLine)) {
@@ -403,30 +396,8 @@ ProvisionRecord::OpenOutcome ProvisionRecord::open(const std::string &path, Devi
         m_entries.clear();
         return OpenOutcome::Unusable;
     }
-    if (cutLine > 0) {
-        // The entry it was to be was never made durable, so nothing was sent on its strength:
-        // its bytes are kept beside the record and the record ends with its last whole line.
-        const std::size_t whole = text.rfind('\n') + 1; // npos + 1 is 0: no whole line
-        const std::string cutPath = path + ".cut";
-        errno = 0;
-        std::ofstream aside(filePath(cutPath), std::ios::binary | std::ios::app);
-        aside << text.substr(whole) << '\n';
-        aside.flush();
-        std::error_code ec;
-        if (!aside || !files.persist(filePath(cutPath), why) ||
-            (std::filesystem::resize_file(m_filePath, whole, ec), ec)) {
-            error = name + ": its last line has no line end and cannot be set aside in " +
-                    escapeControls(cutPath, Backslash::AsIs) + ": " +
-                    (ec      ? ec.message()
-                     : aside ? why
-                             : systemReason());
-            return OpenOutcome::Unusable;
-        }
-        text.resize(whole);
-        notice = name + ": line " + std::to_string(cutLine) +
-                 " has no line end (cut short by a crash): set aside in " +
-                 escapeControls(cutPath, Backslash::AsIs);
-    }
+    if (cutLine > 0 && !setAsideCutLine(text, cutLine, name, error, notice))
+        return OpenOutcome::Unusable;
 
     errno = 0;
     m_file.open(m_filePath, std::ios::binary | std::ios::app);
@@ -448,6 +419,46 @@ ProvisionRecord::OpenOutcome ProvisionRecord::open(const std::string &path, Devi
         }
     }
     return OpenOutcome::Opened;
+}
+
+bool ProvisionRecord::readWhole(std::string &text) const
+{
+    errno = 0;
+    std::ifstream in(m_filePath, std::ios::binary);
+    std::array<char, 65536> buffer;
+    while (in && (in.read(buffer.data(), buffer.size()) || in.gcount() > 0))
+        text.append(buffer.data(), std::size_t(in.gcount()));
+    return in.is_open() && !in.bad();
+}
+
+bool ProvisionRecord::setAsideCutLine(std::string &text, std::size_t cutLine,
+                                      const std::string &name, std::string &error,
+                                      std::string &notice)
+{
+    // The entry it was to be was never made durable, so nothing was sent on its strength: its
+    // bytes are kept beside the record and the record ends with its last whole line.
+    const std::size_t whole = text.rfind('\n') + 1; // npos + 1 is 0: no whole line
+    const std::string cutPath = m_path + ".cut";
+    std::string why;
+    errno = 0;
+    std::ofstream aside(filePath(cutPath), std::ios::binary | std::ios::app);
+    aside << text.substr(whole) << '\n';
+    aside.flush();
+    std::error_code ec;
+    if (!aside || !m_files->persist(filePath(cutPath), why) ||
+        (std::filesystem::resize_file(m_filePath, whole, ec), ec)) {
+        error = name + ": its last line has no line end and cannot be set aside in " +
+                escapeControls(cutPath, Backslash::AsIs) + ": " +
+                (ec      ? ec.message()
+                 : aside ? why
+                         : systemReason());
+        return false;
+    }
+    text.resize(whole);
+    notice = name + ": line " + std::to_string(cutLine) +
+             " has no line end (cut short by a crash): set aside in " +
+             escapeControls(cutPath, Backslash::AsIs);
+    return true;
 }
 
 int ProvisionRecord::highestId() const

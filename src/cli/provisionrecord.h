@@ -94,6 +94,12 @@ public:
                           std::string &error, std::size_t &cutLine);
 
 private:
+    // The record's bytes, whole; false when it cannot be read.
+    bool readWhole(std::string &text) const;
+    // A last line without its line end, cut by a crash, is moved to FILE.cut and the record
+    // cut back to its last whole line; false (with the error) when that cannot be done.
+    bool setAsideCutLine(std::string &text, std::size_t cutLine, const std::string &name,
+                         std::string &error, std::string &notice);
     Format m_format = Format::JsonLines;
     std::unique_ptr<FileLock> m_lock;
     std::ofstream m_file;
