@@ -51,14 +51,14 @@ void Form::create()
 
 void Form::createControls()
 {
-    for (const ControlSpec &spec : formInventory())
-        m_renderer.createControl(spec, listItems(spec.id));
+    for (const ControlSpec &entry : formInventory())
+        m_renderer.createControl(entry, listItems(entry.id));
     m_renderer.setTabOrder(tabOrder());
     // The start texts in English; the language switch at show time replaces the translated ones.
-    for (const ControlSpec &spec : formInventory()) {
-        if (!spec.caption.before.empty() || spec.caption.translated)
-            m_renderer.setText(spec.id,
-                               captionText(spec.caption, m_languages.text(spec.caption.row, 0)));
+    for (const ControlSpec &entry : formInventory()) {
+        if (!entry.caption.before.empty() || entry.caption.translated)
+            m_renderer.setText(entry.id,
+                               captionText(entry.caption, m_languages.text(entry.caption.row, 0)));
     }
     for (Control bar : {Control::sbID, Control::sbID2})
         m_renderer.setPosition(bar, MinReaderId);
@@ -318,9 +318,9 @@ void Form::showEnabled(Control id)
         shown = shown && (found == m_enabled.end() || found->second);
     }
     m_renderer.setEnabled(id, shown);
-    for (const ControlSpec &spec : formInventory()) {
-        if (spec.parent == id)
-            showEnabled(spec.id);
+    for (const ControlSpec &entry : formInventory()) {
+        if (entry.parent == id)
+            showEnabled(entry.id);
     }
 }
 

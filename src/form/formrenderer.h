@@ -19,7 +19,7 @@ public:
 
     // Makes the native control at its box, with the items of a list; the form then sets its
     // text, state and selection. Controls come parents first, in the inventory's order.
-    virtual void createControl(const ControlSpec &spec, const std::vector<std::string> &items) = 0;
+    virtual void createControl(const ControlSpec &entry, const std::vector<std::string> &items) = 0;
     // Puts the controls that take the focus into this order for Tab.
     virtual void setTabOrder(std::span<const Control> order) = 0;
 
@@ -66,7 +66,7 @@ public:
 // Declares in a front end's class every function of FormRenderer it implements, so the list
 // stands once, here beside the interface, and each front end only defines the functions.
 #define QMR_FORM_RENDERER_OVERRIDES                                                                \
-    void createControl(const ControlSpec &spec, const std::vector<std::string> &items) override;   \
+    void createControl(const ControlSpec &entry, const std::vector<std::string> &items) override;  \
     void setTabOrder(std::span<const Control> order) override;                                     \
     void setText(Control id, const std::string &text) override;                                    \
     std::string text(Control id) const override;                                                   \

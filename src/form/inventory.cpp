@@ -284,7 +284,7 @@ const ControlSpec &controlSpec(Control id)
     if (id == frmModule)
         return Window;
     const auto found = std::find_if(Inventory.begin(), Inventory.end(),
-                                    [id](const ControlSpec &spec) { return spec.id == id; });
+                                    [id](const ControlSpec &entry) { return entry.id == id; });
     if (found == Inventory.end())
         throw std::out_of_range("no such control");
     return *found;
@@ -299,9 +299,9 @@ Control controlByName(std::string_view name)
 {
     if (name == Window.name)
         return frmModule;
-    for (const ControlSpec &spec : Inventory) {
-        if (spec.name == name)
-            return spec.id;
+    for (const ControlSpec &entry : Inventory) {
+        if (entry.name == name)
+            return entry.id;
     }
     return None;
 }

@@ -190,30 +190,30 @@ QIcon TfrmModule::programIcon()
     return QIcon(QString::fromLatin1(ProgramIconPath));
 }
 
-void TfrmModule::createControl(const ControlSpec &spec, const std::vector<std::string> &items)
+void TfrmModule::createControl(const ControlSpec &entry, const std::vector<std::string> &items)
 {
-    QWidget *parent = spec.parent == Control::None ? this : widget(spec.parent);
-    QWidget *made = makeWidget(spec, parent, items);
-    made->setObjectName(QLatin1String(spec.name));
-    if (spec.kind != ControlKind::Page)
-        made->setGeometry(spec.box.x, spec.box.y, spec.box.width, spec.box.height);
+    QWidget *parent = entry.parent == Control::None ? this : widget(entry.parent);
+    QWidget *made = makeWidget(entry, parent, items);
+    made->setObjectName(QLatin1String(entry.name));
+    if (entry.kind != ControlKind::Page)
+        made->setGeometry(entry.box.x, entry.box.y, entry.box.width, entry.box.height);
     // The lamp paints itself over the message line it sits on.
-    if (spec.kind != ControlKind::Lamp)
-        paintRole(made, spec.colour);
-    m_widgets[spec.id] = made;
+    if (entry.kind != ControlKind::Lamp)
+        paintRole(made, entry.colour);
+    m_widgets[entry.id] = made;
 }
 
-QWidget *TfrmModule::makeWidget(const ControlSpec &spec, QWidget *parent,
+QWidget *TfrmModule::makeWidget(const ControlSpec &entry, QWidget *parent,
                                 const std::vector<std::string> &items)
 {
-    switch (spec.kind) {
+    switch (entry.kind) {
     case ControlKind::Panel:
-        return makePanel(parent, spec.id);
+        return makePanel(parent, entry.id);
     case ControlKind::Lamp: {
         m_lamp = new Lamp(parent);
         // The message line keeps its text clear of the lamp at its right end.
         if (auto *line = qobject_cast<MessagePanel *>(parent))
-            line->setReservedRight(line->width() - spec.box.x - 2);
+            line->setReservedRight(line->width() - entry.box.x - 2);
         return m_lamp;
     }
     case ControlKind::Label: {
@@ -223,11 +223,11 @@ QWidget *TfrmModule::makeWidget(const ControlSpec &spec, QWidget *parent,
         return label;
     }
     case ControlKind::Button:
-        return makeButton(spec, parent);
+        return makeButton(entry, parent);
     case ControlKind::ScrollBar: {
         QScrollBar *bar = makeScrollBar(parent);
         connect(bar, &QScrollBar::valueChanged, this,
-                [this, id = spec.id] { m_form.positionChanged(id); });
+                [this, id = entry.id] { m_form.positionChanged(id); });
         return bar;
     }
     case ControlKind::List:
@@ -252,11 +252,11 @@ QWidget *TfrmModule::makeWidget(const ControlSpec &spec, QWidget *parent,
     return new QWidget(parent);
 }
 
-QWidget *TfrmModule::makeButton(const ControlSpec &spec, QWidget *parent)
+QWidget *TfrmModule::makeButton(const ControlSpec &entry, QWidget *parent)
 {
     QAbstractButton *button = nullptr;
-    if (spec.picture == Picture::QuickSetting) {
-        const QuickPicture picture = quickPicture(spec.id);
+    if (entry.picture == Picture::QuickSetting) {
+        const QuickPicture picture = quickPicture(entry.id);
         const QPixmap drawn = Pictures::quickSetting(
             fromUtf8(picture.headline), fromUtf8(picture.line1), fromUtf8(picture.line2));
         auto *tall = new QToolButton(parent);
@@ -270,20 +270,20 @@ QWidget *TfrmModule::makeButton(const ControlSpec &spec, QWidget *parent)
         push->setIconSize(QSize(20, 20));
         // Enter is the form's: a focused button passes it on to the window.
         push->setAutoDefault(false);
-        push->setDefault(spec.id == DefaultButton);
-        if (spec.picture == Picture::LanguageMark) {
+        push->setDefault(entry.id == DefaultButton);
+        if (entry.picture == Picture::LanguageMark) {
             // The characters drawn as a red picture; held as the name a screen reader says.
-            const QString characters = fromUtf8(spec.caption.before);
+            const QString characters = fromUtf8(entry.caption.before);
             const QPixmap mark = Pictures::languageMark(characters);
             push->setIcon(QIcon(mark));
             push->setIconSize(mark.size());
         } else {
-            push->setIcon(pictureIcon(spec.picture));
+            push->setIcon(pictureIcon(entry.picture));
         }
         button = push;
     }
     // A quick second click arrives as a click of its own.
-    connect(button, &QAbstractButton::clicked, this, [this, id = spec.id] { m_form.click(id); });
+    connect(button, &QAbstractButton::clicked, this, [this, id = entry.id] { m_form.click(id); });
     return button;
 }
 
@@ -309,9 +309,9 @@ template <typename T> T *TfrmModule::widgetAs(Control id) const
 void TfrmModule::applyFonts()
 {
     setFont(Pictures::windowFont(16, true, m_script));
-    for (const ControlSpec &spec : formInventory()) {
-        const FontSpec font = fontSpec(spec.font);
-        if (QWidget *each = widget(spec.id); each && spec.kind != ControlKind::Page)
+    for (const ControlSpec &entry : formInventory()) {
+        const FontSpec font = fontSpec(entry.font);
+        if (QWidget *each = widget(entry.id); each && entry.kind != ControlKind::Page)
             each->setFont(Pictures::windowFont(font.pixelHeight, font.bold, m_script));
     }
 }

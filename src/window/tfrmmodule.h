@@ -53,9 +53,9 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    QWidget *makeWidget(const ControlSpec &spec, QWidget *parent,
+    QWidget *makeWidget(const ControlSpec &entry, QWidget *parent,
                         const std::vector<std::string> &items);
-    QWidget *makeButton(const ControlSpec &spec, QWidget *parent);
+    QWidget *makeButton(const ControlSpec &entry, QWidget *parent);
     QWidget *widget(Control id) const;
     template <typename T> T *widgetAs(Control id) const;
     void applyFonts();

@@ -42,11 +42,11 @@ public:
     std::function<void()> onPump;
     std::function<void()> onBeep;
 
-    void createControl(const ControlSpec &spec, const std::vector<std::string> &list) override
+    void createControl(const ControlSpec &entry, const std::vector<std::string> &list) override
     {
-        created.push_back(spec.id);
+        created.push_back(entry.id);
         if (!list.empty())
-            items[spec.id] = list;
+            items[entry.id] = list;
     }
     void setTabOrder(std::span<const Control> order) override
     {

@@ -184,31 +184,31 @@ void TestWindow::controlsStandWhereTheInventoryPutsThem()
 {
     Rig rig;
     rig.open();
-    for (const ControlSpec &spec : formInventory()) {
-        const QString name = QString::fromLatin1(spec.name);
+    for (const ControlSpec &entry : formInventory()) {
+        const QString name = QString::fromLatin1(entry.name);
         const QList<QWidget *> found = rig.window->findChildren<QWidget *>(name);
         QCOMPARE(found.size(), 1);
         QWidget *widget = found.first();
         // Inside its container (for the page, through the page control's stack).
         const QString container = QString::fromLatin1(
-            controlName(spec.parent == Control::None ? Control::frmModule : spec.parent));
+            controlName(entry.parent == Control::None ? Control::frmModule : entry.parent));
         QObject *up = widget->parent();
         while (up && up->objectName() != container)
             up = up->parent();
         QVERIFY2(up, qPrintable(name));
-        if (spec.kind != ControlKind::Page) {
+        if (entry.kind != ControlKind::Page) {
             QCOMPARE(widget->parentWidget()->objectName(), container);
             QCOMPARE(widget->geometry(),
-                     QRect(spec.box.x, spec.box.y, spec.box.width, spec.box.height));
+                     QRect(entry.box.x, entry.box.y, entry.box.width, entry.box.height));
         }
         const std::string start =
-            captionText(spec.caption, rig.languages.text(spec.caption.row, 0));
-        if (spec.picture == Picture::LanguageMark) {
+            captionText(entry.caption, rig.languages.text(entry.caption.row, 0));
+        if (entry.picture == Picture::LanguageMark) {
             // The characters are the picture and the name a screen reader says, not a text.
-            QCOMPARE(rig.text(spec.name), QString());
+            QCOMPARE(rig.text(entry.name), QString());
             QCOMPARE(widget->accessibleName(), QString::fromStdString(start));
-        } else if (!start.empty() && spec.kind != ControlKind::Page) {
-            QCOMPARE(rig.text(spec.name), QString::fromStdString(start));
+        } else if (!start.empty() && entry.kind != ControlKind::Page) {
+            QCOMPARE(rig.text(entry.name), QString::fromStdString(start));
         }
     }
     QCOMPARE(rig.get<QTabWidget>("pcDefault")->tabText(0), QStringLiteral("Default"));
