@@ -5,8 +5,8 @@
 #include "cli/commandrunner.h"
 #include "link/link.h"
 #include "platform/linux/inisettingsstore.h"
-#include "platform/linux/qtserialportbackend.h"
 #include "platform/linux/systemclock.h"
+#include "platform/linux/systemport.h"
 #include "platform/linux/systemportmap.h"
 
 #include <QCoreApplication>
@@ -46,7 +46,8 @@ private:
 };
 
 // Ports named on the command line: "COMn" is COM n of the port map, anything else a device
-// path taken as it is. Each provisioning thread gets a backend and a clock of its own.
+// path or network port name (rfc2217://HOST:PORT, tcp://HOST:PORT) taken as it is. Each
+// provisioning thread gets a backend and a clock of its own.
 class LinuxDevices : public qmr::DeviceFactory
 {
 public:
@@ -63,7 +64,9 @@ public:
         // that owns them; an event loop object gives the calling thread one. (The backend
         // itself waits with poll(), no loop ever runs.)
         const QEventLoop dispatcher;
-        return {std::make_unique<qmr::SystemClock>(), std::make_unique<qmr::QtSerialPortBackend>()};
+        auto clock = std::make_unique<qmr::SystemClock>();
+        auto port = qmr::makeSystemPort(*clock);
+        return {std::move(clock), std::move(port)};
     }
     void persist(const std::string &path) override
     {
@@ -94,9 +97,9 @@ int main(int argc, char *argv[])
 
     qmr::IniSettingsStore store(args.configFile);
     qmr::SystemClock clock;
-    qmr::QtSerialPortBackend port;
+    const auto port = qmr::makeSystemPort(clock);
     qmr::SystemPortMap ports(store.portAssignments());
-    qmr::Link link(port, clock, ports);
+    qmr::Link link(*port, clock, ports);
 
     qmr::CommandRunner runner(
         [&](qmr::ModuleView &view, qmr::Settings &settings) {

@@ -6,7 +6,9 @@ add_library(qmr_platform STATIC
   framelog.cpp framelog.h
   qtserialportbackend.cpp qtserialportbackend.h
   systemclock.cpp systemclock.h
+  systemport.cpp systemport.h
   systemportmap.cpp systemportmap.h
+  tcpsocket.cpp tcpsocket.h
 )
 # Public: the backend's and the frame log's headers carry Qt types.
 target_link_libraries(qmr_platform PUBLIC qmr_link Qt6::Core Qt6::SerialPort)
