@@ -31,6 +31,7 @@ public:
         return m_current->write(data, count);
     }
     int readByte(char *byte) override { return m_current->readByte(byte); }
+    bool fixedLine() const override { return m_current->fixedLine(); }
     PortError error() const override { return m_current->error(); }
     std::string errorString() const override { return m_current->errorString(); }
 

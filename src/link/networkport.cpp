@@ -119,13 +119,9 @@ bool NetworkPort::open(const std::string &device)
     m_dataRead = 0;
 
     if (!m_socket->connect(m_address.host, m_address.port, ConnectLimitMs)) {
-        const StreamSocket::Error socketError = m_socket->error();
-        const PortError error = socketError == StreamSocket::Error::HostNotFound ||
-                                        socketError == StreamSocket::Error::Refused ||
-                                        socketError == StreamSocket::Error::TimedOut
-                                    ? PortError::NotFound
-                                    : PortError::Other;
-        setError(error, device + ": " + m_socket->errorString());
+        // Not NotFound: a scan keeps a named network port's reason over the plain absence of
+        // the COM numbers after it.
+        setError(PortError::Other, device + ": " + m_socket->errorString());
         m_socket->close();
         return false;
     }
@@ -177,7 +173,7 @@ bool NetworkPort::negotiate()
             return false;
         }
     }
-    setError(PortError::NotFound,
+    setError(PortError::Other,
              m_device + ": the server did not complete the COM port negotiation within " +
                  std::to_string(ConnectLimitMs) + " ms");
     return false;

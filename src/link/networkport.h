@@ -63,7 +63,7 @@ public:
     std::string errorString() const override { return m_errorString; }
 
     // A tcp:// port: the server's line setting cannot be changed from here.
-    bool fixedLine() const { return m_open && !m_address.comPortControl; }
+    bool fixedLine() const override { return m_open && !m_address.comPortControl; }
 
 private:
     void setError(PortError error, std::string text);
