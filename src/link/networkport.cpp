@@ -115,6 +115,7 @@ bool NetworkPort::open(const std::string &device)
     m_address = *address;
     m_device = device;
     m_telnet = TelnetSession();
+    m_lost = false;
     m_data.clear();
     m_dataRead = 0;
 
@@ -167,7 +168,7 @@ bool NetworkPort::negotiate()
                                 "port at a fixed line setting name it tcp://");
             return false;
         }
-        if (pump(std::min<std::uint32_t>(limit.remaining(), 50)) < 0) {
+        if (pump(std::min<std::uint32_t>(limit.remaining() + 1, 50)) < 0) {
             if (m_error == PortError::Io && m_socket->error() == StreamSocket::Error::Closed)
                 setError(PortError::Busy, heldText());
             return false;
@@ -183,7 +184,7 @@ bool NetworkPort::settleRaw()
 {
     const Deadline settle(m_clock, RawSettleMs);
     while (!settle.expired()) {
-        if (pump(std::min<std::uint32_t>(settle.remaining(), 20)) < 0) {
+        if (pump(std::min<std::uint32_t>(settle.remaining() + 1, 20)) < 0) {
             if (m_error == PortError::Io && m_socket->error() == StreamSocket::Error::Closed)
                 setError(PortError::Busy, heldText());
             return false;
@@ -229,7 +230,7 @@ bool NetworkPort::setLineSettings(const LineSettings &settings)
             setError(PortError::Other, m_device + ": the server did not confirm the line setting");
             return false;
         }
-        if (pump(std::min<std::uint32_t>(limit.remaining(), 50)) < 0)
+        if (pump(std::min<std::uint32_t>(limit.remaining() + 1, 50)) < 0)
             return false;
     }
     if (m_telnet.confirmed().baudValue != std::uint32_t(settings.baud)) {
@@ -255,6 +256,7 @@ std::int64_t NetworkPort::pump(std::uint32_t timeoutMs)
     const std::int64_t n = m_socket->receive(buffer.data(), buffer.size(), timeoutMs);
     if (n < 0) {
         setError(PortError::Io, m_device + ": " + m_socket->errorString());
+        m_lost = true;
         return -1;
     }
     if (n == 0)
@@ -262,8 +264,13 @@ std::int64_t NetworkPort::pump(std::uint32_t timeoutMs)
     // Read bytes are dropped before new ones are added, so the buffer stays small.
     m_data.erase(0, m_dataRead);
     m_dataRead = 0;
+    const std::string_view received(buffer.data(), std::size_t(n));
+    if (!m_address.comPortControl) {
+        m_data.append(received); // raw TCP: every byte is the module's
+        return n;
+    }
     std::string reply;
-    m_telnet.receive(std::string_view(buffer.data(), std::size_t(n)), m_data, reply);
+    m_telnet.receive(received, m_data, reply);
     return reply.empty() || sendRaw(reply) ? n : -1;
 }
 
@@ -273,6 +280,8 @@ std::int64_t NetworkPort::write(const char *data, std::int64_t count)
         setError(PortError::Io, "the port is not open");
         return -1;
     }
+    if (m_lost)
+        return -1; // the error says why
     const std::string_view bytes(data, std::size_t(count));
     if (!sendRaw(m_address.comPortControl ? TelnetSession::encode(bytes) : std::string(bytes)))
         return -1;

@@ -85,6 +85,7 @@ private:
     std::string m_data; // module bytes received, not yet read
     std::size_t m_dataRead = 0;
     bool m_open = false;
+    bool m_lost = false; // the connection closed or failed while open
     CommTimeouts m_timeouts;
     PortError m_error = PortError::NoError;
     std::string m_errorString;
