@@ -114,10 +114,12 @@ private:
                     m_settings.ScanBaudRateNo = index;
                     SaveScanSettings(m_ctx.store, m_settings);
                 }
-                if (fixed && !m_found)
+                if (fixed && !m_found) {
                     m_view.setMessageDetail(openedPortDetail(port, m_link) +
                                             ": the line setting is the server's and cannot be "
                                             "changed from here; tried as it is only");
+                    m_telling = true;
+                }
                 m_link.ComClose();
                 if (m_found || locked || fixed)
                     break;
