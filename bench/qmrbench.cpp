@@ -332,7 +332,8 @@ public:
             const int port = 20000 + int(std::random_device()() % 40000);
             std::ofstream(config)
                 << "connection: &bench\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port
-                << "\n  connector: serialdev," << device << ",19200e81,local\n";
+                << "\n  connector: serialdev," << device
+                << ",19200e81,local\n  options:\n    chardelay: false\n";
             m_process.start(QStringLiteral("ser2net"),
                             {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
                              QString::fromStdString(config.string())});
