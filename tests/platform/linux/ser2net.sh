@@ -59,8 +59,8 @@ YAML
   done
   ser2net -n -d -c "$WORK/ser2net.yaml" >>"$WORK/ser2net.log" 2>&1 &
   SER2NET=$!
-  for _ in $(seq 50); do (: <"/dev/tcp/127.0.0.1/${PORT[c]}") 2>/dev/null && return 0; sleep 0.1; done
-  fail "ser2net did not start"
+  for _ in $(seq 100); do (: <"/dev/tcp/127.0.0.1/${RAW[c]}") 2>/dev/null && return 0; sleep 0.1; done
+  fail "ser2net did not start: $(cat "$WORK/ser2net.log")"
 }
 stop_ser2net() { kill "$SER2NET" 2>/dev/null; wait "$SER2NET" 2>/dev/null; SER2NET=; }
 for n in a b c; do PORT[$n]=$(free_port); RAW[$n]=$(free_port); done
@@ -151,7 +151,7 @@ sleep 0.2
 
 # The server stops in the middle of process mode: the poll ends as a failure, a later scan
 # (with the server back) works.
-ctl --port "$(url a)" poll --count 1000 >"$WORK/poll.out" 2>&1 &
+"$QMRCTL" --config "$WORK/conf.ini" --port "$(url a)" poll --count 1000 >"$WORK/poll.out" 2>&1 &
 POLL=$!
 sleep 1.5
 stop_ser2net
