@@ -4,7 +4,9 @@
 //
 //   build/bench/qmrbench [path/to/qmrsim]
 //
-// Run it by hand on an otherwise quiet machine; it takes about twenty seconds.
+// Run it by hand on an otherwise quiet machine; it takes about twenty seconds. With ser2net
+// installed it then runs the link and the operations again with the emulator behind ser2net
+// on localhost (RFC 2217) and prints the network figures as ratios of the local ones.
 
 #include "link/commands.h"
 #include "vocabulary/decimal.h"
@@ -17,6 +19,7 @@
 #include "platform/unix/eventwait.h"
 #include "platform/unix/qtserialportbackend.h"
 #include "platform/unix/systemclock.h"
+#include "platform/unix/systemport.h"
 #include "settings/settingsstore.h"
 
 #include <QCoreApplication>
@@ -32,6 +35,7 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -310,12 +314,75 @@ public:
     void write(const std::vector<NamedValue> &) override {}
 };
 
-void useEventLoop(Link &link)
+void useEventLoop(Link &link, const DispatchingPort &port)
 {
-    // As the window does.
+    // As the window does (a network port's bytes raise no event: its waits stay short).
     link.setMessagePump([] { QCoreApplication::processEvents(); });
-    link.setIdleWait(processEventsOrWait);
+    link.setIdleWait(
+        [&port](std::uint32_t maxMs) { processEventsOrWait(port.network() ? 1 : maxMs); });
 }
+
+// ser2net serving one emulator's pseudo-terminal over RFC 2217 on a free localhost port.
+class Server
+{
+public:
+    Server(const std::filesystem::path &dir, const std::string &device)
+    {
+        const std::filesystem::path config = dir / "ser2net.yaml";
+        for (int attempt = 0; attempt < 20 && m_url.empty(); ++attempt) {
+            const int port = 20000 + int(std::random_device()() % 40000);
+            std::ofstream(config)
+                << "connection: &bench\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port
+                << "\n  connector: serialdev," << device
+                << ",19200e81,local\n  options:\n    chardelay: false\n";
+            m_process.start(QStringLiteral("ser2net"),
+                            {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
+                             QString::fromStdString(config.string())});
+            if (!m_process.waitForStarted(2000))
+                fail("ser2net does not start (is it installed?)");
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            if (m_process.state() == QProcess::Running)
+                m_url = "rfc2217://127.0.0.1:" + std::to_string(port);
+        }
+        if (m_url.empty())
+            fail("ser2net found no free port");
+    }
+    ~Server()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(2000);
+    }
+    Server(const Server &) = delete;
+    Server &operator=(const Server &) = delete;
+    const std::string &url() const { return m_url; }
+
+private:
+    QProcess m_process;
+    std::string m_url;
+};
+
+// The figures compared between the local pseudo-terminal and the network port.
+struct Figures
+{
+    double frameMs = 0;
+    double windowMs = 0;
+    double latencyMs = 0;
+    double scanMs = 0;
+    double pollsPerSecond = 0;
+};
+
+// The emulator's device as the link names it: its pseudo-terminal, or ser2net's port for it.
+struct Device
+{
+    Device(const Emulator &emu, const std::filesystem::path &dir, bool network)
+    {
+        if (network)
+            server.emplace(dir, emu.link());
+        name = network ? server->url() : emu.link();
+    }
+    std::optional<Server> server;
+    std::string name;
+};
 
 // The clock's pause as process mode uses it: how late it ends and what it costs.
 void benchPause()
@@ -339,7 +406,8 @@ void benchPause()
     std::printf("%-34s %10.1f us\n", "wake margin learnt", double(clock.wakeMarginNs()) / 1000.0);
 }
 
-void benchLink(const std::string &sim, const std::filesystem::path &dir)
+void benchLink(const std::string &sim, const std::filesystem::path &dir, bool network,
+               Figures &figures)
 {
     // An address no reader has: the module stays silent and the whole window runs.
     const std::string silent = "A99Z";
@@ -349,11 +417,12 @@ void benchLink(const std::string &sim, const std::filesystem::path &dir)
     double waitCpu = 0;
     {
         Emulator emu(sim, dir / "silent", {});
+        const Device device(emu, dir / "silent", network);
         SystemClock clock;
-        QtSerialPortBackend port;
-        FixedPortMap map({{1, emu.link()}});
-        Link link(port, clock, map);
-        useEventLoop(link);
+        const auto port = makeSystemPort(clock);
+        FixedPortMap map({{1, device.name}});
+        Link link(*port, clock, map);
+        useEventLoop(link, *port);
         FrameTimer timer(link);
         if (!link.ComOpen(1, BaudRateTable[DefaultBaudRateNo]))
             fail("cannot open " + emu.link());
@@ -378,11 +447,12 @@ void benchLink(const std::string &sim, const std::filesystem::path &dir)
     {
         Emulator late(sim, dir / "late",
                       {QStringLiteral("--fault-delay"), QString::number(LateReplyMs)});
+        const Device device(late, dir / "late", network);
         SystemClock clock;
-        QtSerialPortBackend port;
-        FixedPortMap map({{1, late.link()}});
-        Link link(port, clock, map);
-        useEventLoop(link);
+        const auto port = makeSystemPort(clock);
+        FixedPortMap map({{1, device.name}});
+        Link link(*port, clock, map);
+        useEventLoop(link, *port);
         FrameTimer timer(link);
         if (!link.ComOpen(1, BaudRateTable[DefaultBaudRateNo]))
             fail("cannot open " + late.link());
@@ -414,25 +484,30 @@ void benchLink(const std::string &sim, const std::filesystem::path &dir)
                 latency.median, latency.max);
     std::printf("%-34s %10.2f %%    (target <= 2 %% of one core)\n", "CPU while waiting",
                 waitCpu * 100.0);
+    figures.frameMs = send.mean;
+    figures.windowMs = window.mean;
+    figures.latencyMs = latency.median;
 }
 
-void benchOperations(const std::string &sim, const std::filesystem::path &dir)
+void benchOperations(const std::string &sim, const std::filesystem::path &dir, bool network,
+                     Figures &figures)
 {
     // The module answers on COM1 at a definition without parity (a pseudo-terminal carries
     // none): an unlocked sweep tries every index below it first, each in silence.
     const char *moduleLine = "57600,n,8,1";
     const int moduleIndex = baudRateIndexOf(moduleLine);
     Emulator emu(sim, dir / "operations", {QStringLiteral("--line"), QLatin1String(moduleLine)});
+    const Device device(emu, dir / "operations", network);
     SystemClock clock;
-    QtSerialPortBackend port;
-    FixedPortMap map({{1, emu.link()}});
-    Link link(port, clock, map);
+    const auto port = makeSystemPort(clock);
+    FixedPortMap map({{1, device.name}});
+    Link link(*port, clock, map);
     Settings settings;
     NullStore store;
     BenchView view;
     view.lock = false;
     ModuleContext ctx{link, clock, settings, store, view};
-    useEventLoop(link);
+    useEventLoop(link, *port);
 
     const std::int64_t cpu0 = cpuUs();
     const std::int64_t t0 = nowUs();
@@ -517,6 +592,23 @@ void benchOperations(const std::string &sim, const std::filesystem::path &dir)
                 "pause slice, mean", slice.mean, PollPauseSliceMs, slice.median, slice.p99,
                 slice.max);
     std::printf("%-34s %10.2f %%\n", "process mode CPU", processCpu * 100.0);
+    figures.scanMs = scanMs;
+    figures.pollsPerSecond = 1000.0 / perPollMs;
+}
+
+// The network figures as ratios of the local ones (goal: within 1.05 on localhost).
+void compare(const Figures &local, const Figures &net)
+{
+    std::printf("\nOver ser2net on localhost (RFC 2217) against the local pseudo-terminal\n");
+    auto line = [](const char *what, double l, double n, const char *unit) {
+        std::printf("%-34s %10.3f %s  local %8.3f  ratio %6.3f\n", what, n, unit, l,
+                    l > 0 ? n / l : 0.0);
+    };
+    line("frame send time, mean", local.frameMs, net.frameMs, "ms ");
+    line("reply window on silence, mean", local.windowMs, net.windowMs, "ms ");
+    line("reply latency, median", local.latencyMs, net.latencyMs, "ms ");
+    line("unlocked scan", local.scanMs, net.scanMs, "ms ");
+    line("process mode polls per second", local.pollsPerSecond, net.pollsPerSecond, "/s ");
 }
 
 } // namespace
@@ -542,8 +634,18 @@ int main(int argc, char **argv)
     int status = 0;
     try {
         benchPause();
-        benchLink(sim, dir);
-        benchOperations(sim, dir);
+        Figures local;
+        benchLink(sim, dir, false, local);
+        benchOperations(sim, dir, false, local);
+        if (std::system("command -v ser2net >/dev/null 2>&1") == 0) {
+            std::printf("\n== the same behind ser2net (RFC 2217, localhost)\n");
+            Figures net;
+            benchLink(sim, dir / "net", true, net);
+            benchOperations(sim, dir / "net", true, net);
+            compare(local, net);
+        } else {
+            std::printf("\nser2net is not installed: no network figures\n");
+        }
     } catch (const std::exception &e) {
         std::fprintf(stderr, "qmrbench: %s\n", e.what());
         status = 1;

@@ -9,7 +9,10 @@ namespace qmr {
 class Deadline
 {
 public:
-    Deadline(Clock &clock, std::uint32_t lengthMs) : m_clock(clock), m_length(lengthMs) { restart(); }
+    Deadline(Clock &clock, std::uint32_t lengthMs) : m_clock(clock), m_length(lengthMs)
+    {
+        restart();
+    }
 
     void restart() { m_start = m_clock.milliseconds(); }
     // Milliseconds since the start, read from the clock now.
@@ -17,6 +20,12 @@ public:
     // True once more than the length has passed (a 120 ms wait is over at 121 ms).
     bool expired() const { return elapsed() > m_length; }
     std::uint32_t length() const { return m_length; }
+    // Milliseconds left until the length has passed (0 once it has).
+    std::uint32_t remaining() const
+    {
+        const std::uint32_t spent = elapsed();
+        return spent < m_length ? m_length - spent : 0;
+    }
 
 private:
     Clock &m_clock;

@@ -75,6 +75,9 @@ public:
     void setFrameObserver(FrameObserver observer) { m_observer = std::move(observer); }
 
     bool isOpen() const { return m_open; }
+    // The open port's line setting is the far end's (a raw network port): ComOpen's line
+    // definition did not reach the device.
+    bool lineFixed() const { return m_open && PortHandle.fixedLine(); }
     // Why the last ComOpen failed (NoError after a successful one), and on which device.
     PortError lastOpenError() const { return m_lastOpenError; }
     std::string lastOpenErrorString() const { return m_lastOpenErrorString; }

@@ -67,6 +67,10 @@ public:
     // waiting or arrives in time, 0 when none came, -1 when the read failed.
     virtual int readByte(char *byte) = 0;
 
+    // The line setting belongs to the far end (a raw network port): setLineSettings cannot
+    // change it, so trying other settings is pointless.
+    virtual bool fixedLine() const { return false; }
+
     virtual PortError error() const = 0;
     virtual std::string errorString() const = 0;
 };

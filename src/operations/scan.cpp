@@ -106,6 +106,7 @@ private:
                     break; // a port that does not open is not tried at other line settings
                 }
                 showScanning(port);
+                const bool fixed = m_link.lineFixed();
                 if (askFirstReader(ScanSearchAttempts)) {
                     m_found = true;
                     m_settings.ScanCommNo = port;
@@ -113,8 +114,14 @@ private:
                     m_settings.ScanBaudRateNo = index;
                     SaveScanSettings(m_ctx.store, m_settings);
                 }
+                if (fixed && !m_found) {
+                    m_view.setMessageDetail(openedPortDetail(port, m_link) +
+                                            ": the line setting is the server's and cannot be "
+                                            "changed from here; tried as it is only");
+                    m_telling = true;
+                }
                 m_link.ComClose();
-                if (m_found || locked)
+                if (m_found || locked || fixed)
                     break;
             }
         }

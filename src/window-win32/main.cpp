@@ -4,9 +4,9 @@
 
 #include "link/link.h"
 #include "platform/windows/registrysettingsstore.h"
+#include "platform/windows/systemport.h"
 #include "platform/windows/win32clock.h"
 #include "platform/windows/win32portmap.h"
-#include "platform/windows/win32serialport.h"
 #include "texts/languagetable.h"
 #include "tfrmmodule.h"
 #include "wintext.h"
@@ -22,9 +22,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         const qmr::LanguageTable languages;
         qmr::RegistrySettingsStore store;
         qmr::Win32Clock clock;
-        qmr::Win32SerialPort port;
-        const qmr::Win32PortMap ports;
-        qmr::Link link(port, clock, ports);
+        const auto port = qmr::makeSystemPort(clock);
+        const qmr::Win32PortMap ports(qmr::Win32PortMap::registryAssignments());
+        qmr::Link link(*port, clock, ports);
 
         qmr::TfrmModule frmModule(link, clock, store, languages, instance);
         // While a reply is awaited the window keeps painting, blinking and taking the click

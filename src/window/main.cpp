@@ -4,8 +4,8 @@
 #include "platform/unix/eventwait.h"
 #include "platform/unix/framelog.h"
 #include "platform/unix/inisettingsstore.h"
-#include "platform/unix/qtserialportbackend.h"
 #include "platform/unix/systemclock.h"
+#include "platform/unix/systemport.h"
 #include "systemportmap.h" // the Unix system's own port map
 #include "texts/languagetable.h"
 #include "tfrmmodule.h"
@@ -19,15 +19,18 @@ int main(int argc, char *argv[])
         const qmr::LanguageTable languages;
         qmr::IniSettingsStore store;
         qmr::SystemClock clock;
-        qmr::QtSerialPortBackend port;
+        const auto port = qmr::makeSystemPort(clock);
         const qmr::SystemPortMap ports(store.portAssignments());
-        qmr::Link link(port, clock, ports);
+        qmr::Link link(*port, clock, ports);
         // While a reply is awaited the window keeps painting, blinking and taking the click
         // that stops process mode.
         // With nothing to do it sleeps until an event or a byte comes instead of waking every
         // millisecond.
         link.setMessagePump([] { QCoreApplication::processEvents(); });
-        link.setIdleWait(qmr::processEventsOrWait);
+        // A network port's bytes raise no event here: its waits stay at the 1 ms of a read.
+        link.setIdleWait([&port = *port](std::uint32_t maxMs) {
+            qmr::processEventsOrWait(port.network() ? 1 : maxMs);
+        });
         // The frame trace on the "qmr.frames" category (QT_LOGGING_RULES turns it on).
         link.setFrameObserver(qmr::frameLogObserver());
         qmr::AudioBeeper beeper(clock);

@@ -432,6 +432,22 @@ TEST(Scan, DetailKeepsTheMostTellingReasonWhenNothingIsFound)
     EXPECT_TRUE(rig.port.sent.empty());
 }
 
+TEST(Scan, PortWhoseLineIsTheServersIsTriedOnceAndSaysSo)
+{
+    // Raw network ports on COM1 and COM3, the module on COM3 at another line setting than the
+    // one tried: an unlocked sweep tries each port at one line only and names why.
+    Rig rig;
+    rig.addEmptyPort(1);
+    rig.module.config().lineIndex = 7;
+    rig.addModule(3, rig.module);
+    rig.port.fixed = true;
+    rig.view.lock = false;
+    EXPECT_EQ(RunScan(rig.ctx).outcome, ScanOutcome::NotFound);
+    EXPECT_EQ(openedPorts(rig), (Ints{1, 3}));
+    EXPECT_EQ(countOf(rig.port.sent, "A00M"), 2 * ScanSearchAttempts);
+    EXPECT_THAT(rig.view.detail, StartsWith("COM3: /dev/ttyQ3: the line setting is the server's"));
+}
+
 TEST(Scan, FirstReaderReplyOfWrongLengthDoesNotCount)
 {
     for (int lengthDelta : {-1, 1}) {

@@ -41,6 +41,7 @@ public:
     std::function<bool(const std::string &device)> refuse; // true: this open fails (Busy)
     std::vector<std::string> sent;                         // every command text, in order
     std::function<void(const std::string &command)> onCommand;
+    bool fixed = false; // the line is the far end's, as on a raw network port
 
     // The whole reply frame for a reply text: 0x0A, text, check digits, 0x0D.
     static std::string replyFrame(std::string_view text);
@@ -59,6 +60,7 @@ public:
     }
     std::int64_t write(const char *data, std::int64_t count) override;
     int readByte(char *byte) override { return m_inner.readByte(byte); }
+    bool fixedLine() const override { return fixed; }
     PortError error() const override { return m_refused ? PortError::Busy : m_inner.error(); }
     std::string errorString() const override
     {

@@ -10,6 +10,7 @@
 #include <QFile>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -31,11 +32,15 @@ struct Options
     FaultConfig faults;
 };
 
-bool isPrintable(const QByteArray &text)
+// ASCII printable; with latin1 also the printable Latin-1 bytes 0xA0..0xFF, which a reader's
+// data may hold (0xFF among them, the byte a network link must escape).
+bool isPrintable(const QByteArray &text, bool latin1 = false)
 {
-    for (char c : text)
-        if (c < 0x20 || c > 0x7E)
+    for (char c : text) {
+        const auto b = std::uint8_t(c);
+        if ((b < 0x20 || b > 0x7E) && !(latin1 && b >= 0xA0))
             return false;
+    }
     return true;
 }
 
@@ -70,7 +75,8 @@ QString readOptions(const QCommandLineParser &p, Options &out)
         if (!p.isSet(t.name))
             continue;
         const QByteArray value = p.value(t.name).toLatin1();
-        if (!isPrintable(value) || (t.length && value.size() != t.length) || value.size() > 200)
+        if (!isPrintable(value, t.length == 0) || (t.length && value.size() != t.length) ||
+            value.size() > 200)
             return t.length ? QStringLiteral("--%1: '%2' must be %3 printable characters")
                                   .arg(QLatin1String(t.name), p.value(t.name))
                                   .arg(t.length)
@@ -173,7 +179,10 @@ int main(int argc, char *argv[])
          "reader answers a poll.",
          "MODE"},
         {"rs485", "RS-485 setting: 24, 32 or 40 (also 0, 1 or 2).", "SETTING"},
-        {"data1", "What a poll of the first reader returns.", "TEXT"},
+        {"data1",
+         "What a poll of the first reader returns (Latin-1 characters such as \u00ff are "
+         "sent as their one byte).",
+         "TEXT"},
         {"data2", "What a poll of the second reader returns.", "TEXT"},
         {"fault-silent", "Carry out commands but never answer."},
         {"fault-wrong-check", "Replies carry a check value off by one."},

@@ -5,8 +5,8 @@
 #include "cli/commandrunner.h"
 #include "link/link.h"
 #include "platform/unix/inisettingsstore.h"
-#include "platform/unix/qtserialportbackend.h"
 #include "platform/unix/systemclock.h"
+#include "platform/unix/systemport.h"
 #include "systemportmap.h" // the Unix system's own port map
 
 #include <QCoreApplication>
@@ -51,7 +51,8 @@ private:
 };
 
 // Ports named on the command line: "COMn" is COM n of the port map, anything else a device
-// path taken as it is. Each provisioning thread gets a backend and a clock of its own.
+// path or network port name (rfc2217://HOST:PORT, tcp://HOST:PORT) taken as it is. Each
+// provisioning thread gets a backend and a clock of its own.
 class LinuxDevices : public qmr::DeviceFactory
 {
 public:
@@ -68,7 +69,9 @@ public:
         // that owns them; an event loop object gives the calling thread one. (The backend
         // itself waits with poll(), no loop ever runs.)
         const QEventLoop dispatcher;
-        return {std::make_unique<qmr::SystemClock>(), std::make_unique<qmr::QtSerialPortBackend>()};
+        auto clock = std::make_unique<qmr::SystemClock>();
+        auto port = qmr::makeSystemPort(*clock);
+        return {std::move(clock), std::move(port)};
     }
     bool persist(const std::filesystem::path &file, std::string &why) override
     {
@@ -152,9 +155,9 @@ int main(int argc, char *argv[])
 
     qmr::IniSettingsStore store(args.configFile);
     qmr::SystemClock clock;
-    qmr::QtSerialPortBackend port;
+    const auto port = qmr::makeSystemPort(clock);
     qmr::SystemPortMap ports(store.portAssignments());
-    qmr::Link link(port, clock, ports);
+    qmr::Link link(*port, clock, ports);
 
     qmr::CommandRunner runner(
         [&](qmr::ModuleView &view, qmr::Settings &settings) {

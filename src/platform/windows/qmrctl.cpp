@@ -4,11 +4,12 @@
 
 #include "cli/commandrunner.h"
 #include "link/link.h"
+#include "link/networkport.h"
 #include "platform/windows/console.h"
 #include "platform/windows/registrysettingsstore.h"
+#include "platform/windows/systemport.h"
 #include "platform/windows/win32clock.h"
 #include "platform/windows/win32portmap.h"
-#include "platform/windows/win32serialport.h"
 
 #include <windows.h>
 
@@ -49,23 +50,27 @@ std::vector<std::string> commandLineArguments()
     return arguments;
 }
 
-// Ports named on the command line: "COMn" is "\\.\COMn" (COM10 and above open only so), a
-// name already in the device namespace is taken as it is. Each provisioning thread gets a
+// Ports named on the command line: "COMn" is COM n of the port map ("\\.\COMn", COM10 and
+// above open only so, unless the registry's Ports key names another device); a name already
+// in the device namespace or a network port name is taken as it is. Each provisioning thread gets a
 // port and a clock of its own.
 class WindowsDevices : public qmr::DeviceFactory
 {
 public:
+    explicit WindowsDevices(const qmr::PortMap &ports) : m_ports(ports) {}
     std::string deviceFor(const std::string &portName) const override
     {
         if (const auto number = qmr::comNumberOf(portName))
-            return qmr::Win32PortMap().deviceFor(*number);
-        if (portName.rfind("\\\\.\\", 0) == 0)
+            return m_ports.deviceFor(*number);
+        if (portName.rfind("\\\\.\\", 0) == 0 || qmr::isNetworkDevice(portName))
             return portName;
         return {};
     }
     qmr::PortDevices makeDevices(const std::string &) override
     {
-        return {std::make_unique<qmr::Win32Clock>(), std::make_unique<qmr::Win32SerialPort>()};
+        auto clock = std::make_unique<qmr::Win32Clock>();
+        auto port = qmr::makeSystemPort(*clock);
+        return {std::move(clock), std::move(port)};
     }
     bool persist(const std::filesystem::path &file, std::string &why) override
     {
@@ -153,16 +158,16 @@ int main()
 
     qmr::RegistrySettingsStore store;
     qmr::Win32Clock clock;
-    qmr::Win32SerialPort port;
-    qmr::Win32PortMap ports;
-    qmr::Link link(port, clock, ports);
+    const auto port = qmr::makeSystemPort(clock);
+    const qmr::Win32PortMap ports(qmr::Win32PortMap::registryAssignments());
+    qmr::Link link(*port, clock, ports);
 
     qmr::CommandRunner runner(
         [&](qmr::ModuleView &view, qmr::Settings &settings) {
             return qmr::ModuleContext{link, clock, settings, store, view};
         },
         std::cout, std::cerr);
-    WindowsDevices devices;
+    WindowsDevices devices(ports);
     runner.setDeviceFactory(&devices);
     runner.setInterruptSource(&console);
     // Progress lines and in-place redraws use escape sequences: only where they are understood.

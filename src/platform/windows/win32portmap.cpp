@@ -11,6 +11,8 @@ namespace qmr {
 
 std::string Win32PortMap::deviceFor(int comNumber) const
 {
+    if (const auto it = m_assignments.find(comNumber); it != m_assignments.end())
+        return it->second;
     if (comNumber <= 0)
         return {};
     return "\\\\.\\COM" + std::to_string(comNumber);
@@ -70,6 +72,41 @@ void addDosDevicePorts(std::set<int> &ports)
 }
 
 } // namespace
+
+std::map<int, std::string> Win32PortMap::registryAssignments()
+{
+    std::map<int, std::string> ports;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\TAVEX\\QMRConfig\\Ports", 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS)
+        return ports;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD nameLength = 256;
+        wchar_t data[1024];
+        DWORD dataSize = sizeof data - sizeof(wchar_t);
+        DWORD type = 0;
+        const LONG result = RegEnumValueW(key, index, name, &nameLength, nullptr, &type,
+                                          reinterpret_cast<BYTE *>(data), &dataSize);
+        if (result == ERROR_NO_MORE_ITEMS)
+            break;
+        if (result != ERROR_SUCCESS || type != REG_SZ)
+            continue;
+        data[dataSize / sizeof(wchar_t)] = L'\0';
+        auto utf8 = [](const wchar_t *text) {
+            const int size =
+                WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+            std::string out(size > 0 ? std::size_t(size) : 1, '\0');
+            WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+            out.resize(std::char_traits<char>::length(out.c_str()));
+            return out;
+        };
+        if (const int com = comNumberOf(utf8(name)))
+            ports.emplace(com, utf8(data));
+    }
+    RegCloseKey(key);
+    return ports;
+}
 
 std::vector<int> Win32PortMap::systemComPorts()
 {
