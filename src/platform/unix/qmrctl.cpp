@@ -1,6 +1,6 @@
-// qmrctl on Linux: the QLN-72RT configuration tool on the command line. Everything but the
-// program's devices (serial port, clock, port map, settings file) and Ctrl-C lives in the
-// portable qmr_cli, so each platform's program only builds these.
+// qmrctl on Linux and other Unix systems: the QLN-72RT configuration tool on the command line.
+// Everything but the program's devices (serial port, clock, port map, settings file) and Ctrl-C
+// lives in the portable qmr_cli, so each platform's program only builds these.
 
 #include "cli/commandrunner.h"
 #include "link/link.h"
@@ -53,10 +53,10 @@ private:
 // Ports named on the command line: "COMn" is COM n of the port map, anything else a device
 // path or network port name (rfc2217://HOST:PORT, tcp://HOST:PORT) taken as it is. Each
 // provisioning thread gets a backend and a clock of its own.
-class LinuxDevices : public qmr::DeviceFactory
+class UnixDevices : public qmr::DeviceFactory
 {
 public:
-    explicit LinuxDevices(const qmr::PortMap &ports) : m_ports(ports) {}
+    explicit UnixDevices(const qmr::PortMap &ports) : m_ports(ports) {}
     std::string deviceFor(const std::string &portName) const override
     {
         if (const auto number = qmr::comNumberOf(portName))
@@ -149,7 +149,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("qmrctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QMR_VERSION));
 
-    // Arguments as the system gives them (UTF-8 on any current Linux).
+    // Arguments as the system gives them (UTF-8 on any current Unix).
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const qmr::CliArguments args = qmr::parseCliArguments(arguments);
 
@@ -164,7 +164,7 @@ int main(int argc, char *argv[])
             return qmr::ModuleContext{link, clock, settings, store, view};
         },
         std::cout, std::cerr);
-    LinuxDevices devices(ports);
+    UnixDevices devices(ports);
     runner.setDeviceFactory(&devices);
     SignalInterrupt interrupt;
     runner.setInterruptSource(&interrupt);
