@@ -1,5 +1,7 @@
 #include "pictures.h"
 
+#include "dpiscale.h"
+
 #include <iterator>
 #include <memory>
 #include <type_traits>
@@ -89,8 +91,16 @@ void text(HDC dc, RECT box, const wchar_t *characters, HFONT font, COLORREF colo
 
 } // namespace
 
-void drawIcon(HDC dc, Picture icon, int x, int y, bool disabled)
+void drawIcon(HDC dc, Picture icon, int left, int top, int side, bool disabled)
 {
+    // The 20 x 20 grid is mapped onto the icon's square, pens included.
+    const int saved = SaveDC(dc);
+    SetMapMode(dc, MM_ANISOTROPIC);
+    SetWindowExtEx(dc, IconSide, IconSide, nullptr);
+    SetViewportExtEx(dc, side, side, nullptr);
+    SetViewportOrgEx(dc, left, top, nullptr);
+    const int x = 0;
+    const int y = 0;
     const auto c = [disabled](COLORREF colour) { return shade(colour, disabled); };
     switch (icon) {
     case Picture::Magnifier:
@@ -137,19 +147,21 @@ void drawIcon(HDC dc, Picture icon, int x, int y, bool disabled)
     default:
         break;
     }
+    RestoreDC(dc, saved);
 }
 
 void drawQuickSetting(HDC dc, const RECT &area, const wchar_t *headline, const wchar_t *line1,
-                      const wchar_t *line2, HFONT headFont, HFONT lineFont, bool disabled)
+                      const wchar_t *line2, HFONT headFont, HFONT lineFont, int dpi, bool disabled)
 {
-    // 150 x 74 pixels: the headline, then the two lines of 19 pixels each.
-    const int left = area.left + (area.right - area.left - 150) / 2;
-    const int top = area.top + (area.bottom - area.top - 74) / 2;
-    text(dc, {left, top, left + 150, top + 32}, headline, headFont,
+    // 150 x 74 pixels at 96 DPI: the headline, then the two lines of 19 pixels each.
+    const auto s = [dpi](int pixels) { return scaled(pixels, dpi); };
+    const int left = area.left + (area.right - area.left - s(150)) / 2;
+    const int top = area.top + (area.bottom - area.top - s(74)) / 2;
+    text(dc, {left, top, left + s(150), top + s(32)}, headline, headFont,
          shade(RGB(0, 0, 255), disabled));
-    text(dc, {left, top + 34, left + 150, top + 53}, line1, lineFont,
+    text(dc, {left, top + s(34), left + s(150), top + s(53)}, line1, lineFont,
          shade(RGB(255, 0, 0), disabled));
-    text(dc, {left, top + 54, left + 150, top + 73}, line2, lineFont,
+    text(dc, {left, top + s(54), left + s(150), top + s(73)}, line2, lineFont,
          shade(RGB(255, 0, 0), disabled));
 }
 

@@ -1,6 +1,7 @@
 #include "tfrmmodule.h"
 
 #include "controlids.h"
+#include "dpiscale.h"
 #include "wintext.h"
 
 #include <commctrl.h>
@@ -14,6 +15,12 @@ namespace qmr {
 namespace {
 
 constexpr int ProgramIconId = 1;
+// The width at which the message line's tooltip wraps, at 96 DPI.
+constexpr int TooltipWidth = 400;
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
 
 // The native control that stands for each kind of the inventory.
 struct NativeKind
@@ -183,14 +190,18 @@ void TfrmModule::createWindow()
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     RECT frame{0, 0, FormWidth, FormHeight};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
+    CreateWindowExW(0, ids::WindowClass, ProgramName, style, 0, 0, frame.right - frame.left,
+                    frame.bottom - frame.top, nullptr, nullptr, m_instance, this);
+    // Laid out for the DPI of the monitor it opens on, then centred on the desktop.
+    m_painter.setDpi(windowDpi(m_window));
+    fitClientArea();
+    RECT placed{};
+    GetWindowRect(m_window, &placed);
     RECT desktop{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &desktop, 0);
-    const int x = desktop.left + (desktop.right - desktop.left - width) / 2;
-    const int y = desktop.top + (desktop.bottom - desktop.top - height) / 2;
-    CreateWindowExW(0, ids::WindowClass, ProgramName, style, x, y, width, height, nullptr, nullptr,
-                    m_instance, this);
+    const int x = desktop.left + (desktop.right - desktop.left - (placed.right - placed.left)) / 2;
+    const int y = desktop.top + (desktop.bottom - desktop.top - (placed.bottom - placed.top)) / 2;
+    SetWindowPos(m_window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon));
     SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
     // No close command in the title bar or the system menu: the form closes the window.
@@ -202,7 +213,35 @@ void TfrmModule::createWindow()
         CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                         WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
                         CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr, m_instance, nullptr);
-    SendMessageW(m_tooltip, TTM_SETMAXTIPWIDTH, 0, 400);
+    SendMessageW(m_tooltip, TTM_SETMAXTIPWIDTH, 0, m_painter.scale(TooltipWidth));
+}
+
+void TfrmModule::fitClientArea()
+{
+    // The frame as it is now, whatever its borders are at this DPI, plus what the client area
+    // lacks.
+    const Box wanted = scaled(Box{0, 0, FormWidth, FormHeight}, m_painter.dpi());
+    RECT frame{};
+    RECT client{};
+    GetWindowRect(m_window, &frame);
+    GetClientRect(m_window, &client);
+    const int width = frame.right - frame.left + wanted.width - client.right;
+    const int height = frame.bottom - frame.top + wanted.height - client.bottom;
+    SetWindowPos(m_window, nullptr, 0, 0, width, height,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TfrmModule::onDpiChanged(int dpi, const RECT &suggested)
+{
+    m_painter.setDpi(dpi);
+    SetWindowPos(m_window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // The suggested frame holds the scaled client area; where it does not quite, it is fitted.
+    fitClientArea();
+    for (const ControlSpec &spec : formInventory())
+        place(spec);
+    SendMessageW(m_tooltip, TTM_SETMAXTIPWIDTH, 0, m_painter.scale(TooltipWidth));
+    applyFonts();
 }
 
 HWND TfrmModule::item(Control id) const
@@ -240,13 +279,24 @@ RECT TfrmModule::boxOf(const ControlSpec &spec) const
         origin = {frame.left, frame.top};
         ScreenToClient(host, &origin);
     }
-    return {origin.x + spec.box.x, origin.y + spec.box.y, origin.x + spec.box.x + spec.box.width,
-            origin.y + spec.box.y + spec.box.height};
+    const Box at = scaled(spec.box, m_painter.dpi());
+    return {origin.x + at.x, origin.y + at.y, origin.x + at.x + at.width,
+            origin.y + at.y + at.height};
+}
+
+RECT TfrmModule::nativeBox(const ControlSpec &spec) const
+{
+    RECT box = boxOf(spec);
+    // A drop-down list's window is as tall as the list it opens; it shows its field only.
+    if (spec.kind == ControlKind::List)
+        box.bottom +=
+            int(listItems(spec.id).size()) * m_painter.listItemHeight() + m_painter.scale(4);
+    return box;
 }
 
 void TfrmModule::place(const ControlSpec &spec)
 {
-    const RECT box = boxOf(spec);
+    const RECT box = nativeBox(spec);
     MoveWindow(item(spec.id), box.left, box.top, box.right - box.left, box.bottom - box.top, FALSE);
 }
 
@@ -257,17 +307,14 @@ void TfrmModule::createControl(const ControlSpec &spec, const std::vector<std::s
         native.style |= WS_CLIPCHILDREN;
     if (spec.id == Control::pnMsg)
         native.style |= SS_NOTIFY; // the mouse reaches it, for its tooltip
-    RECT box = boxOf(spec);
-    // A drop-down list's window is as tall as the list it opens; it shows its field only.
-    if (spec.kind == ControlKind::List)
-        box.bottom += int(items.size()) * WindowPainter::ListItemHeight + 4;
+    const RECT box = nativeBox(spec);
     HWND host = hostOf(spec);
     HWND control = CreateWindowExW(0, native.className, L"", WS_CHILD | WS_VISIBLE | native.style,
                                    box.left, box.top, box.right - box.left, box.bottom - box.top,
                                    host, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
                                    m_instance, nullptr);
     m_controls[spec.id] = control;
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_painter.font(spec.font)), FALSE);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_painter.captionFont(spec)), FALSE);
     if (spec.parent != Control::None && host == m_window) {
         // A framed control lies above its frame, which would otherwise hide it.
         HWND above = GetWindow(item(spec.parent), GW_HWNDPREV);
@@ -332,8 +379,8 @@ void TfrmModule::fitList(const ControlSpec &spec)
     // The selection field is as tall as its item height makes it (a new font resets it): set
     // it so the closed list is as tall as its box, whatever border the system draws around it.
     HWND combo = item(spec.id);
-    const int wanted = spec.box.height;
-    int field = wanted - 6;
+    const int wanted = scaled(spec.box, m_painter.dpi()).height;
+    int field = wanted - m_painter.scale(6);
     for (int attempt = 0; attempt < 3; ++attempt) {
         SendMessageW(combo, CB_SETITEMHEIGHT, WPARAM(-1), field);
         RECT box{};
@@ -342,7 +389,7 @@ void TfrmModule::fitList(const ControlSpec &spec)
             break;
         field += wanted - (box.bottom - box.top);
     }
-    SendMessageW(combo, CB_SETITEMHEIGHT, 0, WindowPainter::ListItemHeight);
+    SendMessageW(combo, CB_SETITEMHEIGHT, 0, m_painter.listItemHeight());
 }
 
 void TfrmModule::setTabOrder(std::span<const Control> order)
@@ -360,8 +407,8 @@ void TfrmModule::setTabOrder(std::span<const Control> order)
 void TfrmModule::applyFonts()
 {
     for (const ControlSpec &spec : formInventory())
-        SendMessageW(item(spec.id), WM_SETFONT, reinterpret_cast<WPARAM>(m_painter.font(spec.font)),
-                     TRUE);
+        SendMessageW(item(spec.id), WM_SETFONT,
+                     reinterpret_cast<WPARAM>(m_painter.captionFont(spec)), TRUE);
     for (const ControlSpec &spec : formInventory()) {
         if (spec.kind == ControlKind::List)
             fitList(spec);
@@ -674,6 +721,10 @@ LRESULT TfrmModule::handle(UINT message, WPARAM wParam, LPARAM lParam)
         break;
     case DM_GETDEFID:
         return MAKELRESULT(int(DefaultButton), DC_HASDEFID);
+    case WM_DPICHANGED:
+        // The new DPI (the same for x and y) and the frame Windows suggests for it.
+        onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT *>(lParam));
+        return 0;
     default:
         if (LRESULT result = 0; handleControls(message, wParam, lParam, result))
             return result;
@@ -705,8 +756,10 @@ bool TfrmModule::handleControls(UINT message, WPARAM wParam, LPARAM lParam, LRES
         auto &measured = *reinterpret_cast<MEASUREITEMSTRUCT *>(lParam);
         const ControlSpec *spec = specOf(int(measured.CtlID));
         if (measured.CtlType == ODT_COMBOBOX && spec)
-            measured.itemHeight = measured.itemID == UINT(-1) ? UINT(spec->box.height - 6)
-                                                              : WindowPainter::ListItemHeight;
+            measured.itemHeight =
+                UINT(measured.itemID == UINT(-1)
+                         ? scaled(spec->box, m_painter.dpi()).height - m_painter.scale(6)
+                         : m_painter.listItemHeight());
         result = TRUE;
         return true;
     }

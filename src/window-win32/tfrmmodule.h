@@ -39,6 +39,9 @@ public:
     // The native control; the window itself for Control::frmModule.
     HWND item(Control id) const;
     void setErrorBox(ErrorBox box) { m_errorBox = std::move(box); }
+    // The DPI the window is laid out for: its monitor's.
+    int dpi() const { return m_painter.dpi(); }
+    const WindowPainter &painter() const { return m_painter; }
 
     // Shows the window as the program was asked to start, but never maximised: the window
     // has one size. Then the form shows its language.
@@ -67,7 +70,14 @@ private:
     // Where a control lies within the native window that holds it.
     HWND hostOf(const ControlSpec &spec) const;
     RECT boxOf(const ControlSpec &spec) const;
+    // The native window's box: a drop-down list's reaches down over the list it opens.
+    RECT nativeBox(const ControlSpec &spec) const;
     void place(const ControlSpec &spec);
+    // Sizes the frame so the client area is the form's at the DPI in use.
+    void fitClientArea();
+    // The window moved to a monitor of another DPI: the suggested frame, every control placed
+    // and every font made again for the new DPI.
+    void onDpiChanged(int dpi, const RECT &suggested);
     void addTooltip(HWND line);
     void prepare(const ControlSpec &spec, HWND control, const std::vector<std::string> &items);
     void fitList(const ControlSpec &spec);

@@ -1,5 +1,6 @@
 #include "windowpainter.h"
 
+#include "dpiscale.h"
 #include "pictures.h"
 #include "wintext.h"
 
@@ -14,6 +15,13 @@ const COLORREF Yellow = RGB(255, 255, 0);
 const COLORREF Red = RGB(255, 0, 0);
 const COLORREF White = RGB(255, 255, 255);
 const COLORREF Purple = RGB(128, 0, 128);
+
+// At 96 DPI: the room a quick-setting button's picture takes above its caption, and the gap
+// between an icon and its caption.
+constexpr int QuickPictureHeight = 82;
+constexpr int IconGap = 6;
+// A push button's content lies inside its bevel (two pixels at every DPI) and one more.
+constexpr int ButtonInset = 3;
 
 int CALLBACK noteFace(const LOGFONTW *, const TEXTMETRICW *, DWORD, LPARAM found)
 {
@@ -41,12 +49,15 @@ const wchar_t *firstFont(std::initializer_list<const wchar_t *> faces)
     return *(faces.end() - 1);
 }
 
-// The window's base face as its layout names it, where the system has it.
-const wchar_t *baseFace()
+// The window's base face as its layout names it, where the system has it. That face is a
+// bitmap face with a few sizes made for 96 DPI; at any other DPI the scalable face of the
+// same design takes its place, so the captions have the height they are scaled to.
+const wchar_t *baseFace(int dpi)
 {
-    static const wchar_t *const face =
+    static const wchar_t *const layoutFace =
         firstFont({L"MS Sans Serif", L"Microsoft Sans Serif", L"Tahoma"});
-    return face;
+    static const wchar_t *const scalableFace = firstFont({L"Microsoft Sans Serif", L"Tahoma"});
+    return dpi == BaseDpi ? layoutFace : scalableFace;
 }
 
 const wchar_t *footerFace()
@@ -55,29 +66,34 @@ const wchar_t *footerFace()
     return face;
 }
 
-// A face with the Chinese characters of both scripts: Windows' own where present, the Noto
-// faces (which Wine takes from the host) otherwise. The base face has no such characters
-// and, being a bitmap face, takes no part in font linking.
-const wchar_t *chineseFace()
+// A face with the characters of a Chinese script in the shapes its readers expect: Windows'
+// own where present, the Noto faces (which Wine takes from the host) otherwise, and faces
+// with both scripts last. The base face has no such characters and, being a bitmap face,
+// takes no part in font linking.
+const wchar_t *chineseFace(Script script)
 {
-    static const wchar_t *const face = firstFont(
-        {L"Microsoft YaHei", L"Microsoft JhengHei", L"SimSun", L"MingLiU", L"Noto Sans CJK SC",
-         L"Noto Sans CJK TC", L"WenQuanYi Zen Hei", L"Droid Sans Fallback", L"Tahoma"});
-    return face;
+    static const wchar_t *const simplified =
+        firstFont({L"Microsoft YaHei", L"SimSun", L"NSimSun", L"Noto Sans CJK SC",
+                   L"Source Han Sans SC", L"WenQuanYi Zen Hei", L"Droid Sans Fallback", L"Tahoma"});
+    static const wchar_t *const traditional =
+        firstFont({L"Microsoft JhengHei", L"MingLiU", L"PMingLiU", L"Noto Sans CJK TC",
+                   L"Source Han Sans TC", L"WenQuanYi Zen Hei", L"Droid Sans Fallback", L"Tahoma"});
+    return script == Script::TraditionalChinese ? traditional : simplified;
 }
 
 HFONT makeFont(const wchar_t *face, int pixelHeight, bool bold, BYTE charset)
 {
-    // A negative height is the character height: 16 pixels is 12 points at 96 dpi.
+    // pixelHeight is the character height (16 pixels is 12 points at 96 dpi); a negative one
+    // is the height of the whole cell, the face's leading included.
     return CreateFontW(-pixelHeight, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                        charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        DEFAULT_PITCH | FF_SWISS, face);
 }
 
-HFONT makeFont(const wchar_t *face, FontRole role, BYTE charset)
+HFONT makeFont(const wchar_t *face, FontRole role, BYTE charset, int dpi)
 {
     const FontSpec spec = fontSpec(role);
-    return makeFont(face, spec.pixelHeight, spec.bold, charset);
+    return makeFont(face, scaled(spec.pixelHeight, dpi), spec.bold, charset);
 }
 
 COLORREF foreground(ColourRole role)
@@ -108,54 +124,125 @@ const ControlSpec *firstChild(Control id)
 } // namespace
 
 WindowPainter::WindowPainter()
-    : m_fonts(makeFonts(false)), m_highlight(CreateSolidBrush(GetSysColor(COLOR_HIGHLIGHT))),
+    : m_dpi(BaseDpi), m_fonts(makeFonts(m_script, m_dpi)),
+      m_highlight(CreateSolidBrush(GetSysColor(COLOR_HIGHLIGHT))),
       m_caption(CreateSolidBrush(GetSysColor(COLOR_ACTIVECAPTION))),
       m_purple(CreateSolidBrush(Purple)), m_face(GetSysColorBrush(COLOR_BTNFACE))
 {
 }
 
-WindowPainter::Fonts WindowPainter::makeFonts(bool chinese)
+WindowPainter::RoleFonts WindowPainter::makeRoleFonts(Script script, int dpi)
 {
-    const wchar_t *face = chinese ? chineseFace() : baseFace();
+    const bool chinese = script != Script::Latin;
+    const wchar_t *face = chinese ? chineseFace(script) : baseFace(dpi);
     const BYTE charset =
         chinese || lstrcmpW(face, L"MS Sans Serif") != 0 ? DEFAULT_CHARSET : ANSI_CHARSET;
-    Fonts fonts;
-    fonts.base.reset(makeFont(face, FontRole::Base, charset));
-    fonts.label.reset(makeFont(face, FontRole::Label, charset));
-    fonts.page.reset(makeFont(face, FontRole::Page, charset));
+    RoleFonts fonts;
+    fonts.base.reset(makeFont(face, FontRole::Base, charset, dpi));
+    fonts.label.reset(makeFont(face, FontRole::Label, charset, dpi));
+    fonts.page.reset(makeFont(face, FontRole::Page, charset, dpi));
     fonts.footer.reset(
-        makeFont(chinese ? chineseFace() : footerFace(), FontRole::Footer, DEFAULT_CHARSET));
+        makeFont(chinese ? face : footerFace(), FontRole::Footer, DEFAULT_CHARSET, dpi));
+    return fonts;
+}
+
+WindowPainter::Fonts WindowPainter::makeFonts(Script script, int dpi)
+{
+    Fonts fonts;
+    fonts.latin = makeRoleFonts(Script::Latin, dpi);
+    fonts.script = makeRoleFonts(script, dpi);
     // The pictures are drawn large; a scalable face keeps them smooth.
-    fonts.headline.reset(makeFont(L"Tahoma", 26, true, DEFAULT_CHARSET));
-    fonts.pictureLine.reset(makeFont(L"Tahoma", 15, true, DEFAULT_CHARSET));
-    fonts.mark.reset(makeFont(chineseFace(), 16, false, DEFAULT_CHARSET));
+    fonts.headline.reset(makeFont(L"Tahoma", scaled(26, dpi), true, DEFAULT_CHARSET));
+    fonts.pictureLine.reset(makeFont(L"Tahoma", scaled(15, dpi), true, DEFAULT_CHARSET));
+    // The Chinese faces have a deep leading above and below their characters (Noto Sans CJK's
+    // cell is 1.45 times its characters' height, Microsoft YaHei's 1.32): at 16 px the cell
+    // would stand out of a language button. The marks are made by their cell, the height of
+    // the room inside the button's bevel, so they fill the button and are never cut.
+    const int markCell = scaled(controlSpec(Control::btnGB).box.height, dpi) - 2 * ButtonInset;
+    fonts.markGB.reset(
+        makeFont(chineseFace(Script::SimplifiedChinese), -markCell, false, DEFAULT_CHARSET));
+    fonts.markBIG5.reset(
+        makeFont(chineseFace(Script::TraditionalChinese), -markCell, false, DEFAULT_CHARSET));
     return fonts;
 }
 
 bool WindowPainter::setScript(Script script)
 {
-    // Both Chinese scripts are written in the one face that has the characters of both.
-    const bool chinese = script != Script::Latin;
-    if (chinese == m_chinese)
+    if (script == m_script)
         return false;
-    m_fonts = makeFonts(chinese);
-    m_chinese = chinese;
+    m_fonts = makeFonts(script, m_dpi);
+    m_script = script;
     return true;
 }
 
-HFONT WindowPainter::font(FontRole role) const
+bool WindowPainter::setDpi(int dpi)
+{
+    if (dpi == m_dpi)
+        return false;
+    m_fonts = makeFonts(m_script, dpi);
+    m_dpi = dpi;
+    return true;
+}
+
+int WindowPainter::scale(int pixels) const
+{
+    return scaled(pixels, m_dpi);
+}
+
+HFONT WindowPainter::roleFont(const RoleFonts &fonts, FontRole role)
 {
     switch (role) {
     case FontRole::Label:
-        return m_fonts.label.get();
+        return fonts.label.get();
     case FontRole::Page:
-        return m_fonts.page.get();
+        return fonts.page.get();
     case FontRole::Footer:
-        return m_fonts.footer.get();
+        return fonts.footer.get();
     case FontRole::Base:
         break;
     }
-    return m_fonts.base.get();
+    return fonts.base.get();
+}
+
+HFONT WindowPainter::captionFont(const ControlSpec &spec) const
+{
+    if (spec.picture == Picture::LanguageMark)
+        return spec.id == Control::btnBIG5 ? m_fonts.markBIG5.get() : m_fonts.markGB.get();
+    // A page control draws its pages' captions on its tabs.
+    const bool translated = spec.caption.translated || spec.kind == ControlKind::PageControl;
+    return roleFont(translated ? m_fonts.script : m_fonts.latin, spec.font);
+}
+
+RECT WindowPainter::captionRoom(const ControlSpec &spec, const RECT &client) const
+{
+    // The bevels are the system's and as wide at every DPI; what the painter adds is scaled.
+    RECT room = client;
+    switch (spec.kind) {
+    case ControlKind::Panel:
+        if (spec.colour != ColourRole::Message) {
+            InflateRect(&room, -1, -1); // BDR_SUNKENOUTER
+            break;
+        }
+        // The deeper bevel; the text keeps clear of the lamp at the right.
+        InflateRect(&room, -2, -2); // EDGE_SUNKEN
+        room.left += scale(2);
+        if (const ControlSpec *lamp = firstChild(spec.id))
+            room.right = scale(lamp->box.x) - scale(2);
+        break;
+    case ControlKind::Button:
+        // The default button's dark frame, the push button's bevel.
+        if (spec.id == DefaultButton)
+            InflateRect(&room, -1, -1);
+        InflateRect(&room, -ButtonInset, -ButtonInset);
+        if (spec.picture == Picture::QuickSetting)
+            room.top += scale(QuickPictureHeight);
+        else if (spec.picture != Picture::None && spec.picture != Picture::LanguageMark)
+            room.left += scale(pictures::IconSide + IconGap);
+        break;
+    default:
+        break;
+    }
+    return room;
 }
 
 COLORREF WindowPainter::background(ColourRole role)
@@ -217,25 +304,23 @@ void WindowPainter::drawPanel(const DRAWITEMSTRUCT &item, const ControlSpec &spe
         return;
     // A lowered bevel inside the border; the message line's is the deeper one.
     const bool message = spec.colour == ColourRole::Message;
-    DrawEdge(dc, &box, message ? EDGE_SUNKEN : BDR_SUNKENOUTER, BF_RECT | BF_ADJUST);
+    DrawEdge(dc, &box, message ? EDGE_SUNKEN : BDR_SUNKENOUTER, BF_RECT);
+    RECT room = captionRoom(spec, item.rcItem);
     const std::wstring text = windowText(item.hwndItem);
-    HGDIOBJ previous = SelectObject(dc, font(spec.font));
+    HGDIOBJ previous = SelectObject(dc, captionFont(spec));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, foreground(spec.colour));
     UINT format = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX;
     if (message) {
-        // The text keeps clear of the lamp at the right, and wraps when it is long.
-        if (const ControlSpec *lamp = firstChild(spec.id))
-            box.right = lamp->box.x - 2;
-        box.left += 2;
-        RECT measured = box;
+        // A long message wraps; the lines are centred together.
+        RECT measured = room;
         DrawTextW(dc, text.c_str(), int(text.size()), &measured,
                   DT_CENTER | DT_WORDBREAK | DT_NOPREFIX | DT_CALCRECT);
         const int height = measured.bottom - measured.top;
-        box.top += std::max<int>(0, (box.bottom - box.top - height) / 2);
+        room.top += std::max<int>(0, (room.bottom - room.top - height) / 2);
         format = DT_CENTER | DT_WORDBREAK | DT_NOPREFIX;
     }
-    DrawTextW(dc, text.c_str(), int(text.size()), &box, format);
+    DrawTextW(dc, text.c_str(), int(text.size()), &room, format);
     SelectObject(dc, previous);
 }
 
@@ -250,12 +335,16 @@ void WindowPainter::drawButton(const DRAWITEMSTRUCT &item, const ControlSpec &sp
     }
     DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONPUSH | (pushed ? DFCS_PUSHED : 0));
     RECT content = box;
-    InflateRect(&content, -3, -3);
-    if (pushed)
+    InflateRect(&content, -ButtonInset, -ButtonInset);
+    RECT room = captionRoom(spec, item.rcItem);
+    if (pushed) {
         OffsetRect(&content, 1, 1);
+        OffsetRect(&room, 1, 1);
+    }
     SetBkMode(dc, TRANSPARENT);
-    HGDIOBJ previous = SelectObject(dc, font(spec.font));
-    drawButtonContent(dc, content, spec, windowText(item.hwndItem), item.itemState & ODS_DISABLED);
+    HGDIOBJ previous = SelectObject(dc, captionFont(spec));
+    drawButtonContent(dc, content, room, spec, windowText(item.hwndItem),
+                      item.itemState & ODS_DISABLED);
     SelectObject(dc, previous);
     if (item.itemState & ODS_FOCUS) {
         RECT focus = box;
@@ -264,42 +353,42 @@ void WindowPainter::drawButton(const DRAWITEMSTRUCT &item, const ControlSpec &sp
     }
 }
 
-void WindowPainter::drawButtonContent(HDC dc, const RECT &content, const ControlSpec &spec,
-                                      const std::wstring &text, bool disabled) const
+void WindowPainter::drawButtonContent(HDC dc, const RECT &content, RECT room,
+                                      const ControlSpec &spec, const std::wstring &text,
+                                      bool disabled) const
 {
     const UINT line = DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX;
     const COLORREF textColour = disabled ? GetSysColor(COLOR_GRAYTEXT) : foreground(spec.colour);
     switch (spec.picture) {
-    case Picture::None: {
-        RECT label = content;
+    case Picture::None:
         SetTextColor(dc, textColour);
-        DrawTextW(dc, text.c_str(), int(text.size()), &label, DT_CENTER | line);
+        DrawTextW(dc, text.c_str(), int(text.size()), &room, DT_CENTER | line);
         break;
-    }
     case Picture::QuickSetting: {
-        RECT picture{content.left, content.top + 2, content.right, content.top + 82};
+        RECT picture{content.left, content.top + scale(2), content.right, room.top};
         const QuickPicture texts = quickPicture(spec.id);
         pictures::drawQuickSetting(dc, picture, widen(texts.headline).c_str(),
                                    widen(texts.line1).c_str(), widen(texts.line2).c_str(),
-                                   m_fonts.headline.get(), m_fonts.pictureLine.get(), disabled);
-        RECT label{content.left, content.top + 82, content.right, content.bottom};
+                                   m_fonts.headline.get(), m_fonts.pictureLine.get(), m_dpi,
+                                   disabled);
         SetTextColor(dc, textColour);
-        DrawTextW(dc, text.c_str(), int(text.size()), &label, DT_CENTER | line);
+        DrawTextW(dc, text.c_str(), int(text.size()), &room, DT_CENTER | line);
         break;
     }
     case Picture::LanguageMark:
-        pictures::drawLanguageMark(dc, content, text.c_str(), m_fonts.mark.get(), disabled);
+        pictures::drawLanguageMark(dc, room, text.c_str(), captionFont(spec), disabled);
         break;
     default: {
         // An icon left of the caption, the two centred together.
         SIZE extent{};
         GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &extent);
-        const int gap = 6;
-        const int width = pictures::IconSide + gap + extent.cx;
+        const int side = scale(pictures::IconSide);
+        const int gap = scale(IconGap);
+        const int width = side + gap + extent.cx;
         const int left = std::max<int>(content.left, (content.left + content.right - width) / 2);
         const int middle = (content.top + content.bottom) / 2;
-        pictures::drawIcon(dc, spec.picture, left, middle - pictures::IconSide / 2, disabled);
-        RECT label{left + pictures::IconSide + gap, content.top, content.right, content.bottom};
+        pictures::drawIcon(dc, spec.picture, left, middle - side / 2, side, disabled);
+        RECT label{left + side + gap, room.top, room.right, room.bottom};
         SetTextColor(dc, textColour);
         DrawTextW(dc, text.c_str(), int(text.size()), &label, DT_LEFT | line);
         break;
@@ -323,13 +412,13 @@ void WindowPainter::drawListItem(const DRAWITEMSTRUCT &item, const ControlSpec &
         SendMessageW(item.hwndItem, CB_GETLBTEXT, item.itemID,
                      reinterpret_cast<LPARAM>(text.data()));
         text.resize(std::size_t(length));
-        HGDIOBJ previous = SelectObject(dc, font(spec.font));
+        HGDIOBJ previous = SelectObject(dc, captionFont(spec));
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, (item.itemState & ODS_DISABLED) ? GetSysColor(COLOR_GRAYTEXT)
                          : chosen                        ? background(spec.colour)
                                                          : foreground(spec.colour));
         RECT label = box;
-        label.left += 3;
+        label.left += scale(3);
         DrawTextW(dc, text.c_str(), int(text.size()), &label,
                   DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
         SelectObject(dc, previous);

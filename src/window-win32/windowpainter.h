@@ -18,7 +18,7 @@ namespace qmr {
 class WindowPainter
 {
 public:
-    // The rows of an open drop-down list.
+    // The rows of an open drop-down list, at 96 DPI.
     static constexpr int ListItemHeight = 20;
 
     WindowPainter();
@@ -27,7 +27,21 @@ public:
 
     // Makes the fonts for a script's captions; false when its faces are those in use already.
     bool setScript(Script script);
-    HFONT font(FontRole role) const;
+    // Makes the fonts and lengths for a monitor's DPI; false when it is the one in use.
+    bool setDpi(int dpi);
+    int dpi() const { return m_dpi; }
+    // A length of the 96-DPI layout at the DPI in use.
+    int scale(int pixels) const;
+    int listItemHeight() const { return scale(ListItemHeight); }
+    // The font a control's text is drawn in: its role's in the face of the language's script
+    // where its caption is translated, in the Latin face where it never is (the IDs, the
+    // readers' data, the line settings, "English"); the language buttons' characters in their
+    // own script's face, as large as the button holds them.
+    HFONT captionFont(const ControlSpec &spec) const;
+    // Where a control's caption is drawn within its client area: the bevel, the icon beside it
+    // and the lamp taken off. The caption is whole when its text fits there, on one line (the
+    // message line wraps its text).
+    RECT captionRoom(const ControlSpec &spec, const RECT &client) const;
     HBRUSH faceBrush() const { return m_face; }
     // The background a control of the role is drawn on.
     static COLORREF background(ColourRole role);
@@ -45,27 +59,37 @@ private:
     using Font = std::unique_ptr<std::remove_pointer_t<HFONT>, GdiDeleter>;
     using Brush = std::unique_ptr<std::remove_pointer_t<HBRUSH>, GdiDeleter>;
 
+    struct RoleFonts
+    {
+        Font base;   // FontRole::Base
+        Font label;  // FontRole::Label
+        Font page;   // FontRole::Page
+        Font footer; // FontRole::Footer
+    };
     struct Fonts
     {
-        Font base;        // FontRole::Base
-        Font label;       // FontRole::Label
-        Font page;        // FontRole::Page
-        Font footer;      // FontRole::Footer
+        RoleFonts latin;  // the captions never translated
+        RoleFonts script; // the translated captions, in a face of the language's script
         Font headline;    // 26 px bold: the headline of the quick-setting pictures
         Font pictureLine; // 15 px bold: their two lines
-        Font mark;        // 16 px regular CJK: the language buttons' characters
+        Font markGB;      // btnGB's characters, in a Simplified Chinese face
+        Font markBIG5;    // btnBIG5's characters, in a Traditional Chinese face
     };
 
-    static Fonts makeFonts(bool chinese);
+    static RoleFonts makeRoleFonts(Script script, int dpi);
+    static Fonts makeFonts(Script script, int dpi);
+    static HFONT roleFont(const RoleFonts &fonts, FontRole role);
     HBRUSH brush(ColourRole role) const;
     void drawPanel(const DRAWITEMSTRUCT &item, const ControlSpec &spec) const;
     void drawButton(const DRAWITEMSTRUCT &item, const ControlSpec &spec) const;
-    void drawButtonContent(HDC dc, const RECT &content, const ControlSpec &spec,
+    // content: inside the bevel; room: where the caption goes (see captionRoom).
+    void drawButtonContent(HDC dc, const RECT &content, RECT room, const ControlSpec &spec,
                            const std::wstring &text, bool disabled) const;
     void drawListItem(const DRAWITEMSTRUCT &item, const ControlSpec &spec) const;
 
+    Script m_script = Script::Latin;
+    int m_dpi;
     Fonts m_fonts;
-    bool m_chinese = false;
     Brush m_highlight;
     Brush m_caption;
     Brush m_purple;

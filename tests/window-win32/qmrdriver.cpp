@@ -6,6 +6,7 @@
 
 #include "form/inventory.h"
 #include "window-win32/controlids.h"
+#include "window-win32/dpiscale.h"
 #include "window-win32/wintext.h"
 
 #include <windows.h>
@@ -130,12 +131,16 @@ const ExpectedKind Kinds[] = {
     {"pnTAVEX", L"Static", 0, 0},
 };
 
-int layout(HWND window)
+// dpi: the DPI the test set for the display; the boxes are the inventory's scaled to it.
+int layout(HWND window, int dpi)
 {
+    // Not the window's own DPI as read from here: under Wine, GetDpiForWindow on another
+    // process's window does not always give it.
     int failures = 0;
+    const Box form = scaled(Box{0, 0, FormWidth, FormHeight}, dpi);
     RECT client{};
     GetClientRect(window, &client);
-    if (client.right != 560 || client.bottom != 425)
+    if (client.right != form.width || client.bottom != form.height)
         failures += fail("client area " + std::to_string(client.right) + "x" +
                          std::to_string(client.bottom));
     const auto style = DWORD(GetWindowLongPtrW(window, GWL_STYLE));
@@ -148,7 +153,7 @@ int layout(HWND window)
             continue;
         const std::string name(spec.name);
         const RECT box = boxOf(window, name);
-        const Box wanted = spec.box;
+        const Box wanted = scaled(spec.box, dpi);
         if (box.left != wanted.x || box.top != wanted.y || box.right - box.left != wanted.width ||
             box.bottom - box.top != wanted.height)
             failures += fail(name + " at " + std::to_string(box.left) + "," +
@@ -164,7 +169,8 @@ int layout(HWND window)
             failures += fail(std::string(kind.name) + " is a " + utf8(className) + " with style " +
                              std::to_string(itemStyle));
     }
-    say(failures ? "layout: " + std::to_string(failures) + " wrong" : "layout: every box right");
+    say(failures ? "layout: " + std::to_string(failures) + " wrong"
+                 : "layout: every box right at " + std::to_string(dpi) + " DPI");
     return failures ? 1 : 0;
 }
 
@@ -293,7 +299,7 @@ int run(const std::vector<std::string> &args)
         return 0;
     }
     if (step == "layout")
-        return layout(window);
+        return layout(window, arg(1).empty() ? 96 : std::atoi(arg(1).c_str()));
     if (step == "focus") {
         say(focusName(window));
         return 0;

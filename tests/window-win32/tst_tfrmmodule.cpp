@@ -2,15 +2,20 @@
 // rig (fake clock, in-memory ports): what the Win32 renderer adds to the form. The native
 // controls it makes, the Win32 messages it turns into the form's events (a double click, a
 // reactivation, a scroll step, a tick, a close request, Enter), the focus it takes and gives
-// back, and how the window is shown.
+// back, and how the window is shown; its layout and fonts at the monitor's DPI, and every
+// caption whole in each language.
 
 #include "support/rig.h"
 #include "texts/languagetable.h"
+#include "window-win32/dpiscale.h"
 #include "window-win32/tfrmmodule.h"
 #include "window-win32/wintext.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -75,6 +80,112 @@ protected:
         return box;
     }
 
+    // What Windows sends when the window has moved to a monitor of another DPI: the DPI and
+    // a frame around the client area scaled to it.
+    void changeDpi(int dpi)
+    {
+        RECT frame{0, 0, MulDiv(FormWidth, dpi, 96), MulDiv(FormHeight, dpi, 96)};
+        AdjustWindowRectEx(&frame, DWORD(GetWindowLongPtrW(window(), GWL_STYLE)), FALSE,
+                           DWORD(GetWindowLongPtrW(window(), GWL_EXSTYLE)));
+        RECT now{};
+        GetWindowRect(window(), &now);
+        OffsetRect(&frame, now.left - frame.left, now.top - frame.top);
+        SendMessageW(window(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&frame));
+        ASSERT_EQ(m_window->dpi(), dpi);
+    }
+    // Every control at its box scaled to the window's DPI, the client area too.
+    void expectLayoutAtDpi()
+    {
+        const int dpi = m_window->dpi();
+        SCOPED_TRACE("at " + std::to_string(dpi) + " DPI");
+        for (const ControlSpec &spec : formInventory()) {
+            if (spec.kind == ControlKind::Page)
+                continue;
+            SCOPED_TRACE(std::string(spec.name));
+            const RECT box = boxIn(item(spec.id), spec.parent);
+            const Box wanted = scaled(spec.box, dpi);
+            EXPECT_EQ(box.left, wanted.x);
+            EXPECT_EQ(box.top, wanted.y);
+            EXPECT_EQ(box.right - box.left, wanted.width);
+            EXPECT_EQ(box.bottom - box.top, wanted.height);
+        }
+        RECT client{};
+        GetClientRect(window(), &client);
+        EXPECT_EQ(client.right, MulDiv(FormWidth, dpi, 96));
+        EXPECT_EQ(client.bottom, MulDiv(FormHeight, dpi, 96));
+    }
+    // The character height of the font a control holds.
+    int fontHeight(Control id) const
+    {
+        LOGFONTW font{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(item(id), WM_GETFONT, 0, 0)), sizeof(font),
+                   &font);
+        return -font.lfHeight;
+    }
+    // The face of the font a control holds.
+    std::wstring faceOf(Control id) const
+    {
+        HDC dc = GetDC(item(id));
+        HGDIOBJ previous =
+            SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(item(id), WM_GETFONT, 0, 0)));
+        wchar_t face[LF_FACESIZE] = {};
+        GetTextFaceW(dc, LF_FACESIZE, face);
+        SelectObject(dc, previous);
+        ReleaseDC(item(id), dc);
+        return face;
+    }
+    // Each caption's text, measured in the font it is drawn in, fits the room it is drawn in:
+    // inside the bevel, beside the icon, clear of the lamp. The message line wraps, so its
+    // wrapped text must fit; the system draws the labels in their boxes, the group's title
+    // on its frame and the page's caption on a tab of the page control.
+    void expectCaptionsWhole(const std::string &language)
+    {
+        const WindowPainter &painter = m_window->painter();
+        for (const ControlSpec &spec : formInventory()) {
+            HWND control = spec.kind == ControlKind::Page ? item(spec.parent) : item(spec.id);
+            const std::wstring text = windowText(item(spec.id));
+            if (text.empty() || spec.kind == ControlKind::Lamp)
+                continue;
+            SCOPED_TRACE(language + " at " + std::to_string(m_window->dpi()) + " DPI, " +
+                         std::string(spec.name) + " \"" + narrow(text) + "\"");
+            RECT client{};
+            GetClientRect(control, &client);
+            RECT room = painter.captionRoom(spec, client);
+            if (spec.kind == ControlKind::GroupBox || spec.kind == ControlKind::Page)
+                InflateRect(&room, -painter.scale(8), 0); // the frame's corners, the tab's edges
+            // The font the text is drawn in: the painter's, or the one a system-drawn control
+            // holds (the tabs are the page control's).
+            const HFONT font =
+                spec.kind == ControlKind::Page
+                    ? reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0))
+                    : painter.captionFont(spec);
+            EXPECT_EQ(font, spec.kind == ControlKind::Page
+                                ? font
+                                : reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+            HDC dc = GetDC(control);
+            HGDIOBJ previous = SelectObject(dc, font);
+            // Every character in the face, none shown as an empty box.
+            std::vector<WORD> glyphs(text.size());
+            GetGlyphIndicesW(dc, text.c_str(), int(text.size()), glyphs.data(),
+                             GGI_MARK_NONEXISTING_GLYPHS);
+            EXPECT_EQ(std::count(glyphs.begin(), glyphs.end(), WORD(0xFFFF)), 0);
+            SIZE extent{};
+            GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &extent);
+            RECT wrapped = room;
+            DrawTextW(dc, text.c_str(), int(text.size()), &wrapped,
+                      DT_CENTER | DT_WORDBREAK | DT_NOPREFIX | DT_CALCRECT);
+            SelectObject(dc, previous);
+            ReleaseDC(control, dc);
+            if (spec.id == Control::pnMsg)
+                extent = {wrapped.right - wrapped.left, wrapped.bottom - wrapped.top};
+            EXPECT_LE(extent.cx, room.right - room.left);
+            if (spec.kind != ControlKind::GroupBox && spec.kind != ControlKind::Page) {
+                EXPECT_LE(extent.cy, room.bottom - room.top);
+            }
+        }
+    }
+
     Rig m_rig;
     LanguageTable m_languages;
     std::unique_ptr<TfrmModule> m_window;
@@ -92,14 +203,9 @@ TEST_F(NativeWindowTest, EveryControlIsMadeAtItsBoxWithItsStartText)
         // holding it.
         EXPECT_EQ(GetDlgItem(GetParent(control), int(spec.id)), control);
         EXPECT_EQ(GetAncestor(control, GA_ROOT), window());
-        const RECT box = boxIn(control, spec.parent);
-        if (spec.kind != ControlKind::Page) {
-            EXPECT_EQ(box.left, spec.box.x);
-            EXPECT_EQ(box.top, spec.box.y);
-            EXPECT_EQ(box.right - box.left, spec.box.width);
-            EXPECT_EQ(box.bottom - box.top, spec.box.height);
-        } else {
+        if (spec.kind == ControlKind::Page) {
             // The page lies inside its page control, below the tabs.
+            const RECT box = boxIn(control, spec.parent);
             RECT tabs{};
             GetClientRect(item(spec.parent), &tabs);
             EXPECT_GT(box.top, 0);
@@ -113,10 +219,65 @@ TEST_F(NativeWindowTest, EveryControlIsMadeAtItsBoxWithItsStartText)
         EXPECT_EQ(SendMessageW(control, CB_GETCOUNT, 0, 0),
                   spec.kind == ControlKind::List ? LRESULT(listItems(spec.id).size()) : 0);
     }
+    // At 96 DPI the boxes are the inventory's; on a monitor of another DPI, scaled to it.
+    EXPECT_EQ(m_window->dpi(), windowDpi(window()));
+    // The DPI the test script set for the display, when it says so.
+    if (const char *wanted = std::getenv("QMR_TEST_DPI")) {
+        EXPECT_EQ(m_window->dpi(), std::atoi(wanted));
+    }
+    expectLayoutAtDpi();
+}
+
+TEST_F(NativeWindowTest, AMoveToAMonitorOfAnotherDpiScalesTheLayoutAndTheFonts)
+{
+    openShown();
+    const int start = m_window->dpi();
+    changeDpi(192);
+    expectLayoutAtDpi();
     RECT client{};
     GetClientRect(window(), &client);
-    EXPECT_EQ(client.right, FormWidth);
-    EXPECT_EQ(client.bottom, FormHeight);
+    EXPECT_EQ(client.right, 1120);
+    EXPECT_EQ(client.bottom, 850);
+    const RECT message = boxIn(item(Control::pnMsg), Control::None);
+    EXPECT_EQ(message.left, 16);
+    EXPECT_EQ(message.right - message.left, 690);
+    EXPECT_EQ(fontHeight(Control::btnScan), 32);
+    EXPECT_EQ(fontHeight(Control::lblID), 26);
+    EXPECT_EQ(fontHeight(Control::pnTAVEX), 22);
+    // The page and the tall buttons on it follow their page control's new tabs.
+    const RECT page = boxIn(item(Control::tsDefault), Control::None);
+    const RECT factory = boxIn(item(Control::btnFactory), Control::None);
+    EXPECT_EQ(factory.left, page.left + 8);
+    EXPECT_EQ(factory.top, page.top + 12);
+    // A language switch keeps the fonts at the DPI.
+    command(Control::btnBIG5, BN_CLICKED);
+    EXPECT_EQ(textOf(Control::btnExit), "結束");
+    EXPECT_EQ(fontHeight(Control::btnScan), 32);
+    changeDpi(start);
+    expectLayoutAtDpi();
+    EXPECT_EQ(fontHeight(Control::btnScan), MulDiv(16, start, 96));
+}
+
+TEST_F(NativeWindowTest, EveryCaptionIsWholeInEachLanguageAtEachDpi)
+{
+    openShown();
+    const int start = m_window->dpi();
+    std::map<std::string, std::wstring> faces;
+    for (int dpi : {96, 120, 144, 192}) {
+        changeDpi(dpi);
+        for (const auto &[button, language] :
+             {std::pair{Control::btnEng, "English"}, std::pair{Control::btnGB, "Simplified"},
+              std::pair{Control::btnBIG5, "Traditional"}}) {
+            command(button, BN_CLICKED);
+            expectCaptionsWhole(language);
+            faces[language] = faceOf(Control::btnExit);
+        }
+    }
+    changeDpi(start);
+    // Each Chinese script in a face of its own, so Traditional captions do not take the
+    // mainland shapes of the characters.
+    EXPECT_NE(faces["Simplified"], faces["Traditional"]);
+    EXPECT_NE(faces["Simplified"], faces["English"]);
 }
 
 TEST_F(NativeWindowTest, AQuickSecondClickOnProcessModuleStopsIt)

@@ -3,6 +3,7 @@
 # virtual X display, the Linux emulator on the prefix's COM3, and qmrdriver.exe reading and
 # working the controls by ID. The outcome is judged by the window's controls, the registry
 # and the emulator's state file. Screenshots of English and Chinese go to the artefacts.
+# Last, the same at 144 DPI: the in-process tests again, the layout scaled, screenshots.
 # First the window's in-process tests (tst_tfrmmodule.exe, which need a display as well).
 #   window.sh qmrconfig.exe qmrdriver.exe QMRSIM WORKDIR ARTEFACTS [tst_tfrmmodule.exe]
 # Exits 77 (skipped) without Xvfb, Wine or the Linux emulator.
@@ -43,7 +44,9 @@ for n in $(seq 141 190); do
   if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then DISP=":$n"; break; fi
 done
 [ -n "$DISP" ] || skip "no free X display number"
-Xvfb "$DISP" -screen 0 800x600x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+# Room for the window at 144 DPI, and at 192 DPI in the in-process tests (1120 x 850 and its
+# frame): a window is kept within the size of the screen.
+Xvfb "$DISP" -screen 0 1280x1024x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
 XVFB=$!
 for _ in $(seq 1 50); do xdpyinfo -display "$DISP" >/dev/null 2>&1 && break; sleep 0.1; done
 xdpyinfo -display "$DISP" >/dev/null 2>&1 || skip "Xvfb did not start"
@@ -134,17 +137,30 @@ shot() {
     echo "note: no screenshot $1 (ImageMagick's import)"
 }
 
-if [ -n "$UNIT_TESTS" ]; then
-  echo "== the window in its test program's process"
-  wine "$UNIT_TESTS" >"$WORK/unit.log" 2>&1 </dev/null || { tr -d '\r' <"$WORK/unit.log"; fail "tst_tfrmmodule"; }
+# The display's DPI as Windows' display settings set it; programs started after it take it.
+set_dpi() {
+  local key
+  for key in 'HKCU\Control Panel\Desktop' \
+    'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
+    wine reg add "$key" /v LogPixels /t REG_DWORD /d "$1" /f >"$WORK/reg.out" 2>&1 </dev/null ||
+      fail "LogPixels $1: $(tr -d '\r' <"$WORK/reg.out")"
+  done
+}
+unit_tests() {
+  [ -n "$UNIT_TESTS" ] || return 0
+  echo "== the window in its test program's process at $1 DPI"
+  QMR_TEST_DPI=$1 wine "$UNIT_TESTS" >"$WORK/unit.log" 2>&1 </dev/null || { tr -d '\r' <"$WORK/unit.log"; fail "tst_tfrmmodule at $1 DPI"; }
   grep -a "PASSED\|FAILED" "$WORK/unit.log" | tr -d '\r'
-fi
+}
+
+set_dpi 96
+unit_tests 96
 
 echo "== start-up: every box, every caption, the first selections"
 step regclear
 start_app
 expect "TAVEX QLN-72RT Module Config V3.20-01" find 1
-step layout || drv layout
+step layout 96 || drv layout 96
 expect "Start Scan Module!" text pnMsg
 expect "S/N : ________-_" text pnSerial
 expect "VER : __.__-__" text pnVersion
@@ -409,6 +425,23 @@ if command -v xdotool >/dev/null; then
 else
   echo "note: no xdotool; the double click on Process Module was not tried"
 fi
+
+echo "== at 144 DPI: the layout and the fonts scaled, every caption whole"
+set_dpi 144
+unit_tests 144
+start_app
+step layout 144 || drv layout 144
+expect "Start Scan Module!" text pnMsg
+sleep 0.5
+shot window-win32-144dpi.png
+step click btnBIG5
+drv wait-text btnExit "結束" 5 >/dev/null || fail "no Traditional captions at 144 DPI"
+sleep 0.5
+shot window-win32-144dpi-chinese.png
+step click btnEng
+drv wait-text btnExit "Exit" 5 >/dev/null || fail "English did not come back at 144 DPI"
+exit_app
+set_dpi 96
 
 if [ "$FAILURES" -ne 0 ]; then
   echo "FAILED: $FAILURES checks; screenshots in $ARTEFACTS"
