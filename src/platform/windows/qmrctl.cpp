@@ -8,6 +8,7 @@
 #include "platform/windows/console.h"
 #include "platform/windows/registrysettingsstore.h"
 #include "platform/windows/systemport.h"
+#include "platform/windows/win32serialport.h"
 #include "platform/windows/win32clock.h"
 #include "platform/windows/win32portmap.h"
 
@@ -138,6 +139,8 @@ private:
     private:
         HANDLE m_handle;
     };
+
+    const qmr::PortMap &m_ports;
 };
 
 } // namespace
