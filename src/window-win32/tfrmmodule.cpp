@@ -62,9 +62,9 @@ NativeKind nativeKind(ControlKind kind)
 // The inventory entry of a native control ID; none for an ID the form does not have.
 const ControlSpec *specOf(int id)
 {
-    for (const ControlSpec &spec : formInventory())
-        if (int(spec.id) == id)
-            return &spec;
+    for (const ControlSpec &entry : formInventory())
+        if (int(entry.id) == id)
+            return &entry;
     return nullptr;
 }
 
@@ -72,7 +72,7 @@ bool hasChildren(Control id)
 {
     const auto inventory = formInventory();
     return std::any_of(inventory.begin(), inventory.end(),
-                       [id](const ControlSpec &spec) { return spec.parent == id; });
+                       [id](const ControlSpec &entry) { return entry.parent == id; });
 }
 
 // A panel holds its children as native child windows (the lamp on the message line); the
@@ -83,9 +83,9 @@ bool hostsChildren(Control id)
     return id != Control::None && controlSpec(id).kind == ControlKind::Panel;
 }
 
-bool insidePage(const ControlSpec &spec)
+bool insidePage(const ControlSpec &entry)
 {
-    for (Control each = spec.id; each != Control::None; each = controlSpec(each).parent)
+    for (Control each = entry.id; each != Control::None; each = controlSpec(each).parent)
         if (controlSpec(each).kind == ControlKind::Page)
             return true;
     return false;
@@ -238,8 +238,8 @@ void TfrmModule::onDpiChanged(int dpi, const RECT &suggested)
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
     // The suggested frame holds the scaled client area; where it does not quite, it is fitted.
     fitClientArea();
-    for (const ControlSpec &spec : formInventory())
-        place(spec);
+    for (const ControlSpec &entry : formInventory())
+        place(entry);
     SendMessageW(m_tooltip, TTM_SETMAXTIPWIDTH, 0, m_painter.scale(TooltipWidth));
     applyFonts();
 }
@@ -252,83 +252,85 @@ HWND TfrmModule::item(Control id) const
     return found == m_controls.end() ? nullptr : found->second;
 }
 
-HWND TfrmModule::hostOf(const ControlSpec &spec) const
+HWND TfrmModule::hostOf(const ControlSpec &entry) const
 {
-    if (spec.parent == Control::None)
+    if (entry.parent == Control::None)
         return m_window;
-    return hostsChildren(spec.parent) ? item(spec.parent) : hostOf(controlSpec(spec.parent));
+    return hostsChildren(entry.parent) ? item(entry.parent) : hostOf(controlSpec(entry.parent));
 }
 
-RECT TfrmModule::boxOf(const ControlSpec &spec) const
+RECT TfrmModule::boxOf(const ControlSpec &entry) const
 {
-    HWND host = hostOf(spec);
+    HWND host = hostOf(entry);
     RECT box{};
-    if (spec.kind == ControlKind::Page) {
+    if (entry.kind == ControlKind::Page) {
         // A page fills the display area of its page control, below the tabs.
-        HWND tabs = item(spec.parent);
+        HWND tabs = item(entry.parent);
         GetClientRect(tabs, &box);
         SendMessageW(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&box));
         MapWindowPoints(tabs, host, reinterpret_cast<POINT *>(&box), 2);
         return box;
     }
     POINT origin{0, 0};
-    if (spec.parent != Control::None && !hostsChildren(spec.parent)) {
+    if (entry.parent != Control::None && !hostsChildren(entry.parent)) {
         // A framed control's box is within its frame: the frame's corner in the host.
         RECT frame{};
-        GetWindowRect(item(spec.parent), &frame);
+        GetWindowRect(item(entry.parent), &frame);
         origin = {frame.left, frame.top};
         ScreenToClient(host, &origin);
     }
-    const Box at = scaled(spec.box, m_painter.dpi());
+    const Box at = scaled(entry.box, m_painter.dpi());
     return {origin.x + at.x, origin.y + at.y, origin.x + at.x + at.width,
             origin.y + at.y + at.height};
 }
 
-RECT TfrmModule::nativeBox(const ControlSpec &spec) const
+RECT TfrmModule::nativeBox(const ControlSpec &entry) const
 {
-    RECT box = boxOf(spec);
+    RECT box = boxOf(entry);
     // A drop-down list's window is as tall as the list it opens; it shows its field only.
-    if (spec.kind == ControlKind::List)
+    if (entry.kind == ControlKind::List)
         box.bottom +=
-            int(listItems(spec.id).size()) * m_painter.listItemHeight() + m_painter.scale(4);
+            int(listItems(entry.id).size()) * m_painter.listItemHeight() + m_painter.scale(4);
     return box;
 }
 
-void TfrmModule::place(const ControlSpec &spec)
+void TfrmModule::place(const ControlSpec &entry)
 {
-    const RECT box = nativeBox(spec);
-    MoveWindow(item(spec.id), box.left, box.top, box.right - box.left, box.bottom - box.top, FALSE);
+    const RECT box = nativeBox(entry);
+    MoveWindow(item(entry.id), box.left, box.top, box.right - box.left, box.bottom - box.top,
+               FALSE);
 }
 
-void TfrmModule::createControl(const ControlSpec &spec, const std::vector<std::string> &items)
+void TfrmModule::createControl(const ControlSpec &entry, const std::vector<std::string> &items)
 {
-    NativeKind native = nativeKind(spec.kind);
-    if (hasChildren(spec.id) && hostsChildren(spec.id))
+    NativeKind native = nativeKind(entry.kind);
+    if (hasChildren(entry.id) && hostsChildren(entry.id))
         native.style |= WS_CLIPCHILDREN;
-    if (spec.id == Control::pnMsg)
+    if (entry.id == Control::pnMsg)
         native.style |= SS_NOTIFY; // the mouse reaches it, for its tooltip
-    const RECT box = nativeBox(spec);
-    HWND host = hostOf(spec);
+    const RECT box = nativeBox(entry);
+    HWND host = hostOf(entry);
     HWND control = CreateWindowExW(0, native.className, L"", WS_CHILD | WS_VISIBLE | native.style,
                                    box.left, box.top, box.right - box.left, box.bottom - box.top,
-                                   host, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+                                   host, reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)),
                                    m_instance, nullptr);
-    m_controls[spec.id] = control;
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_painter.captionFont(spec)), FALSE);
-    if (spec.parent != Control::None && host == m_window) {
+    m_controls[entry.id] = control;
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_painter.captionFont(entry)),
+                 FALSE);
+    if (entry.parent != Control::None && host == m_window) {
         // A framed control lies above its frame, which would otherwise hide it.
-        HWND above = GetWindow(item(spec.parent), GW_HWNDPREV);
+        HWND above = GetWindow(item(entry.parent), GW_HWNDPREV);
         if (above != control)
             SetWindowPos(control, above ? above : HWND_TOP, 0, 0, 0, 0,
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
-    prepare(spec, control, items);
+    prepare(entry, control, items);
 }
 
-void TfrmModule::prepare(const ControlSpec &spec, HWND control,
+void TfrmModule::prepare(const ControlSpec &entry, HWND control,
                          const std::vector<std::string> &items)
 {
-    switch (spec.kind) {
+    switch (entry.kind) {
     case ControlKind::ScrollBar: {
         SCROLLINFO info{sizeof(info),
                         SIF_RANGE | SIF_POS | SIF_PAGE,
@@ -343,23 +345,23 @@ void TfrmModule::prepare(const ControlSpec &spec, HWND control,
     case ControlKind::List:
         for (const std::string &line : items)
             SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(widen(line).c_str()));
-        fitList(spec);
+        fitList(entry);
         break;
     case ControlKind::Page: {
         // Each page is a tab of its page control, drawn as a flat button.
         TCITEMW tab{};
         tab.mask = TCIF_TEXT;
         tab.pszText = const_cast<wchar_t *>(L"");
-        HWND tabs = item(spec.parent);
+        HWND tabs = item(entry.parent);
         const auto count = SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0);
         SendMessageW(tabs, TCM_INSERTITEMW, WPARAM(count), reinterpret_cast<LPARAM>(&tab));
-        place(spec);
+        place(entry);
         break;
     }
     default:
         break;
     }
-    if (spec.id == Control::pnMsg)
+    if (entry.id == Control::pnMsg)
         addTooltip(control);
 }
 
@@ -374,12 +376,12 @@ void TfrmModule::addTooltip(HWND line)
     SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
-void TfrmModule::fitList(const ControlSpec &spec)
+void TfrmModule::fitList(const ControlSpec &entry)
 {
     // The selection field is as tall as its item height makes it (a new font resets it): set
     // it so the closed list is as tall as its box, whatever border the system draws around it.
-    HWND combo = item(spec.id);
-    const int wanted = scaled(spec.box, m_painter.dpi()).height;
+    HWND combo = item(entry.id);
+    const int wanted = scaled(entry.box, m_painter.dpi()).height;
     int field = wanted - m_painter.scale(6);
     for (int attempt = 0; attempt < 3; ++attempt) {
         SendMessageW(combo, CB_SETITEMHEIGHT, WPARAM(-1), field);
@@ -406,15 +408,15 @@ void TfrmModule::setTabOrder(std::span<const Control> order)
 
 void TfrmModule::applyFonts()
 {
-    for (const ControlSpec &spec : formInventory())
-        SendMessageW(item(spec.id), WM_SETFONT,
-                     reinterpret_cast<WPARAM>(m_painter.captionFont(spec)), TRUE);
-    for (const ControlSpec &spec : formInventory()) {
-        if (spec.kind == ControlKind::List)
-            fitList(spec);
+    for (const ControlSpec &entry : formInventory())
+        SendMessageW(item(entry.id), WM_SETFONT,
+                     reinterpret_cast<WPARAM>(m_painter.captionFont(entry)), TRUE);
+    for (const ControlSpec &entry : formInventory()) {
+        if (entry.kind == ControlKind::List)
+            fitList(entry);
         // The tabs' height follows their font, and with it the page and what lies on it.
-        else if (insidePage(spec))
-            place(spec);
+        else if (insidePage(entry))
+            place(entry);
     }
     // The window does not clip its children, so they are all painted again after it.
     RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
@@ -431,10 +433,10 @@ void TfrmModule::setText(Control id, const std::string &text)
         // A page's caption is what its tab shows.
         HWND tabs = item(controlSpec(id).parent);
         int index = 0;
-        for (const ControlSpec &spec : formInventory()) {
-            if (spec.id == id)
+        for (const ControlSpec &entry : formInventory()) {
+            if (entry.id == id)
                 break;
-            index += spec.parent == controlSpec(id).parent ? 1 : 0;
+            index += entry.parent == controlSpec(id).parent ? 1 : 0;
         }
         TCITEMW tab{};
         tab.mask = TCIF_TEXT;
@@ -670,8 +672,8 @@ LRESULT CALLBACK TfrmModule::lampProc(HWND window, UINT message, WPARAM wParam, 
 {
     switch (message) {
     case WM_PAINT:
-        if (const ControlSpec *spec = specOf(GetDlgCtrlID(window))) {
-            WindowPainter::paintLamp(window, *spec,
+        if (const ControlSpec *entry = specOf(GetDlgCtrlID(window))) {
+            WindowPainter::paintLamp(window, *entry,
                                      COLORREF(GetWindowLongPtrW(window, GWLP_USERDATA)));
             return 0;
         }
@@ -746,19 +748,19 @@ bool TfrmModule::handleControls(UINT message, WPARAM wParam, LPARAM lParam, LRES
         return true;
     case WM_DRAWITEM: {
         const auto &drawn = *reinterpret_cast<const DRAWITEMSTRUCT *>(lParam);
-        if (const ControlSpec *spec = specOf(int(drawn.CtlID)))
-            m_painter.drawItem(drawn, *spec);
+        if (const ControlSpec *entry = specOf(int(drawn.CtlID)))
+            m_painter.drawItem(drawn, *entry);
         result = TRUE;
         return true;
     }
     case WM_MEASUREITEM: {
         // Sent while a list is made: its closed field fits its box, its rows are fixed.
         auto &measured = *reinterpret_cast<MEASUREITEMSTRUCT *>(lParam);
-        const ControlSpec *spec = specOf(int(measured.CtlID));
-        if (measured.CtlType == ODT_COMBOBOX && spec)
+        const ControlSpec *entry = specOf(int(measured.CtlID));
+        if (measured.CtlType == ODT_COMBOBOX && entry)
             measured.itemHeight =
                 UINT(measured.itemID == UINT(-1)
-                         ? scaled(spec->box, m_painter.dpi()).height - m_painter.scale(6)
+                         ? scaled(entry->box, m_painter.dpi()).height - m_painter.scale(6)
                          : m_painter.listItemHeight());
         result = TRUE;
         return true;
@@ -780,17 +782,17 @@ void TfrmModule::onCommand(int id, int code)
 {
     // A second click within the double-click time comes as BN_DOUBLECLICKED alone: it is a
     // click like the first.
-    const ControlSpec *spec = specOf(id);
-    if (spec && spec->kind == ControlKind::Button &&
+    const ControlSpec *entry = specOf(id);
+    if (entry && entry->kind == ControlKind::Button &&
         (code == BN_CLICKED || code == BN_DOUBLECLICKED))
-        m_form.click(spec->id);
+        m_form.click(entry->id);
 }
 
 void TfrmModule::onScroll(HWND bar, int code)
 {
-    const ControlSpec *spec = specOf(GetDlgCtrlID(bar));
+    const ControlSpec *entry = specOf(GetDlgCtrlID(bar));
     const std::optional<ScrollStep> step = scrollStep(code);
-    if (!spec || spec->kind != ControlKind::ScrollBar || !step)
+    if (!entry || entry->kind != ControlKind::ScrollBar || !step)
         return;
     int track = 0;
     if (*step == ScrollStep::Track) {
@@ -798,7 +800,7 @@ void TfrmModule::onScroll(HWND bar, int code)
         GetScrollInfo(bar, SB_CTL, &info);
         track = info.nTrackPos;
     }
-    m_form.scroll(spec->id, *step, track);
+    m_form.scroll(entry->id, *step, track);
 }
 
 } // namespace qmr

@@ -68,19 +68,19 @@ private:
 
     void createWindow();
     // Where a control lies within the native window that holds it.
-    HWND hostOf(const ControlSpec &spec) const;
-    RECT boxOf(const ControlSpec &spec) const;
+    HWND hostOf(const ControlSpec &entry) const;
+    RECT boxOf(const ControlSpec &entry) const;
     // The native window's box: a drop-down list's reaches down over the list it opens.
-    RECT nativeBox(const ControlSpec &spec) const;
-    void place(const ControlSpec &spec);
+    RECT nativeBox(const ControlSpec &entry) const;
+    void place(const ControlSpec &entry);
     // Sizes the frame so the client area is the form's at the DPI in use.
     void fitClientArea();
     // The window moved to a monitor of another DPI: the suggested frame, every control placed
     // and every font made again for the new DPI.
     void onDpiChanged(int dpi, const RECT &suggested);
     void addTooltip(HWND line);
-    void prepare(const ControlSpec &spec, HWND control, const std::vector<std::string> &items);
-    void fitList(const ControlSpec &spec);
+    void prepare(const ControlSpec &entry, HWND control, const std::vector<std::string> &items);
+    void fitList(const ControlSpec &entry);
     void applyFonts();
     void onCommand(int id, int code);
     void onScroll(HWND bar, int code);

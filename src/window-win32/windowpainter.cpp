@@ -92,8 +92,8 @@ HFONT makeFont(const wchar_t *face, int pixelHeight, bool bold, BYTE charset)
 
 HFONT makeFont(const wchar_t *face, FontRole role, BYTE charset, int dpi)
 {
-    const FontSpec spec = fontSpec(role);
-    return makeFont(face, scaled(spec.pixelHeight, dpi), spec.bold, charset);
+    const FontSpec font = fontSpec(role);
+    return makeFont(face, scaled(font.pixelHeight, dpi), font.bold, charset);
 }
 
 COLORREF foreground(ColourRole role)
@@ -115,9 +115,9 @@ COLORREF foreground(ColourRole role)
 // The box of the first control that lies inside this one, if any.
 const ControlSpec *firstChild(Control id)
 {
-    for (const ControlSpec &spec : formInventory())
-        if (spec.parent == id)
-            return &spec;
+    for (const ControlSpec &entry : formInventory())
+        if (entry.parent == id)
+            return &entry;
     return nullptr;
 }
 
@@ -204,39 +204,39 @@ HFONT WindowPainter::roleFont(const RoleFonts &fonts, FontRole role)
     return fonts.base.get();
 }
 
-HFONT WindowPainter::captionFont(const ControlSpec &spec) const
+HFONT WindowPainter::captionFont(const ControlSpec &entry) const
 {
-    if (spec.picture == Picture::LanguageMark)
-        return spec.id == Control::btnBIG5 ? m_fonts.markBIG5.get() : m_fonts.markGB.get();
+    if (entry.picture == Picture::LanguageMark)
+        return entry.id == Control::btnBIG5 ? m_fonts.markBIG5.get() : m_fonts.markGB.get();
     // A page control draws its pages' captions on its tabs.
-    const bool translated = spec.caption.translated || spec.kind == ControlKind::PageControl;
-    return roleFont(translated ? m_fonts.script : m_fonts.latin, spec.font);
+    const bool translated = entry.caption.translated || entry.kind == ControlKind::PageControl;
+    return roleFont(translated ? m_fonts.script : m_fonts.latin, entry.font);
 }
 
-RECT WindowPainter::captionRoom(const ControlSpec &spec, const RECT &client) const
+RECT WindowPainter::captionRoom(const ControlSpec &entry, const RECT &client) const
 {
     // The bevels are the system's and as wide at every DPI; what the painter adds is scaled.
     RECT room = client;
-    switch (spec.kind) {
+    switch (entry.kind) {
     case ControlKind::Panel:
-        if (spec.colour != ColourRole::Message) {
+        if (entry.colour != ColourRole::Message) {
             InflateRect(&room, -1, -1); // BDR_SUNKENOUTER
             break;
         }
         // The deeper bevel; the text keeps clear of the lamp at the right.
         InflateRect(&room, -2, -2); // EDGE_SUNKEN
         room.left += scale(2);
-        if (const ControlSpec *lamp = firstChild(spec.id))
+        if (const ControlSpec *lamp = firstChild(entry.id))
             room.right = scale(lamp->box.x) - scale(2);
         break;
     case ControlKind::Button:
         // The default button's dark frame, the push button's bevel.
-        if (spec.id == DefaultButton)
+        if (entry.id == DefaultButton)
             InflateRect(&room, -1, -1);
         InflateRect(&room, -ButtonInset, -ButtonInset);
-        if (spec.picture == Picture::QuickSetting)
+        if (entry.picture == Picture::QuickSetting)
             room.top += scale(QuickPictureHeight);
-        else if (spec.picture != Picture::None && spec.picture != Picture::LanguageMark)
+        else if (entry.picture != Picture::None && entry.picture != Picture::LanguageMark)
             room.left += scale(pictures::IconSide + IconGap);
         break;
     default:
@@ -277,39 +277,39 @@ HBRUSH WindowPainter::brush(ColourRole role) const
     return m_face;
 }
 
-void WindowPainter::drawItem(const DRAWITEMSTRUCT &item, const ControlSpec &spec) const
+void WindowPainter::drawItem(const DRAWITEMSTRUCT &item, const ControlSpec &entry) const
 {
     switch (item.CtlType) {
     case ODT_STATIC:
-        drawPanel(item, spec);
+        drawPanel(item, entry);
         break;
     case ODT_BUTTON:
-        drawButton(item, spec);
+        drawButton(item, entry);
         break;
     case ODT_COMBOBOX:
-        drawListItem(item, spec);
+        drawListItem(item, entry);
         break;
     default:
         break;
     }
 }
 
-void WindowPainter::drawPanel(const DRAWITEMSTRUCT &item, const ControlSpec &spec) const
+void WindowPainter::drawPanel(const DRAWITEMSTRUCT &item, const ControlSpec &entry) const
 {
     HDC dc = item.hDC;
     RECT box = item.rcItem;
-    FillRect(dc, &box, brush(spec.colour));
+    FillRect(dc, &box, brush(entry.colour));
     // A page shows only its face; what lies on it is drawn by its own controls.
-    if (spec.kind == ControlKind::Page)
+    if (entry.kind == ControlKind::Page)
         return;
     // A lowered bevel inside the border; the message line's is the deeper one.
-    const bool message = spec.colour == ColourRole::Message;
+    const bool message = entry.colour == ColourRole::Message;
     DrawEdge(dc, &box, message ? EDGE_SUNKEN : BDR_SUNKENOUTER, BF_RECT);
-    RECT room = captionRoom(spec, item.rcItem);
+    RECT room = captionRoom(entry, item.rcItem);
     const std::wstring text = windowText(item.hwndItem);
-    HGDIOBJ previous = SelectObject(dc, captionFont(spec));
+    HGDIOBJ previous = SelectObject(dc, captionFont(entry));
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, foreground(spec.colour));
+    SetTextColor(dc, foreground(entry.colour));
     UINT format = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX;
     if (message) {
         // A long message wraps; the lines are centred together.
@@ -324,26 +324,26 @@ void WindowPainter::drawPanel(const DRAWITEMSTRUCT &item, const ControlSpec &spe
     SelectObject(dc, previous);
 }
 
-void WindowPainter::drawButton(const DRAWITEMSTRUCT &item, const ControlSpec &spec) const
+void WindowPainter::drawButton(const DRAWITEMSTRUCT &item, const ControlSpec &entry) const
 {
     HDC dc = item.hDC;
     RECT box = item.rcItem;
     const bool pushed = item.itemState & ODS_SELECTED;
-    if (spec.id == DefaultButton) {
+    if (entry.id == DefaultButton) {
         FrameRect(dc, &box, GetSysColorBrush(COLOR_WINDOWFRAME));
         InflateRect(&box, -1, -1);
     }
     DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONPUSH | (pushed ? DFCS_PUSHED : 0));
     RECT content = box;
     InflateRect(&content, -ButtonInset, -ButtonInset);
-    RECT room = captionRoom(spec, item.rcItem);
+    RECT room = captionRoom(entry, item.rcItem);
     if (pushed) {
         OffsetRect(&content, 1, 1);
         OffsetRect(&room, 1, 1);
     }
     SetBkMode(dc, TRANSPARENT);
-    HGDIOBJ previous = SelectObject(dc, captionFont(spec));
-    drawButtonContent(dc, content, room, spec, windowText(item.hwndItem),
+    HGDIOBJ previous = SelectObject(dc, captionFont(entry));
+    drawButtonContent(dc, content, room, entry, windowText(item.hwndItem),
                       item.itemState & ODS_DISABLED);
     SelectObject(dc, previous);
     if (item.itemState & ODS_FOCUS) {
@@ -354,19 +354,19 @@ void WindowPainter::drawButton(const DRAWITEMSTRUCT &item, const ControlSpec &sp
 }
 
 void WindowPainter::drawButtonContent(HDC dc, const RECT &content, RECT room,
-                                      const ControlSpec &spec, const std::wstring &text,
+                                      const ControlSpec &entry, const std::wstring &text,
                                       bool disabled) const
 {
     const UINT line = DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX;
-    const COLORREF textColour = disabled ? GetSysColor(COLOR_GRAYTEXT) : foreground(spec.colour);
-    switch (spec.picture) {
+    const COLORREF textColour = disabled ? GetSysColor(COLOR_GRAYTEXT) : foreground(entry.colour);
+    switch (entry.picture) {
     case Picture::None:
         SetTextColor(dc, textColour);
         DrawTextW(dc, text.c_str(), int(text.size()), &room, DT_CENTER | line);
         break;
     case Picture::QuickSetting: {
         RECT picture{content.left, content.top + scale(2), content.right, room.top};
-        const QuickPicture texts = quickPicture(spec.id);
+        const QuickPicture texts = quickPicture(entry.id);
         pictures::drawQuickSetting(dc, picture, widen(texts.headline).c_str(),
                                    widen(texts.line1).c_str(), widen(texts.line2).c_str(),
                                    m_fonts.headline.get(), m_fonts.pictureLine.get(), m_dpi,
@@ -376,7 +376,7 @@ void WindowPainter::drawButtonContent(HDC dc, const RECT &content, RECT room,
         break;
     }
     case Picture::LanguageMark:
-        pictures::drawLanguageMark(dc, room, text.c_str(), captionFont(spec), disabled);
+        pictures::drawLanguageMark(dc, room, text.c_str(), captionFont(entry), disabled);
         break;
     default: {
         // An icon left of the caption, the two centred together.
@@ -387,7 +387,7 @@ void WindowPainter::drawButtonContent(HDC dc, const RECT &content, RECT room,
         const int width = side + gap + extent.cx;
         const int left = std::max<int>(content.left, (content.left + content.right - width) / 2);
         const int middle = (content.top + content.bottom) / 2;
-        pictures::drawIcon(dc, spec.picture, left, middle - side / 2, side, disabled);
+        pictures::drawIcon(dc, entry.picture, left, middle - side / 2, side, disabled);
         RECT label{left + side + gap, room.top, room.right, room.bottom};
         SetTextColor(dc, textColour);
         DrawTextW(dc, text.c_str(), int(text.size()), &label, DT_LEFT | line);
@@ -396,15 +396,15 @@ void WindowPainter::drawButtonContent(HDC dc, const RECT &content, RECT room,
     }
 }
 
-void WindowPainter::drawListItem(const DRAWITEMSTRUCT &item, const ControlSpec &spec) const
+void WindowPainter::drawListItem(const DRAWITEMSTRUCT &item, const ControlSpec &entry) const
 {
     HDC dc = item.hDC;
     RECT box = item.rcItem;
     const bool field = item.itemState & ODS_COMBOBOXEDIT;
     const bool chosen = !field && (item.itemState & ODS_SELECTED);
     // In the open list the chosen line is shown inverted, so it stands out from the others.
-    const Brush inverted(chosen ? CreateSolidBrush(foreground(spec.colour)) : nullptr);
-    FillRect(dc, &box, chosen ? inverted.get() : brush(spec.colour));
+    const Brush inverted(chosen ? CreateSolidBrush(foreground(entry.colour)) : nullptr);
+    FillRect(dc, &box, chosen ? inverted.get() : brush(entry.colour));
     if (item.itemID != UINT(-1)) {
         const auto length =
             std::max<LRESULT>(SendMessageW(item.hwndItem, CB_GETLBTEXTLEN, item.itemID, 0), 0);
@@ -412,11 +412,11 @@ void WindowPainter::drawListItem(const DRAWITEMSTRUCT &item, const ControlSpec &
         SendMessageW(item.hwndItem, CB_GETLBTEXT, item.itemID,
                      reinterpret_cast<LPARAM>(text.data()));
         text.resize(std::size_t(length));
-        HGDIOBJ previous = SelectObject(dc, captionFont(spec));
+        HGDIOBJ previous = SelectObject(dc, captionFont(entry));
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, (item.itemState & ODS_DISABLED) ? GetSysColor(COLOR_GRAYTEXT)
-                         : chosen                        ? background(spec.colour)
-                                                         : foreground(spec.colour));
+                         : chosen                        ? background(entry.colour)
+                                                         : foreground(entry.colour));
         RECT label = box;
         label.left += scale(3);
         DrawTextW(dc, text.c_str(), int(text.size()), &label,
@@ -432,14 +432,14 @@ COLORREF WindowPainter::lampColour(LampColour colour)
     return colour == LampColour::Yellow ? Yellow : Red;
 }
 
-void WindowPainter::paintLamp(HWND lamp, const ControlSpec &spec, COLORREF colour)
+void WindowPainter::paintLamp(HWND lamp, const ControlSpec &entry, COLORREF colour)
 {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(lamp, &paint);
     RECT area{};
     GetClientRect(lamp, &area);
     // The lamp sits on its panel and shares its background.
-    const Brush surface(CreateSolidBrush(background(spec.colour)));
+    const Brush surface(CreateSolidBrush(background(entry.colour)));
     FillRect(dc, &area, surface.get());
     pictures::drawLamp(dc, area, colour);
     EndPaint(lamp, &paint);

@@ -10,8 +10,6 @@
 
 namespace qmr {
 
-// The button Enter presses when no button has the focus: it carries the dark outer frame.
-
 // The look of the window: the fonts of each language's script, the brushes of the colour
 // roles, and the painting of every owner-drawn control from its inventory entry. It only
 // paints what the controls hold (their window texts, selections and states).
@@ -37,19 +35,19 @@ public:
     // where its caption is translated, in the Latin face where it never is (the IDs, the
     // readers' data, the line settings, "English"); the language buttons' characters in their
     // own script's face, as large as the button holds them.
-    HFONT captionFont(const ControlSpec &spec) const;
+    HFONT captionFont(const ControlSpec &entry) const;
     // Where a control's caption is drawn within its client area: the bevel, the icon beside it
     // and the lamp taken off. The caption is whole when its text fits there, on one line (the
     // message line wraps its text).
-    RECT captionRoom(const ControlSpec &spec, const RECT &client) const;
+    RECT captionRoom(const ControlSpec &entry, const RECT &client) const;
     HBRUSH faceBrush() const { return m_face; }
     // The background a control of the role is drawn on.
     static COLORREF background(ColourRole role);
 
-    void drawItem(const DRAWITEMSTRUCT &item, const ControlSpec &spec) const;
+    void drawItem(const DRAWITEMSTRUCT &item, const ControlSpec &entry) const;
     static COLORREF lampColour(LampColour colour);
     // The round lamp on its panel's background, in the colour it holds.
-    static void paintLamp(HWND lamp, const ControlSpec &spec, COLORREF colour);
+    static void paintLamp(HWND lamp, const ControlSpec &entry, COLORREF colour);
 
 private:
     struct GdiDeleter
@@ -80,12 +78,12 @@ private:
     static Fonts makeFonts(Script script, int dpi);
     static HFONT roleFont(const RoleFonts &fonts, FontRole role);
     HBRUSH brush(ColourRole role) const;
-    void drawPanel(const DRAWITEMSTRUCT &item, const ControlSpec &spec) const;
-    void drawButton(const DRAWITEMSTRUCT &item, const ControlSpec &spec) const;
+    void drawPanel(const DRAWITEMSTRUCT &item, const ControlSpec &entry) const;
+    void drawButton(const DRAWITEMSTRUCT &item, const ControlSpec &entry) const;
     // content: inside the bevel; room: where the caption goes (see captionRoom).
-    void drawButtonContent(HDC dc, const RECT &content, RECT room, const ControlSpec &spec,
+    void drawButtonContent(HDC dc, const RECT &content, RECT room, const ControlSpec &entry,
                            const std::wstring &text, bool disabled) const;
-    void drawListItem(const DRAWITEMSTRUCT &item, const ControlSpec &spec) const;
+    void drawListItem(const DRAWITEMSTRUCT &item, const ControlSpec &entry) const;
 
     Script m_script = Script::Latin;
     int m_dpi;

@@ -147,13 +147,13 @@ int layout(HWND window, int dpi)
     if ((style & WS_THICKFRAME) || (style & WS_MAXIMIZEBOX) || !(style & WS_MINIMIZEBOX) ||
         !(style & WS_SYSMENU))
         failures += fail("the border: style " + std::to_string(style));
-    for (const ControlSpec &spec : formInventory()) {
+    for (const ControlSpec &entry : formInventory()) {
         // A page fills what its page control leaves below the tabs.
-        if (spec.kind == ControlKind::Page)
+        if (entry.kind == ControlKind::Page)
             continue;
-        const std::string name(spec.name);
+        const std::string name(entry.name);
         const RECT box = boxOf(window, name);
-        const Box wanted = scaled(spec.box, dpi);
+        const Box wanted = scaled(entry.box, dpi);
         if (box.left != wanted.x || box.top != wanted.y || box.right - box.left != wanted.width ||
             box.bottom - box.top != wanted.height)
             failures += fail(name + " at " + std::to_string(box.left) + "," +
@@ -181,9 +181,9 @@ std::string focusName(HWND window)
     info.cbSize = sizeof(info);
     if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) || !info.hwndFocus)
         return "none";
-    for (const ControlSpec &spec : formInventory())
-        if (controlNamed(window, spec.name) == info.hwndFocus)
-            return std::string(spec.name);
+    for (const ControlSpec &entry : formInventory())
+        if (controlNamed(window, entry.name) == info.hwndFocus)
+            return std::string(entry.name);
     return "other";
 }
 

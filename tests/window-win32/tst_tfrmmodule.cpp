@@ -99,12 +99,12 @@ protected:
     {
         const int dpi = m_window->dpi();
         SCOPED_TRACE("at " + std::to_string(dpi) + " DPI");
-        for (const ControlSpec &spec : formInventory()) {
-            if (spec.kind == ControlKind::Page)
+        for (const ControlSpec &entry : formInventory()) {
+            if (entry.kind == ControlKind::Page)
                 continue;
-            SCOPED_TRACE(std::string(spec.name));
-            const RECT box = boxIn(item(spec.id), spec.parent);
-            const Box wanted = scaled(spec.box, dpi);
+            SCOPED_TRACE(std::string(entry.name));
+            const RECT box = boxIn(item(entry.id), entry.parent);
+            const Box wanted = scaled(entry.box, dpi);
             EXPECT_EQ(box.left, wanted.x);
             EXPECT_EQ(box.top, wanted.y);
             EXPECT_EQ(box.right - box.left, wanted.width);
@@ -142,25 +142,25 @@ protected:
     void expectCaptionsWhole(const std::string &language)
     {
         const WindowPainter &painter = m_window->painter();
-        for (const ControlSpec &spec : formInventory()) {
-            HWND control = spec.kind == ControlKind::Page ? item(spec.parent) : item(spec.id);
-            const std::wstring text = windowText(item(spec.id));
-            if (text.empty() || spec.kind == ControlKind::Lamp)
+        for (const ControlSpec &entry : formInventory()) {
+            HWND control = entry.kind == ControlKind::Page ? item(entry.parent) : item(entry.id);
+            const std::wstring text = windowText(item(entry.id));
+            if (text.empty() || entry.kind == ControlKind::Lamp)
                 continue;
             SCOPED_TRACE(language + " at " + std::to_string(m_window->dpi()) + " DPI, " +
-                         std::string(spec.name) + " \"" + narrow(text) + "\"");
+                         std::string(entry.name) + " \"" + narrow(text) + "\"");
             RECT client{};
             GetClientRect(control, &client);
-            RECT room = painter.captionRoom(spec, client);
-            if (spec.kind == ControlKind::GroupBox || spec.kind == ControlKind::Page)
+            RECT room = painter.captionRoom(entry, client);
+            if (entry.kind == ControlKind::GroupBox || entry.kind == ControlKind::Page)
                 InflateRect(&room, -painter.scale(8), 0); // the frame's corners, the tab's edges
             // The font the text is drawn in: the painter's, or the one a system-drawn control
             // holds (the tabs are the page control's).
             const HFONT font =
-                spec.kind == ControlKind::Page
+                entry.kind == ControlKind::Page
                     ? reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0))
-                    : painter.captionFont(spec);
-            EXPECT_EQ(font, spec.kind == ControlKind::Page
+                    : painter.captionFont(entry);
+            EXPECT_EQ(font, entry.kind == ControlKind::Page
                                 ? font
                                 : reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
             HDC dc = GetDC(control);
@@ -177,10 +177,10 @@ protected:
                       DT_CENTER | DT_WORDBREAK | DT_NOPREFIX | DT_CALCRECT);
             SelectObject(dc, previous);
             ReleaseDC(control, dc);
-            if (spec.id == Control::pnMsg)
+            if (entry.id == Control::pnMsg)
                 extent = {wrapped.right - wrapped.left, wrapped.bottom - wrapped.top};
             EXPECT_LE(extent.cx, room.right - room.left);
-            if (spec.kind != ControlKind::GroupBox && spec.kind != ControlKind::Page) {
+            if (entry.kind != ControlKind::GroupBox && entry.kind != ControlKind::Page) {
                 EXPECT_LE(extent.cy, room.bottom - room.top);
             }
         }
@@ -195,29 +195,29 @@ protected:
 TEST_F(NativeWindowTest, EveryControlIsMadeAtItsBoxWithItsStartText)
 {
     open();
-    for (const ControlSpec &spec : formInventory()) {
-        SCOPED_TRACE(std::string(spec.name));
-        HWND control = item(spec.id);
+    for (const ControlSpec &entry : formInventory()) {
+        SCOPED_TRACE(std::string(entry.name));
+        HWND control = item(entry.id);
         ASSERT_TRUE(control);
         // A driver or a screen reader finds it by its ID in the window or in the panel
         // holding it.
-        EXPECT_EQ(GetDlgItem(GetParent(control), int(spec.id)), control);
+        EXPECT_EQ(GetDlgItem(GetParent(control), int(entry.id)), control);
         EXPECT_EQ(GetAncestor(control, GA_ROOT), window());
-        if (spec.kind == ControlKind::Page) {
+        if (entry.kind == ControlKind::Page) {
             // The page lies inside its page control, below the tabs.
-            const RECT box = boxIn(control, spec.parent);
+            const RECT box = boxIn(control, entry.parent);
             RECT tabs{};
-            GetClientRect(item(spec.parent), &tabs);
+            GetClientRect(item(entry.parent), &tabs);
             EXPECT_GT(box.top, 0);
             EXPECT_LE(box.bottom, tabs.bottom);
             EXPECT_LE(box.right, tabs.right);
         }
-        if (spec.caption.translated || !spec.caption.before.empty()) {
-            EXPECT_EQ(textOf(spec.id),
-                      captionText(spec.caption, m_languages.text(spec.caption.row, 0)));
+        if (entry.caption.translated || !entry.caption.before.empty()) {
+            EXPECT_EQ(textOf(entry.id),
+                      captionText(entry.caption, m_languages.text(entry.caption.row, 0)));
         }
         EXPECT_EQ(SendMessageW(control, CB_GETCOUNT, 0, 0),
-                  spec.kind == ControlKind::List ? LRESULT(listItems(spec.id).size()) : 0);
+                  entry.kind == ControlKind::List ? LRESULT(listItems(entry.id).size()) : 0);
     }
     // At 96 DPI the boxes are the inventory's; on a monitor of another DPI, scaled to it.
     EXPECT_EQ(m_window->dpi(), windowDpi(window()));
