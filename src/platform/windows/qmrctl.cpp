@@ -8,9 +8,9 @@
 #include "platform/windows/console.h"
 #include "platform/windows/registrysettingsstore.h"
 #include "platform/windows/systemport.h"
-#include "platform/windows/win32serialport.h"
 #include "platform/windows/win32clock.h"
 #include "platform/windows/win32portmap.h"
+#include "platform/windows/win32serialport.h"
 
 #include <windows.h>
 
@@ -175,6 +175,10 @@ int main()
     runner.setInterruptSource(&console);
     // Progress lines and in-place redraws use escape sequences: only where they are understood.
     runner.setProgressAllowed(console.errorWritesEscapes());
-    runner.setTerminalOutput(console.outputWritesEscapes());
+    // Status lines are cut to the console window's width, so a redraw never wraps.
+    CONSOLE_SCREEN_BUFFER_INFO screen{};
+    const bool sized = GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &screen);
+    runner.setTerminalOutput(console.outputWritesEscapes(),
+                             sized ? screen.srWindow.Right - screen.srWindow.Left + 1 : 0);
     return runner.run(args);
 }
