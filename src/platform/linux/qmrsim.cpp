@@ -44,21 +44,15 @@ bool isPrintable(const QByteArray &text, bool latin1 = false)
     return true;
 }
 
-// Reads the options into `out`; on a bad one returns its one-line complaint.
-QString readOptions(const QCommandLineParser &p, Options &out)
+// The module's own state from the options; on a bad one its one-line complaint.
+QString readModule(const QCommandLineParser &p, ModuleConfig &config)
 {
-    out.link = p.value("link");
-    if (out.link.isEmpty())
-        return QStringLiteral("--link PATH is required");
-    out.log = p.value("log");
-    out.state = p.value("state");
-
     if (p.isSet("line")) {
         const auto index = lineSettingIndexFor(p.value("line").trimmed().toStdString());
         if (!index)
             return QStringLiteral("--line: '%1' is not one of the twelve line settings (or 0..11)")
                 .arg(p.value("line"));
-        out.config.lineIndex = *index;
+        config.lineIndex = *index;
     }
     struct Text
     {
@@ -67,10 +61,10 @@ QString readOptions(const QCommandLineParser &p, Options &out)
         int length; // required length, 0: any
     };
     const Text texts[] = {
-        {"id1", &out.config.reader1.id, 2},         {"id2", &out.config.reader2.id, 2},
-        {"serial1", &out.config.reader1.serial, 8}, {"serial2", &out.config.reader2.serial, 8},
-        {"version", &out.config.version, 8},        {"data1", &out.config.reader1.data, 0},
-        {"data2", &out.config.reader2.data, 0}};
+        {"id1", &config.reader1.id, 2},         {"id2", &config.reader2.id, 2},
+        {"serial1", &config.reader1.serial, 8}, {"serial2", &config.reader2.serial, 8},
+        {"version", &config.version, 8},        {"data1", &config.reader1.data, 0},
+        {"data2", &config.reader2.data, 0}};
     for (const Text &t : texts) {
         if (!p.isSet(t.name))
             continue;
@@ -93,7 +87,7 @@ QString readOptions(const QCommandLineParser &p, Options &out)
         const QString m = p.value("mode").toLower();
         const auto word = readerModeIndexFor(m.toStdString());
         if (word || m == "0" || m == "1")
-            out.config.mode = word ? char('0' + *word) : m[0].toLatin1();
+            config.mode = word ? char('0' + *word) : m[0].toLatin1();
         else
             return QStringLiteral("--mode: '%1' is not two, one, 0 or 1").arg(p.value("mode"));
     }
@@ -101,24 +95,25 @@ QString readOptions(const QCommandLineParser &p, Options &out)
         // The value as the module's RS-485 list shows it, or its index, written exactly.
         const QString r = p.value("rs485");
         const int digit = r.size() == 1 ? r[0].unicode() - u'0' : -1;
-        int at = -1;
-        for (int i = 0; i < int(Rs485Values.size()); ++i) {
-            if (r == QString::number(Rs485Values[i]))
-                at = i;
-        }
+        const int at = r == QString::number(r.toInt()) ? rs485IndexOf(r.toInt()) : -1;
         if (at >= 0)
-            out.config.rs485 = char('0' + at);
+            config.rs485 = char('0' + at);
         else if (digit >= 0 && digit < int(Rs485Values.size()))
-            out.config.rs485 = char('0' + digit);
+            config.rs485 = char('0' + digit);
         else
             return QStringLiteral("--rs485: '%1' is not 24, 32, 40, 0, 1 or 2").arg(r);
     }
+    return QString();
+}
 
-    out.faults.silent = p.isSet("fault-silent");
-    out.faults.wrongCheck = p.isSet("fault-wrong-check");
-    out.faults.lowerCaseCheck = p.isSet("fault-lowercase");
-    out.faults.leadingGarbage = p.isSet("fault-garbage");
-    out.faults.endless = p.isSet("fault-endless");
+// The faults to play; on a bad option its one-line complaint.
+QString readFaults(const QCommandLineParser &p, FaultConfig &faults)
+{
+    faults.silent = p.isSet("fault-silent");
+    faults.wrongCheck = p.isSet("fault-wrong-check");
+    faults.lowerCaseCheck = p.isSet("fault-lowercase");
+    faults.leadingGarbage = p.isSet("fault-garbage");
+    faults.endless = p.isSet("fault-endless");
     struct Number
     {
         const char *name;
@@ -126,14 +121,14 @@ QString readOptions(const QCommandLineParser &p, Options &out)
         int min;
         int max;
     };
-    const Number numbers[] = {{"fault-length", &out.faults.lengthDelta, -100, 100},
-                              {"fault-delay", &out.faults.delayMs, 0, 60000},
-                              {"fault-flood", &out.faults.floodBytes, 1, 1000000},
-                              {"fault-drop-every", &out.faults.dropEvery, 1, 1000000}};
+    const Number numbers[] = {{"fault-length", &faults.lengthDelta, -100, 100},
+                              {"fault-delay", &faults.delayMs, 0, 60000},
+                              {"fault-flood", &faults.floodBytes, 1, 1000000},
+                              {"fault-drop-every", &faults.dropEvery, 1, 1000000}};
     for (const Number &n : numbers) {
         if (!p.isSet(n.name))
             continue;
-        // Blanks around the number are allowed, as they always were.
+        // Blanks around the number are allowed.
         const auto value =
             parseDecimal(p.value(n.name).toStdString(), n.min, n.max, Blanks::Allowed);
         if (!value)
@@ -146,14 +141,22 @@ QString readOptions(const QCommandLineParser &p, Options &out)
     return QString();
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// Reads the options into `out`; on a bad one returns its one-line complaint.
+QString readOptions(const QCommandLineParser &p, Options &out)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("qmrsim");
+    out.link = p.value("link");
+    if (out.link.isEmpty())
+        return QStringLiteral("--link PATH is required");
+    out.log = p.value("log");
+    out.state = p.value("state");
+    if (QString complaint = readModule(p, out.config); !complaint.isEmpty())
+        return complaint;
+    return readFaults(p, out.faults);
+}
 
-    QCommandLineParser p;
+// The program's options and their help texts.
+void addOptions(QCommandLineParser &p)
+{
     p.setApplicationDescription(
         "Emulates a TAVEX QLN-72RT module on a pseudo-terminal and links PATH to it, so the\n"
         "configuration tool can be pointed at PATH as at a serial port.\n"
@@ -200,6 +203,29 @@ int main(int argc, char *argv[])
          "FILE"},
         {"state", "After every command write the module's state to FILE as JSON.", "FILE"},
     });
+}
+
+// Signals arrive as readable data on a descriptor the serving loop polls, so the link is
+// removed on the way out without any work inside a signal handler.
+int stopSignalDescriptor()
+{
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    return signalfd(-1, &stopSignals, SFD_CLOEXEC);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("qmrsim");
+
+    QCommandLineParser p;
+    addOptions(p);
     if (!p.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "qmrsim: %s\n", qPrintable(p.errorText()));
         return ExitBadArguments;
@@ -217,14 +243,7 @@ int main(int argc, char *argv[])
         return ExitBadArguments;
     }
 
-    // Signals arrive as readable data on a descriptor the serving loop polls, so the link is
-    // removed on the way out without any work inside a signal handler.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-    const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+    const int stopFd = stopSignalDescriptor();
     if (stopFd < 0) {
         std::perror("qmrsim: signalfd");
         return 1;
