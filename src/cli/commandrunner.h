@@ -1,10 +1,13 @@
 #pragma once
 
 #include "cliarguments.h"
+#include "clitable.h"
 #include "consoleview.h"
 #include "devicefactory.h"
 #include "interruptsource.h"
 #include "operations/modulecontext.h"
+#include "operations/processmode.h"
+#include "operations/quicksettings.h"
 #include "operations/scan.h"
 #include "texts/languagetable.h"
 
@@ -47,30 +50,32 @@ public:
     int run(const std::vector<std::string> &arguments);
     int run(const CliArguments &arguments);
 
-private:
-    struct Run;
+    // The commands' handlers, as the command table names them.
+    int ports(CommandRun &run);
+    int scan(CommandRun &run);
+    int setId(CommandRun &run);
+    int setLine(CommandRun &run);
+    int setMode(CommandRun &run);
+    int factory(CommandRun &run);
+    int oneReader(CommandRun &run);
+    int poll(CommandRun &run);
+    int provision(CommandRun &run);
 
+private:
     int usageError(const std::string &message);
-    // The module command of the line, on its run.
-    int runCommand(Run &run);
-    int ports(Run &run);
     // The scan every module command starts with; true when it read all module information.
-    bool scan(Run &run);
-    std::string namedPortDetail(Run &run);
-    int scanCommand(Run &run);
-    int setId(Run &run);
-    int setLine(Run &run);
-    int setMode(Run &run);
-    int quickSetting(Run &run);
-    int poll(Run &run);
-    int provision(const CliArguments &arguments, ModuleContext &ctx);
+    bool scanModule(CommandRun &run);
+    std::string namedPortDetail(CommandRun &run);
+    int quickSetting(CommandRun &run, QuickSetting which);
+    // Process mode until Ctrl-C or the count; the outcome and the replies counted in run.
+    ProcessOutcome pollReplies(CommandRun &run);
 
     // The module's identity as the scan read it.
     static nlohmann::json identity(const ScanResult &scan);
-    void printIdentity(Run &run);
+    void printIdentity(CommandRun &run);
     // The end of a command: the message (stdout on success, stderr on failure) or the JSON
     // object; returns the exit code.
-    int finish(Run &run, bool ok, nlohmann::json json);
+    int finish(CommandRun &run, bool ok, nlohmann::json json);
     void writeJson(const nlohmann::json &json);
 
     ContextFactory m_factory;
