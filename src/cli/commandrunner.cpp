@@ -6,6 +6,7 @@
 #include "operations/setbaudrate.h"
 #include "operations/setmode.h"
 #include "operations/setmoduleid.h"
+#include "porterrorwords.h"
 #include "provisioner.h"
 #include "terminaltext.h"
 
@@ -24,27 +25,6 @@ using nlohmann::json;
 
 constexpr int ComNumbers = 16;
 
-std::string portErrorName(PortError error)
-{
-    switch (error) {
-    case PortError::NoError:
-        return "none";
-    case PortError::NotFound:
-        return "not-found";
-    case PortError::PermissionDenied:
-        return "permission-denied";
-    case PortError::Busy:
-        return "busy";
-    case PortError::NotASerialPort:
-        return "not-a-serial-port";
-    case PortError::Io:
-        return "io";
-    case PortError::Other:
-        break;
-    }
-    return "other";
-}
-
 // text followed by spaces up to width bytes (the texts padded this way are ASCII or paths).
 std::string leftJustified(std::string text, std::size_t width)
 {
@@ -56,11 +36,6 @@ std::string leftJustified(std::string text, std::size_t width)
 std::string serialText(const ScanResult &scan)
 {
     return scan.serial + "-" + std::to_string(scan.unitSuffix);
-}
-
-bool validRs485(int index)
-{
-    return index >= 0 && index < int(Rs485Values.size());
 }
 
 // The settings store while --port is in force: reads go through, and a save keeps the
@@ -248,7 +223,7 @@ int CommandRunner::ports(CommandRun &r)
         else if (!reason.empty())
             state = reason;
         else
-            state = portErrorName(error);
+            state = std::string(portErrorName(error));
         m_out << leftJustified("COM" + std::to_string(com), 7)
               << leftJustified(device.empty() ? std::string("-")
                                               : escapeControls(device, Backslash::AsIs),
@@ -322,24 +297,7 @@ std::string CommandRunner::namedPortDetail(CommandRun &r)
         r.ctx.link.ComClose();
         return port + ": the port opens, but no module answered";
     }
-    std::string why;
-    switch (r.ctx.link.lastOpenError()) {
-    case PortError::NotFound:
-        why = "no such device";
-        break;
-    case PortError::NotASerialPort:
-        why = "not a serial port";
-        break;
-    case PortError::Busy:
-        why = "held by another program";
-        break;
-    case PortError::PermissionDenied:
-        why = "no permission to open it";
-        break;
-    default:
-        why = "it does not open";
-        break;
-    }
+    const std::string why(portErrorWhy(r.ctx.link.lastOpenError()));
     const std::string reason = r.ctx.link.lastOpenErrorString();
     return port + ": " + why + (reason.empty() ? "" : " (" + reason + ")");
 }
@@ -362,7 +320,7 @@ nlohmann::json CommandRunner::identity(const ScanResult &scan)
         // As the module sent it, also in one-reader mode, where the ID2 panel shows "__".
         {"id2", escapeControls(scan.id2)},
     };
-    if (validRs485(scan.rs485Index)) {
+    if (isRs485Index(scan.rs485Index)) {
         id["rs485"] = Rs485Values[std::size_t(scan.rs485Index)];
         id["rs485Text"] = rs485Name(scan.rs485Index);
     }
@@ -386,7 +344,7 @@ void CommandRunner::printIdentity(CommandRun &r)
     row(view.text(TextRow::SN), escapeControls(serialText(scan)));
     row(view.text(TextRow::Ver), escapeControls(scan.version));
     row("Mode", std::string(ReaderModes[std::size_t(mode)].name));
-    row("RS-485", validRs485(scan.rs485Index) ? rs485Name(scan.rs485Index) : std::string());
+    row("RS-485", isRs485Index(scan.rs485Index) ? rs485Name(scan.rs485Index) : std::string());
     row(view.text(TextRow::Id) + " 1", escapeControls(scan.id1));
     row(view.text(TextRow::Id) + " 2",
         escapeControls(scan.id2) + (mode == 1 ? " (not used in one-reader mode)" : ""));
@@ -485,7 +443,7 @@ int CommandRunner::setMode(CommandRun &r)
         r.view.selectRs485(*r.args.rs485Index);
     const int rs485 = r.view.rs485Index();
     result["mode"] = ReaderModes[std::size_t(r.args.modeIndex)].word;
-    result["rs485"] = Rs485Values[std::size_t(validRs485(rs485) ? rs485 : 1)];
+    result["rs485"] = Rs485Values[std::size_t(isRs485Index(rs485) ? rs485 : 1)];
     return finish(r, RunSetModuleMode(r.ctx) == SettingOutcome::Ok, result);
 }
 
