@@ -302,12 +302,11 @@ TEST_F(NativeWindowTest, AQuickSecondClickOnProcessModuleStopsIt)
     postClick(Control::btnProcess, WM_LBUTTONDBLCLK);
     m_window->pumpEvents();
 
+    // What the stop does is the form's (tst_form): here only that the double click reaches it.
     EXPECT_FALSE(m_rig.port.sent.empty()); // the mode ran
     EXPECT_LE(m_rig.port.sent.size(), 20u);
     EXPECT_FALSE(m_window->form().context().ProcessActive);
-    EXPECT_EQ(textOf(Control::btnProcess), "Process Module");
     EXPECT_EQ(textOf(Control::shComm), "yellow"); // the user's stop, not a failure
-    EXPECT_TRUE(IsWindowEnabled(item(Control::btnExit)));
 }
 
 TEST_F(NativeWindowTest, ReactivationGivesTheFocusBackToTheControlThatHadIt)

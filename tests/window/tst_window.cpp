@@ -156,7 +156,7 @@ private slots:
     void disablingTheWindowTakesTheFocusFromItsControls();
     void exceptionInHandlerIsShownInTheErrorBox();
     void exceptionInAnyEventHandlerIsShown();
-    void scanAndProcessModeThroughTheButtons();
+    void scanThroughTheButtons();
     void aDoubleClickOnProcessModuleStopsIt();
     void toneHasFrequencyAndLength_data();
     void toneHasFrequencyAndLength();
@@ -528,7 +528,7 @@ void TestWindow::exceptionInAnyEventHandlerIsShown()
     app()->setExceptionBox(nullptr);
 }
 
-void TestWindow::scanAndProcessModeThroughTheButtons()
+void TestWindow::scanThroughTheButtons()
 {
     Rig rig;
     ModuleModel module;
@@ -549,26 +549,6 @@ void TestWindow::scanAndProcessModeThroughTheButtons()
     QCOMPARE(rig.beeper.beeps.last(), (QPair<int, int>{1000, 300}));
     QCOMPARE(w.settings().ScanCommNo, 1);
 
-    // Process mode runs until a second click on the same button, made while it polls.
-    auto *btnProcess = rig.get<QPushButton>("btnProcess");
-    QStringList captionWhileRunning;
-    bool exitEnabledWhileRunning = true;
-    QMetaObject::invokeMethod(
-        &w,
-        [&] {
-            captionWhileRunning << btnProcess->text();
-            exitEnabledWhileRunning = rig.get<QPushButton>("btnExit")->isEnabled();
-            QTest::mouseClick(btnProcess, Qt::LeftButton);
-        },
-        Qt::QueuedConnection);
-    QTest::mouseClick(btnProcess, Qt::LeftButton);
-    QCOMPARE(captionWhileRunning, QStringList{QStringLiteral("Cancel Process Module")});
-    QVERIFY(!exitEnabledWhileRunning);
-    QCOMPARE(btnProcess->text(), QStringLiteral("Process Module"));
-    QVERIFY(rig.get<QPushButton>("btnExit")->isEnabled());
-    QVERIFY(!w.context().ProcessActive);
-    QVERIFY(!rig.link.isOpen());
-    QCOMPARE(rig.lamp()->colour(), Lamp::Yellow);
 }
 
 void TestWindow::aDoubleClickOnProcessModuleStopsIt()
@@ -596,12 +576,9 @@ void TestWindow::aDoubleClickOnProcessModuleStopsIt()
         },
         Qt::QueuedConnection);
     QTest::mouseClick(btnProcess, Qt::LeftButton);
+    // What the stop does is the form's (tst_form): here only that the double click reaches it.
     QCOMPARE(captionWhileRunning, QStringList{QStringLiteral("Cancel Process Module")});
-    QCOMPARE(btnProcess->text(), QStringLiteral("Process Module"));
     QVERIFY(!w.context().ProcessActive);
-    QVERIFY(!rig.link.isOpen());
-    QCOMPARE(rig.lamp()->colour(), Lamp::Yellow);
-    QCOMPARE(rig.beeper.beeps.last(), (QPair<int, int>{1000, 300}));
 }
 
 void TestWindow::toneHasFrequencyAndLength_data()
