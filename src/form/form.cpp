@@ -24,18 +24,21 @@ std::string twoDigits(int value)
     return digits;
 }
 
-std::string exceptionText()
+} // namespace
+
+std::string currentExceptionText()
 {
+    const std::exception_ptr current = std::current_exception();
+    if (!current)
+        return "Unknown error";
     try {
-        throw;
+        std::rethrow_exception(current);
     } catch (const std::exception &error) {
         return error.what();
     } catch (...) {
         return "Unknown error";
     }
 }
-
-} // namespace
 
 Form::Form(Link &link, Clock &clock, SettingsStore &store, const LanguageTable &languages,
            FormRenderer &renderer)
@@ -334,7 +337,7 @@ template <typename Handler> void Form::runGuarded(Handler handler)
         if (m_handlerDepth == 1)
             recoverFromFailure();
         --m_handlerDepth;
-        m_renderer.showError(exceptionText());
+        m_renderer.showError(currentExceptionText());
         return;
     }
     --m_handlerDepth;
@@ -486,11 +489,6 @@ void Form::setLamp(LampColour colour)
 void Form::beep(int frequencyHz, int durationMs)
 {
     m_renderer.beep(frequencyHz, durationMs);
-}
-
-void Form::setBusy(bool on)
-{
-    SetBusy(on);
 }
 
 void Form::setWaitCursor(bool on)

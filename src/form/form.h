@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace qmr {
 
@@ -22,6 +23,12 @@ enum class ScrollStep
     End,
     Track, // dragged to the given position
 };
+
+// The program's name outside its window, also the title of its message boxes.
+inline constexpr std::string_view ProgramName = "TAVEX QLN-72RT Module Config";
+// The text shown for the exception being handled (inside a catch block): its message, or
+// "Unknown error" for anything that is no std::exception (and when none is being handled).
+std::string currentExceptionText();
 
 // The one window's behaviour, written once for every front end: start-up, what each user event
 // does, the busy state and its blink, the enabling rules, language switching, focus, closing,
@@ -64,7 +71,7 @@ public:
     // The window's handlers, named after their control and event.
     void FormCreate();
     void ApplyLanguage();
-    void SetBusy(bool on);
+    void SetBusy(bool on) override;
     void tmrBusyTimer();
     void sbIDChange();
     void sbID2Change();
@@ -103,7 +110,6 @@ public:
     void setControlEnabled(Control control, bool enabled) override;
     void setLamp(LampColour colour) override;
     void beep(int frequencyHz, int durationMs) override;
-    void setBusy(bool on) override;
     void setWindowEnabled(bool enabled) override;
     void setWaitCursor(bool on) override;
     void processMessages() override;

@@ -31,12 +31,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         // that stops process mode.
         link.setMessagePump([&frmModule] { frmModule.pumpEvents(); });
         frmModule.run(showCommand);
-    } catch (const std::exception &error) {
-        // Shown like a failing event handler; the program then ends normally.
-        MessageBoxW(nullptr, qmr::widen(error.what()).c_str(), qmr::TfrmModule::ProgramName,
-                    MB_OK | MB_ICONERROR);
     } catch (...) {
-        MessageBoxW(nullptr, L"Unknown error", qmr::TfrmModule::ProgramName, MB_OK | MB_ICONERROR);
+        // Shown like a failing event handler; the program then ends normally.
+        MessageBoxW(nullptr, qmr::widen(qmr::currentExceptionText()).c_str(),
+                    qmr::widen(qmr::ProgramName).c_str(), MB_OK | MB_ICONERROR);
     }
     return 0;
 }

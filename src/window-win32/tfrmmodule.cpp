@@ -122,23 +122,12 @@ HICON loadProgramIcon(HINSTANCE instance, int sizeMetric)
         LoadImageW(instance, MAKEINTRESOURCEW(ProgramIconId), IMAGE_ICON, side, side, 0));
 }
 
-std::wstring exceptionText()
-{
-    try {
-        throw;
-    } catch (const std::exception &error) {
-        return widen(error.what());
-    } catch (...) {
-        return L"Unknown error";
-    }
-}
-
 } // namespace
 
 TfrmModule::TfrmModule(Link &link, Clock &clock, SettingsStore &store,
                        const LanguageTable &languages, HINSTANCE instance)
     : m_errorBox([](HWND owner, const std::wstring &text) {
-          MessageBoxW(owner, text.c_str(), ProgramName, MB_OK | MB_ICONERROR);
+          MessageBoxW(owner, text.c_str(), widen(ProgramName).c_str(), MB_OK | MB_ICONERROR);
       }),
       m_instance(instance), m_form(link, clock, store, languages, *this)
 {
@@ -190,8 +179,9 @@ void TfrmModule::createWindow()
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     RECT frame{0, 0, FormWidth, FormHeight};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
-    CreateWindowExW(0, ids::WindowClass, ProgramName, style, 0, 0, frame.right - frame.left,
-                    frame.bottom - frame.top, nullptr, nullptr, m_instance, this);
+    CreateWindowExW(0, ids::WindowClass, widen(ProgramName).c_str(), style, 0, 0,
+                    frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                    m_instance, this);
     // Laid out for the DPI of the monitor it opens on, then centred on the desktop.
     m_painter.setDpi(windowDpi(m_window));
     fitClientArea();
@@ -663,7 +653,7 @@ LRESULT CALLBACK TfrmModule::windowProc(HWND window, UINT message, WPARAM wParam
     try {
         return self->handle(message, wParam, lParam);
     } catch (...) {
-        self->m_errorBox(window, exceptionText());
+        self->m_errorBox(window, widen(currentExceptionText()));
     }
     return 0;
 }

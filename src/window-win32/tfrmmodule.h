@@ -21,8 +21,6 @@ class TfrmModule : public FormRenderer
 {
 public:
     static constexpr UINT_PTR TickTimerId = 1;
-    // The name of the program outside the window, also the title of its message boxes.
-    static constexpr wchar_t ProgramName[] = L"TAVEX QLN-72RT Module Config";
 
     // Shows a message box with the error's text; tests put a recorder in its place so
     // nothing blocks.
@@ -56,7 +54,29 @@ public:
     // they show where Windows keeps it (window texts, the tooltip, CB_ selections, SBM_
     // positions, BM_ checks); the focus of this thread; a Win32 timer, the cursor, Beep, the
     // message queue, MessageBox and DestroyWindow.
-    QMR_FORM_RENDERER_OVERRIDES
+    void createControl(const ControlSpec &entry, const std::vector<std::string> &items) override;
+    void setTabOrder(std::span<const Control> order) override;
+    void setText(Control id, const std::string &text) override;
+    std::string text(Control id) const override;
+    void setDetail(const std::string &text) override;
+    int selection(Control list) const override;
+    void select(Control list, int index) override;
+    int position(Control bar) const override;
+    void setPosition(Control bar, int position) override;
+    bool checked(Control box) const override;
+    void setChecked(Control box, bool checked) override;
+    void setEnabled(Control id, bool enabled) override;
+    void setLamp(LampColour colour) override;
+    void setScript(Script script) override;
+    Control focus() const override;
+    void setFocus(Control id) override;
+    bool isActive() const override;
+    void setTickRunning(bool running) override;
+    void setWaitCursor(bool on) override;
+    void beep(int frequencyHz, int durationMs) override;
+    void pumpEvents() override;
+    void showError(const std::string &text) override;
+    void closeWindow() override;
 
 private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

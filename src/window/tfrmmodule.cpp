@@ -29,8 +29,6 @@ namespace qmr {
 
 namespace {
 
-const QColor Purple(128, 0, 128);
-
 // The program icon, compiled in from dist/qmrconfig.svg (see CMakeLists.txt).
 const char *const ProgramIconPath = ":/icons/qmrconfig.svg";
 
@@ -69,27 +67,36 @@ void paint(QWidget *widget, const QColor &background, const QColor &foreground)
     widget->setAutoFillBackground(true);
 }
 
+QColor qtColour(const Colour &colour, const QPalette &palette)
+{
+    switch (colour.system) {
+    case SystemColour::ButtonFace:
+        return palette.color(QPalette::Button);
+    case SystemColour::ButtonText:
+        return palette.color(QPalette::ButtonText);
+    case SystemColour::Highlight:
+    case SystemColour::ActiveCaption:
+        return highlightColour();
+    case SystemColour::Fixed:
+        break;
+    }
+    return QColor(colour.red, colour.green, colour.blue);
+}
+
 void paintRole(QWidget *widget, ColourRole role)
 {
-    switch (role) {
-    case ColourRole::Value:
-        paint(widget, highlightColour(), Qt::yellow);
-        break;
-    case ColourRole::Message:
-        paint(widget, highlightColour(), Qt::white);
-        break;
-    case ColourRole::Footer:
-        paint(widget, Purple, Qt::white);
-        break;
-    case ColourRole::RedText: {
-        QPalette red = widget->palette();
-        red.setColor(QPalette::ButtonText, Qt::red);
-        widget->setPalette(red);
-        break;
+    if (role == ColourRole::Face)
+        return;
+    const ColourSpec spec = colourSpec(role);
+    if (spec.background.system == SystemColour::ButtonFace) {
+        // On the button face only the text takes the role's colour.
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::ButtonText, qtColour(spec.text, palette));
+        widget->setPalette(palette);
+        return;
     }
-    case ColourRole::Face:
-        break;
-    }
+    paint(widget, qtColour(spec.background, widget->palette()),
+          qtColour(spec.text, widget->palette()));
 }
 
 QIcon pictureIcon(Picture picture)
@@ -132,7 +139,7 @@ QComboBox *makeList(QWidget *parent, const std::vector<std::string> &items)
         combo->addItem(fromUtf8(item));
     // In the open list the chosen line is shown inverted, so it stands out from the others.
     QPalette popup = combo->view()->palette();
-    popup.setColor(QPalette::Highlight, Qt::yellow);
+    popup.setColor(QPalette::Highlight, qtColour(colourSpec(ColourRole::Value).text, popup));
     popup.setColor(QPalette::HighlightedText, highlightColour());
     combo->view()->setPalette(popup);
     return combo;

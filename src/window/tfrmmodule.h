@@ -44,7 +44,29 @@ public:
     // FormRenderer; the widget's own setEnabled and setFocus stay usable beside them.
     using QWidget::setEnabled;
     using QWidget::setFocus;
-    QMR_FORM_RENDERER_OVERRIDES
+    void createControl(const ControlSpec &entry, const std::vector<std::string> &items) override;
+    void setTabOrder(std::span<const Control> order) override;
+    void setText(Control id, const std::string &text) override;
+    std::string text(Control id) const override;
+    void setDetail(const std::string &text) override;
+    int selection(Control list) const override;
+    void select(Control list, int index) override;
+    int position(Control bar) const override;
+    void setPosition(Control bar, int position) override;
+    bool checked(Control box) const override;
+    void setChecked(Control box, bool checked) override;
+    void setEnabled(Control id, bool enabled) override;
+    void setLamp(LampColour colour) override;
+    void setScript(Script script) override;
+    Control focus() const override;
+    void setFocus(Control id) override;
+    bool isActive() const override;
+    void setTickRunning(bool running) override;
+    void setWaitCursor(bool on) override;
+    void beep(int frequencyHz, int durationMs) override;
+    void pumpEvents() override;
+    void showError(const std::string &text) override;
+    void closeWindow() override;
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -364,7 +364,7 @@ TEST_F(NativeWindowTest, ScrollStepsTicksAndEnterReachTheForm)
     EXPECT_EQ(m_window->position(Control::sbID), 98);
 
     // The blink clock runs as a Win32 timer while the form is busy; its ticks blink the lamp.
-    m_window->form().setBusy(true);
+    m_window->form().SetBusy(true);
     EXPECT_TRUE(timerRunning());
     std::set<std::string> colours;
     for (int tick = 0; tick < 2; ++tick) {
@@ -372,7 +372,7 @@ TEST_F(NativeWindowTest, ScrollStepsTicksAndEnterReachTheForm)
         colours.insert(textOf(Control::shComm));
     }
     EXPECT_EQ(colours, (std::set<std::string>{"red", "yellow"}));
-    m_window->form().setBusy(false);
+    m_window->form().SetBusy(false);
     EXPECT_FALSE(timerRunning());
 
     // Enter closes an open drop-down list; otherwise the form has it.
