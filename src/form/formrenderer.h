@@ -48,7 +48,7 @@ public:
     // True while the window is the active one of the desktop.
     virtual bool isActive() const = 0;
 
-    // The blink clock: the front end calls Form::tick() every TickIntervalMs while it runs.
+    // The blink clock: the front end calls TfrmModule::tick() every TickIntervalMs while it runs.
     virtual void setTickRunning(bool running) = 0;
     virtual void setWaitCursor(bool on) = 0;
     // Sounds a tone and returns when it has finished.

@@ -1,6 +1,6 @@
 #include "application.h"
 
-#include "form/form.h"
+#include "form/tfrmmodule.h"
 
 #include <QMessageBox>
 #include <exception>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "form/form.h"
 #include "form/formrenderer.h"
+#include "form/tfrmmodule.h"
 #include "windowpainter.h"
 
 #include <windows.h>
@@ -17,7 +17,7 @@ namespace qmr {
 // what an input does is the form's. Every control keeps what it shows where Windows keeps it
 // (window texts, list selections, scroll positions, the check state), so screen readers and
 // test drivers read it; owner drawing only paints.
-class TfrmModule : public FormRenderer
+class Win32Window : public FormRenderer
 {
 public:
     static constexpr UINT_PTR TickTimerId = 1;
@@ -26,13 +26,13 @@ public:
     // nothing blocks.
     using ErrorBox = std::function<void(HWND owner, const std::wstring &text)>;
 
-    TfrmModule(Link &link, Clock &clock, SettingsStore &store, const LanguageTable &languages,
-               HINSTANCE instance);
-    ~TfrmModule() override;
-    TfrmModule(const TfrmModule &) = delete;
-    TfrmModule &operator=(const TfrmModule &) = delete;
+    Win32Window(Link &link, Clock &clock, SettingsStore &store, const LanguageTable &languages,
+                HINSTANCE instance);
+    ~Win32Window() override;
+    Win32Window(const Win32Window &) = delete;
+    Win32Window &operator=(const Win32Window &) = delete;
 
-    Form &form() { return m_form; }
+    TfrmModule &form() { return m_form; }
     HWND handle() const { return m_window; }
     // The native control; the window itself for Control::frmModule.
     HWND item(Control id) const;
@@ -115,7 +115,7 @@ private:
     std::map<Control, HWND> m_controls;
     bool m_waitCursor = false;
     // Last: it works the window through this renderer, so it goes before the window does.
-    Form m_form;
+    TfrmModule m_form;
 };
 
 } // namespace qmr

@@ -34,13 +34,13 @@ std::string currentExceptionText();
 // does, the busy state and its blink, the enabling rules, language switching, focus, closing,
 // and recovering from a failed handler. The operations report into it as their ModuleView; it
 // shows everything through the renderer. One instance lives for the whole run.
-class Form : public ModuleView
+class TfrmModule : public ModuleView
 {
 public:
-    Form(Link &link, Clock &clock, SettingsStore &store, const LanguageTable &languages,
-         FormRenderer &renderer);
-    Form(const Form &) = delete;
-    Form &operator=(const Form &) = delete;
+    TfrmModule(Link &link, Clock &clock, SettingsStore &store, const LanguageTable &languages,
+               FormRenderer &renderer);
+    TfrmModule(const TfrmModule &) = delete;
+    TfrmModule &operator=(const TfrmModule &) = delete;
 
     ModuleContext &context() { return m_context; }
     Settings &settings() { return m_settings; }

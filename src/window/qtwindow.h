@@ -1,8 +1,8 @@
 #pragma once
 
 #include "beeper.h"
-#include "form/form.h"
 #include "form/formrenderer.h"
+#include "form/tfrmmodule.h"
 
 #include <QIcon>
 #include <QWidget>
@@ -19,7 +19,7 @@ class Lamp;
 // The one window of the program on Linux: the form drawn with Qt widgets. Every control is a
 // widget named after the control, at the box the form's inventory gives; what a click or a key
 // does is the form's business, this class only draws and carries the events.
-class TfrmModule : public QWidget, public FormRenderer
+class QtWindow : public QWidget, public FormRenderer
 {
     Q_OBJECT
 
@@ -28,15 +28,15 @@ public:
     using ErrorBox =
         std::function<void(QWidget *parent, const QString &title, const QString &text)>;
 
-    TfrmModule(Link &link, Clock &clock, SettingsStore &store, Beeper &beeper,
-               const LanguageTable &languages, QWidget *parent = nullptr);
-    ~TfrmModule() override;
+    QtWindow(Link &link, Clock &clock, SettingsStore &store, Beeper &beeper,
+             const LanguageTable &languages, QWidget *parent = nullptr);
+    ~QtWindow() override;
 
     // The program's icon: dist/qmrconfig.svg, the same file the desktop entry names, compiled
     // into the program.
     static QIcon programIcon();
 
-    Form &form() { return m_form; }
+    TfrmModule &form() { return m_form; }
     ModuleContext &context() { return m_form.context(); }
     Settings &settings() { return m_form.settings(); }
     void setErrorBox(ErrorBox box) { m_errorBox = std::move(box); }
@@ -82,7 +82,7 @@ private:
     template <typename T> T *widgetAs(Control id) const;
     void applyFonts();
 
-    Form m_form;
+    TfrmModule m_form;
     Beeper &m_beeper;
     ErrorBox m_errorBox;
     std::map<Control, QWidget *> m_widgets; // children of this window: Qt owns them
