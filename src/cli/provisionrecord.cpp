@@ -118,28 +118,36 @@ std::optional<std::string> restored(const std::string &field, const char *name, 
 struct Field
 {
     const char *key;
-    const char *column;
-    std::string RecordEntry::*text;
-    int RecordEntry::*number;
-    bool moduleBytes;
-    bool optional;
+    std::string RecordEntry::*text = nullptr;
+    int RecordEntry::*number = nullptr;
+    bool moduleBytes = false;
+    bool optional = false;
+    const char *csvColumn = nullptr; // when not the key
+
+    const char *column() const { return csvColumn ? csvColumn : key; }
 };
 
 constexpr std::array<Field, 14> Fields = {{
-    {"time", "time", &RecordEntry::time, nullptr, false, false},
-    {"port", "port", &RecordEntry::port, nullptr, false, false},
-    {"serial1", "serial1", &RecordEntry::serial1, nullptr, true, false},
-    {"serial2", "serial2", &RecordEntry::serial2, nullptr, true, false},
-    {"version", "version", &RecordEntry::version, nullptr, true, false},
-    {"id1Before", "id1_before", &RecordEntry::id1Before, nullptr, true, false},
-    {"id2Before", "id2_before", &RecordEntry::id2Before, nullptr, true, false},
-    {"id1", "id1", nullptr, &RecordEntry::id1, false, false},
-    {"id2", "id2", nullptr, &RecordEntry::id2, false, true},
-    {"mode", "mode", &RecordEntry::mode, nullptr, false, false},
-    {"rs485", "rs485", nullptr, &RecordEntry::rs485, false, false},
-    {"line", "line", &RecordEntry::line, nullptr, false, false},
-    {"outcome", "outcome", &RecordEntry::outcome, nullptr, false, false},
-    {"error", "error", &RecordEntry::error, nullptr, false, true},
+    {.key = "time", .text = &RecordEntry::time},
+    {.key = "port", .text = &RecordEntry::port},
+    {.key = "serial1", .text = &RecordEntry::serial1, .moduleBytes = true},
+    {.key = "serial2", .text = &RecordEntry::serial2, .moduleBytes = true},
+    {.key = "version", .text = &RecordEntry::version, .moduleBytes = true},
+    {.key = "id1Before",
+     .text = &RecordEntry::id1Before,
+     .moduleBytes = true,
+     .csvColumn = "id1_before"},
+    {.key = "id2Before",
+     .text = &RecordEntry::id2Before,
+     .moduleBytes = true,
+     .csvColumn = "id2_before"},
+    {.key = "id1", .number = &RecordEntry::id1},
+    {.key = "id2", .number = &RecordEntry::id2, .optional = true},
+    {.key = "mode", .text = &RecordEntry::mode},
+    {.key = "rs485", .number = &RecordEntry::rs485},
+    {.key = "line", .text = &RecordEntry::line},
+    {.key = "outcome", .text = &RecordEntry::outcome},
+    {.key = "error", .text = &RecordEntry::error, .optional = true},
 }};
 
 // A field's value as the record holds it: a text escaped, a number in decimal, an optional
@@ -235,7 +243,7 @@ std::string ProvisionRecord::csvHeader()
 {
     std::string header;
     for (const Field &f : Fields)
-        header += std::string(header.empty() ? "" : ",") + f.column;
+        header += std::string(header.empty() ? "" : ",") + f.column();
     return header;
 }
 
