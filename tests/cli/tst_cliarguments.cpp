@@ -237,6 +237,9 @@ TEST(CliArguments, ExactMessages)
               "invalid RS-485 setting '1' for --rs485 (24, 32 or 40)");
     EXPECT_EQ(parseCliArguments({"scan", "x"}).error, "unexpected argument 'x' for scan");
     EXPECT_EQ(parseCliArguments({"set-line"}).error, "set-line needs LINE");
+    EXPECT_EQ(parseCliArguments({"--completion=ksh"}).error,
+              "unknown shell 'ksh' for --completion (bash, zsh or fish)");
+    EXPECT_EQ(parseCliArguments({"scan", "--completion", "zsh"}).shell, "zsh");
     // The first bad option in the line is the one named.
     EXPECT_EQ(parseCliArguments({"--jsno", "--lang", "fr", "scan"}).error,
               "unknown option '--jsno'");
