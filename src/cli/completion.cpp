@@ -40,9 +40,13 @@ std::vector<std::string> valuesOf(const CliOption &option)
     return option.values ? option.values() : std::vector<std::string>();
 }
 
-std::string summary(const CliOption &option)
+// Help lines as one line.
+std::string summary(const std::vector<std::string_view> &help)
 {
-    return option.help.empty() ? std::string() : std::string(option.help.front());
+    std::string text;
+    for (std::string_view line : help)
+        text += (text.empty() ? "" : " ") + std::string(line);
+    return text;
 }
 
 // The options a command takes beyond those of every command.
@@ -148,7 +152,7 @@ std::string bash()
 // One option as zsh's _arguments takes it.
 std::string zshSpec(const CliOption &option)
 {
-    std::string desc = replaced(replaced(summary(option), '[', "\\["), ']', "\\]");
+    std::string desc = replaced(replaced(summary(option.help), '[', "\\["), ']', "\\]");
     std::string spec = std::string(option.name);
     if (option.valueName.empty())
         return shellQuoted(spec + "[" + desc + "]");
@@ -172,7 +176,7 @@ std::string zsh()
                     "commands=(\n";
     for (const CliCommandEntry &command : cliCommands())
         s += "  " +
-             shellQuoted(std::string(command.name) + ":" + std::string(command.help.front())) +
+             shellQuoted(std::string(command.name) + ":" + summary(command.help)) +
              "\n";
     s += ")\n"
          "for ((i = 2; i < CURRENT; i++)); do\n"
@@ -219,7 +223,7 @@ std::string fish()
                     "complete -c qmrctl -f\n";
     for (const CliCommandEntry &command : cliCommands())
         s += "complete -c qmrctl -n __fish_use_subcommand -a " + std::string(command.name) +
-             " -d " + fishQuoted(command.help.front()) + "\n";
+             " -d " + fishQuoted(summary(command.help)) + "\n";
     for (const CliOption &option : cliOptions()) {
         std::string line = "complete -c qmrctl";
         if (!option.everyCommand) {
@@ -240,7 +244,7 @@ std::string fish()
         else if (!option.valueName.empty())
             line += " -x";
         if (!option.help.empty())
-            line += " -d " + fishQuoted(summary(option));
+            line += " -d " + fishQuoted(summary(option.help));
         s += line + "\n";
     }
     return s;
