@@ -86,23 +86,6 @@ struct NamedPort
 
 } // namespace
 
-// Everything one command line works with.
-struct CommandRun
-{
-    CommandRun(const CliArguments &a, ConsoleView &v, ModuleContext &c) : args(a), view(v), ctx(c)
-    {
-    }
-
-    const CliArguments &args;
-    ConsoleView &view;
-    ModuleContext &ctx;
-    ScanResult scan;
-    std::optional<FrameTrace> trace;
-    bool frameSent = false; // a frame went out since the last reader panel change
-    int replies = 0;
-    bool stopAsked = false;
-};
-
 CommandRunner::CommandRunner(ContextFactory factory, std::ostream &out, std::ostream &err)
     : m_factory(std::move(factory)), m_out(out), m_err(err)
 {

@@ -4,6 +4,7 @@
 #include "clitable.h"
 #include "consoleview.h"
 #include "devicefactory.h"
+#include "frametrace.h"
 #include "interruptsource.h"
 #include "operations/modulecontext.h"
 #include "operations/processmode.h"
@@ -14,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -24,6 +26,23 @@ namespace qmr {
 // Builds the context the operations run in around the runner's view and settings: the real
 // port, clock and settings file in qmrctl, an in-memory module in tests.
 using ContextFactory = std::function<ModuleContext(ModuleView &view, Settings &settings)>;
+
+// Everything one command line works with, handed to the handler of its command.
+struct CommandRun
+{
+    CommandRun(const CliArguments &a, ConsoleView &v, ModuleContext &c) : args(a), view(v), ctx(c)
+    {
+    }
+
+    const CliArguments &args;
+    ConsoleView &view;
+    ModuleContext &ctx;
+    ScanResult scan;
+    std::optional<FrameTrace> trace;
+    bool frameSent = false; // a frame went out since the last reader panel change
+    int replies = 0;
+    bool stopAsked = false;
+};
 
 // Runs one qmrctl command line through the operations and reports on two streams (UTF-8).
 // Returns the exit code: 0 success, 1 the module did not answer or a procedure failed,
