@@ -175,9 +175,7 @@ std::string zsh()
                     "local i command\n"
                     "commands=(\n";
     for (const CliCommandEntry &command : cliCommands())
-        s += "  " +
-             shellQuoted(std::string(command.name) + ":" + summary(command.help)) +
-             "\n";
+        s += "  " + shellQuoted(std::string(command.name) + ":" + summary(command.help)) + "\n";
     s += ")\n"
          "for ((i = 2; i < CURRENT; i++)); do\n"
          "  case $words[i] in\n"
