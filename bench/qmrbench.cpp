@@ -269,7 +269,7 @@ public:
     void setControlEnabled(Control, bool) override {}
     void setLamp(LampColour) override {}
     void beep(int, int) override {}
-    void setBusy(bool) override {}
+    void SetBusy(bool) override {}
     void setWindowEnabled(bool) override {}
     void setWaitCursor(bool) override {}
     void processMessages() override

@@ -4,7 +4,8 @@
 #
 # Installed besides the programs: the desktop entry, the AppStream metainfo, the one icon
 # (dist/qmrconfig.svg, also the window's icon) as SVG and as hicolor PNGs rendered from it,
-# the man pages gzipped, and the Debian copyright and changelog.
+# the man pages gzipped, the shell completions of qmrctl, and the Debian copyright and
+# changelog.
 
 set(QMR_DIST ${PROJECT_SOURCE_DIR}/dist)
 set(QMR_DIST_OUT ${PROJECT_BINARY_DIR}/dist)
@@ -46,6 +47,24 @@ foreach(page IN LISTS QMR_MAN_PAGES)
   list(APPEND qmr_generated ${QMR_DIST_OUT}/man/${page}.gz)
   install(FILES ${QMR_DIST_OUT}/man/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
+
+# The shell completions, written by qmrctl from its command table (with a settings folder of
+# the build's own, so that no settings of the builder's are read), where each shell's Debian
+# package looks for them.
+function(qmr_completion shell file destination)
+  set(output ${QMR_DIST_OUT}/completions/${shell}/${file})
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QMR_DIST_OUT}/completions/${shell}
+    COMMAND ${CMAKE_COMMAND} -E env XDG_CONFIG_HOME=${QMR_DIST_OUT}/completions
+            $<TARGET_FILE:qmrctl> --completion ${shell} > ${output}
+    DEPENDS qmrctl
+    COMMENT "Writing qmrctl's ${shell} completion")
+  install(FILES ${output} DESTINATION ${CMAKE_INSTALL_DATADIR}/${destination})
+  set(qmr_generated ${qmr_generated} ${output} PARENT_SCOPE)
+endfunction()
+qmr_completion(bash qmrctl bash-completion/completions)
+qmr_completion(zsh _qmrctl zsh/vendor-completions)
+qmr_completion(fish qmrctl.fish fish/vendor_completions.d)
 
 qmr_gzip_file(${QMR_DIST}/debian/changelog ${QMR_DIST_OUT}/doc/changelog.gz)
 list(APPEND qmr_generated ${QMR_DIST_OUT}/doc/changelog.gz)

@@ -4,6 +4,7 @@
 // own limits.
 
 #include "cli/cliarguments.h"
+#include "cli/clitable.h"
 
 #include "link/linedefinition.h"
 #include "require.h"
@@ -30,32 +31,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!a.ok()) {
         // A failed parse never leaves a command to run. (The message quotes the argument as
         // given, line breaks included; qmrctl escapes it when it prints it.)
-        require(a.command == CliCommand::None);
+        require(a.action == CliAction::None && !a.command);
         return 0;
     }
-    require(a.command != CliCommand::None);
-    switch (a.command) {
-    case CliCommand::SetId:
+    require(a.action != CliAction::None);
+    require((a.action == CliAction::Command) == (a.command != nullptr));
+    const std::string_view command = a.command ? a.command->name : std::string_view();
+    if (command == "set-id") {
         require(a.id1 >= MinReaderId && a.id1 <= MaxReaderId);
         require(!a.id2 || (*a.id2 >= MinReaderId && *a.id2 <= MaxReaderId));
-        break;
-    case CliCommand::SetLine:
+    } else if (command == "set-line") {
         require(a.baudRateNo >= 0 && a.baudRateNo < int(BaudRateTable.size()));
-        break;
-    case CliCommand::SetMode:
+    } else if (command == "set-mode") {
         require(a.modeIndex == 0 || a.modeIndex == 1);
         require(!a.rs485Index || (*a.rs485Index >= 0 && *a.rs485Index < int(Rs485Values.size())));
-        break;
-    default:
-        break;
     }
     // Options that belong to one command are accepted only with it.
-    require(!a.rs485Index || a.command == CliCommand::SetMode ||
-            a.command == CliCommand::Provision);
-    require(!a.count || a.command == CliCommand::Poll);
+    require(!a.rs485Index || command == "set-mode" || command == "provision");
+    require(!a.count || command == "poll");
     require(!a.count || (*a.count >= MinPollCount && *a.count <= MaxPollCount));
     require(!a.languageIndex || (*a.languageIndex >= 0 && *a.languageIndex <= 2));
-    if (a.command != CliCommand::Help && a.command != CliCommand::Version)
-        require(!a.commandName.empty());
+    if (a.action == CliAction::Command)
+        require(!a.commandName.empty() && a.commandName == command);
     return 0;
 }

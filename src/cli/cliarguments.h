@@ -4,24 +4,21 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qmr {
 
-enum class CliCommand
+struct CliCommandEntry;
+
+// What a command line asks for.
+enum class CliAction
 {
     None, // a usage error: see CliArguments::error
     Help,
     Version,
-    Ports,
-    Scan,
-    SetId,
-    SetLine,
-    SetMode,
-    Factory,
-    OneReader,
-    Poll,
-    Provision,
+    Completion, // the shell completion script for CliArguments::shell
+    Command,    // CliArguments::command
 };
 
 // The limits of the numbers a command line may give (reader IDs: MinReaderId..MaxReaderId).
@@ -31,8 +28,10 @@ inline constexpr int MaxPollCount = 999999999; // nine digits at most, as every 
 // The command line of qmrctl, taken apart before anything talks to the module.
 struct CliArguments
 {
-    CliCommand command = CliCommand::None;
-    std::string commandName; // as typed: "scan", "set-id", ...
+    CliAction action = CliAction::None;
+    const CliCommandEntry *command = nullptr; // the command's entry in the table, once good
+    std::string commandName;                  // as typed: "scan", "set-id", ...
+    std::string shell;                        // --completion: bash, zsh or fish
 
     bool json = false;
     bool trace = false;
@@ -70,6 +69,8 @@ CliArguments parseCliArguments(const std::vector<std::string> &arguments);
 
 // The --help text.
 std::string cliUsage();
+// The completion script of a shell (bash, zsh or fish) for every command, option and value.
+std::string cliCompletion(std::string_view shell);
 // Each command's synopsis on one line ("set-id ID1 [ID2]"), as the help text and the manual
 // show it.
 std::vector<std::string> cliSynopses();

@@ -3,11 +3,10 @@
 #include "frametrace.h"
 #include "jsonoutput.h"
 #include "link/linedefinition.h"
-#include "operations/processmode.h"
-#include "operations/quicksettings.h"
 #include "operations/setbaudrate.h"
 #include "operations/setmode.h"
 #include "operations/setmoduleid.h"
+#include "porterrorwords.h"
 #include "provisioner.h"
 #include "terminaltext.h"
 
@@ -26,27 +25,6 @@ using nlohmann::json;
 
 constexpr int ComNumbers = 16;
 
-std::string portErrorName(PortError error)
-{
-    switch (error) {
-    case PortError::NoError:
-        return "none";
-    case PortError::NotFound:
-        return "not-found";
-    case PortError::PermissionDenied:
-        return "permission-denied";
-    case PortError::Busy:
-        return "busy";
-    case PortError::NotASerialPort:
-        return "not-a-serial-port";
-    case PortError::Io:
-        return "io";
-    case PortError::Other:
-        break;
-    }
-    return "other";
-}
-
 // text followed by spaces up to width bytes (the texts padded this way are ASCII or paths).
 std::string leftJustified(std::string text, std::size_t width)
 {
@@ -58,11 +36,6 @@ std::string leftJustified(std::string text, std::size_t width)
 std::string serialText(const ScanResult &scan)
 {
     return scan.serial + "-" + std::to_string(scan.unitSuffix);
-}
-
-bool validRs485(int index)
-{
-    return index >= 0 && index < int(Rs485Values.size());
 }
 
 // The settings store while --port is in force: reads go through, and a save keeps the
@@ -113,21 +86,6 @@ struct NamedPort
 
 } // namespace
 
-// Everything one command line works with.
-struct CommandRunner::Run
-{
-    Run(const CliArguments &a, ConsoleView &v, ModuleContext &c) : args(a), view(v), ctx(c) {}
-
-    const CliArguments &args;
-    ConsoleView &view;
-    ModuleContext &ctx;
-    ScanResult scan;
-    std::optional<FrameTrace> trace;
-    bool frameSent = false; // a frame went out since the last reader panel change
-    int replies = 0;
-    bool stopAsked = false;
-};
-
 CommandRunner::CommandRunner(ContextFactory factory, std::ostream &out, std::ostream &err)
     : m_factory(std::move(factory)), m_out(out), m_err(err)
 {
@@ -152,25 +110,25 @@ void CommandRunner::writeJson(const nlohmann::json &json)
 
 int CommandRunner::run(const CliArguments &args)
 {
-    switch (args.command) {
-    case CliCommand::None:
-        return usageError(args.error);
-    case CliCommand::Help:
+    if (args.action == CliAction::Help) {
         m_out << cliUsage() << std::flush;
         return 0;
-    case CliCommand::Version:
+    }
+    if (args.action == CliAction::Version) {
         m_out << "qmrctl " << QMR_VERSION << '\n' << std::flush;
         return 0;
-    default:
-        break;
     }
+    if (args.action == CliAction::Completion) {
+        m_out << cliCompletion(args.shell) << std::flush;
+        return 0;
+    }
+    if (args.action != CliAction::Command || !args.command)
+        return usageError(args.error);
 
     Settings settings;
     ConsoleView view(m_table, 0, m_err);
     ModuleContext programCtx = m_factory(view, settings);
     LoadSettings(programCtx.store, programCtx.settings);
-    if (args.command == CliCommand::Provision)
-        return provision(args, programCtx);
 
     NamedPort named;
     if (!args.port.empty()) {
@@ -191,7 +149,7 @@ int CommandRunner::run(const CliArguments &args)
     view.setLockChecked(!args.allLines);
     view.setBell(args.bell);
 
-    Run r(args, view, ctx);
+    CommandRun r(args, view, ctx);
     if (args.trace) {
         r.trace.emplace([this](const std::string &line) { m_err << line << std::flush; },
                         std::string(), ctx.clock.milliseconds());
@@ -205,7 +163,7 @@ int CommandRunner::run(const CliArguments &args)
     // Waits for a reply let the console's pending work run, as the window's events would.
     ctx.link.setMessagePump([&view] { view.processMessages(); });
 
-    const int code = runCommand(r);
+    const int code = (this->*args.command->run)(r);
 
     if (r.trace)
         r.trace->flush();
@@ -217,30 +175,7 @@ int CommandRunner::run(const CliArguments &args)
     return code;
 }
 
-int CommandRunner::runCommand(Run &r)
-{
-    switch (r.args.command) {
-    case CliCommand::Ports:
-        return ports(r);
-    case CliCommand::Scan:
-        return scanCommand(r);
-    case CliCommand::SetId:
-        return setId(r);
-    case CliCommand::SetLine:
-        return setLine(r);
-    case CliCommand::SetMode:
-        return setMode(r);
-    case CliCommand::Factory:
-    case CliCommand::OneReader:
-        return quickSetting(r);
-    case CliCommand::Poll:
-        return poll(r);
-    default:
-        return 1;
-    }
-}
-
-int CommandRunner::ports(Run &r)
+int CommandRunner::ports(CommandRun &r)
 {
     json list = json::array();
     for (int com = 1; com <= ComNumbers; ++com) {
@@ -271,7 +206,7 @@ int CommandRunner::ports(Run &r)
         else if (!reason.empty())
             state = reason;
         else
-            state = portErrorName(error);
+            state = std::string(portErrorName(error));
         m_out << leftJustified("COM" + std::to_string(com), 7)
               << leftJustified(device.empty() ? std::string("-")
                                               : escapeControls(device, Backslash::AsIs),
@@ -284,8 +219,10 @@ int CommandRunner::ports(Run &r)
     return 0;
 }
 
-int CommandRunner::provision(const CliArguments &args, ModuleContext &ctx)
+int CommandRunner::provision(CommandRun &r)
 {
+    const CliArguments &args = r.args;
+    const ModuleContext &ctx = r.ctx;
     if (!m_devices)
         return usageError("provision is not available here");
     ProvisionOptions options;
@@ -321,7 +258,7 @@ int CommandRunner::provision(const CliArguments &args, ModuleContext &ctx)
     return provisioner.run(m_out, m_err);
 }
 
-bool CommandRunner::scan(Run &r)
+bool CommandRunner::scanModule(CommandRun &r)
 {
     r.view.setProgress(m_progressAllowed && !r.args.trace); // traces are lines of their own
     r.scan = RunScan(r.ctx);
@@ -334,7 +271,7 @@ bool CommandRunner::scan(Run &r)
 
 // The scan's detail names the COM numbers it tried; with --port only the port the user named
 // counts, by the name given, with why it did not open.
-std::string CommandRunner::namedPortDetail(Run &r)
+std::string CommandRunner::namedPortDetail(CommandRun &r)
 {
     const std::string port = r.args.port;
     if (r.ctx.link.ComOpen(
@@ -343,24 +280,7 @@ std::string CommandRunner::namedPortDetail(Run &r)
         r.ctx.link.ComClose();
         return port + ": the port opens, but no module answered";
     }
-    std::string why;
-    switch (r.ctx.link.lastOpenError()) {
-    case PortError::NotFound:
-        why = "no such device";
-        break;
-    case PortError::NotASerialPort:
-        why = "not a serial port";
-        break;
-    case PortError::Busy:
-        why = "held by another program";
-        break;
-    case PortError::PermissionDenied:
-        why = "no permission to open it";
-        break;
-    default:
-        why = "it does not open";
-        break;
-    }
+    const std::string why(portErrorWhy(r.ctx.link.lastOpenError()));
     const std::string reason = r.ctx.link.lastOpenErrorString();
     return port + ": " + why + (reason.empty() ? "" : " (" + reason + ")");
 }
@@ -383,14 +303,14 @@ nlohmann::json CommandRunner::identity(const ScanResult &scan)
         // As the module sent it, also in one-reader mode, where the ID2 panel shows "__".
         {"id2", escapeControls(scan.id2)},
     };
-    if (validRs485(scan.rs485Index)) {
+    if (isRs485Index(scan.rs485Index)) {
         id["rs485"] = Rs485Values[std::size_t(scan.rs485Index)];
         id["rs485Text"] = rs485Name(scan.rs485Index);
     }
     return id;
 }
 
-void CommandRunner::printIdentity(Run &r)
+void CommandRunner::printIdentity(CommandRun &r)
 {
     const ScanResult &scan = r.scan;
     const ConsoleView &view = r.view;
@@ -407,13 +327,13 @@ void CommandRunner::printIdentity(Run &r)
     row(view.text(TextRow::SN), escapeControls(serialText(scan)));
     row(view.text(TextRow::Ver), escapeControls(scan.version));
     row("Mode", std::string(ReaderModes[std::size_t(mode)].name));
-    row("RS-485", validRs485(scan.rs485Index) ? rs485Name(scan.rs485Index) : std::string());
+    row("RS-485", isRs485Index(scan.rs485Index) ? rs485Name(scan.rs485Index) : std::string());
     row(view.text(TextRow::Id) + " 1", escapeControls(scan.id1));
     row(view.text(TextRow::Id) + " 2",
         escapeControls(scan.id2) + (mode == 1 ? " (not used in one-reader mode)" : ""));
 }
 
-int CommandRunner::finish(Run &r, bool ok, nlohmann::json result)
+int CommandRunner::finish(CommandRun &r, bool ok, nlohmann::json result)
 {
     const std::string &message = r.view.message();
     const std::string &detail = r.view.messageDetail();
@@ -445,9 +365,9 @@ int CommandRunner::finish(Run &r, bool ok, nlohmann::json result)
     return ok ? 0 : 1;
 }
 
-int CommandRunner::scanCommand(Run &r)
+int CommandRunner::scan(CommandRun &r)
 {
-    const bool ok = scan(r);
+    const bool ok = scanModule(r);
     json result = json::object();
     if (ok)
         result["module"] = identity(r.scan);
@@ -457,9 +377,9 @@ int CommandRunner::scanCommand(Run &r)
     return code;
 }
 
-int CommandRunner::setId(Run &r)
+int CommandRunner::setId(CommandRun &r)
 {
-    if (!scan(r))
+    if (!scanModule(r))
         return finish(r, false, {});
     json result{{"scan", identity(r.scan)}};
     ConsoleView &view = r.view;
@@ -479,9 +399,9 @@ int CommandRunner::setId(Run &r)
     return finish(r, RunSetModuleId(r.ctx) == SettingOutcome::Ok, result);
 }
 
-int CommandRunner::setLine(Run &r)
+int CommandRunner::setLine(CommandRun &r)
 {
-    if (!scan(r))
+    if (!scanModule(r))
         return finish(r, false, {});
     json result{{"scan", identity(r.scan)}};
     r.view.selectBaudRate(r.args.baudRateNo);
@@ -496,9 +416,9 @@ int CommandRunner::setLine(Run &r)
     return finish(r, ok, result);
 }
 
-int CommandRunner::setMode(Run &r)
+int CommandRunner::setMode(CommandRun &r)
 {
-    if (!scan(r))
+    if (!scanModule(r))
         return finish(r, false, {});
     json result{{"scan", identity(r.scan)}};
     r.view.selectMode(r.args.modeIndex);
@@ -506,17 +426,25 @@ int CommandRunner::setMode(Run &r)
         r.view.selectRs485(*r.args.rs485Index);
     const int rs485 = r.view.rs485Index();
     result["mode"] = ReaderModes[std::size_t(r.args.modeIndex)].word;
-    result["rs485"] = Rs485Values[std::size_t(validRs485(rs485) ? rs485 : 1)];
+    result["rs485"] = Rs485Values[std::size_t(isRs485Index(rs485) ? rs485 : 1)];
     return finish(r, RunSetModuleMode(r.ctx) == SettingOutcome::Ok, result);
 }
 
-int CommandRunner::quickSetting(Run &r)
+int CommandRunner::factory(CommandRun &r)
 {
-    if (!scan(r))
+    return quickSetting(r, QuickSetting::FactoryDefault);
+}
+
+int CommandRunner::oneReader(CommandRun &r)
+{
+    return quickSetting(r, QuickSetting::OneReader);
+}
+
+int CommandRunner::quickSetting(CommandRun &r, QuickSetting which)
+{
+    if (!scanModule(r))
         return finish(r, false, {});
     json result{{"scan", identity(r.scan)}};
-    const QuickSetting which = r.args.command == CliCommand::Factory ? QuickSetting::FactoryDefault
-                                                                     : QuickSetting::OneReader;
     const bool ok = RunQuickSetting(r.ctx, which) == SettingOutcome::Ok;
     if (ok) {
         // The module now answers at 19200,e,8,1 on the same port; remember that, so the next
@@ -528,24 +456,49 @@ int CommandRunner::quickSetting(Run &r)
     return finish(r, ok, result);
 }
 
-int CommandRunner::poll(Run &r)
+int CommandRunner::poll(CommandRun &r)
 {
-    if (!scan(r)) {
+    if (!scanModule(r)) {
         if (r.args.json)
             return finish(r, false,
                           json{{"type", "end"}, {"outcome", "no-module"}, {"replies", 0}});
         return finish(r, false, {});
     }
-    ConsoleView &view = r.view;
     if (r.args.json) {
         writeJson(json{{"type", "scan"},
-                       {"message", escapeControls(view.message(), Backslash::AsIs)},
+                       {"message", escapeControls(r.view.message(), Backslash::AsIs)},
                        {"module", identity(r.scan)}});
     } else {
-        m_err << escapeControls(view.message(), Backslash::AsIs) << '\n';
+        m_err << escapeControls(r.view.message(), Backslash::AsIs) << '\n';
         m_err << "qmrctl: polling, Ctrl-C stops\n" << std::flush;
     }
 
+    const ProcessOutcome outcome = pollReplies(r);
+    const bool ok = outcome == ProcessOutcome::UserStop;
+    std::string outcomeName = "stopped";
+    if (outcome == ProcessOutcome::OpenFailed)
+        outcomeName = "open-failed";
+    else if (!ok)
+        outcomeName = "failed";
+
+    if (r.args.json) {
+        json result{{"type", "end"}, {"outcome", outcomeName}, {"replies", r.replies}};
+        if (outcome == ProcessOutcome::Failed)
+            result["reason"] = "a poll command got no valid reply";
+        return finish(r, ok, result);
+    }
+    if (outcome == ProcessOutcome::OpenFailed)
+        return finish(r, false, {});
+    if (!ok)
+        m_err << "qmrctl: a poll command got no valid reply\n";
+    m_err << "qmrctl: " << r.replies << (r.replies == 1 ? " reply" : " replies") << '\n'
+          << std::flush;
+    return ok ? 0 : 1;
+}
+
+ProcessOutcome CommandRunner::pollReplies(CommandRun &r)
+{
+    ConsoleView &view = r.view;
     const int limit = r.args.count.value_or(0);
     view.setReaderDataHook([&](int reader, const std::string &data) {
         // Only a panel change that follows a poll frame is a reply; process mode also clears
@@ -587,27 +540,7 @@ int CommandRunner::poll(Run &r)
     const ProcessOutcome outcome = RunProcessMode(r.ctx);
     view.setMessageHook({});
     view.setReaderDataHook({});
-
-    const bool ok = outcome == ProcessOutcome::UserStop;
-    std::string outcomeName = "stopped";
-    if (outcome == ProcessOutcome::OpenFailed)
-        outcomeName = "open-failed";
-    else if (!ok)
-        outcomeName = "failed";
-
-    if (r.args.json) {
-        json result{{"type", "end"}, {"outcome", outcomeName}, {"replies", r.replies}};
-        if (outcome == ProcessOutcome::Failed)
-            result["reason"] = "a poll command got no valid reply";
-        return finish(r, ok, result);
-    }
-    if (outcome == ProcessOutcome::OpenFailed)
-        return finish(r, false, {});
-    if (!ok)
-        m_err << "qmrctl: a poll command got no valid reply\n";
-    m_err << "qmrctl: " << r.replies << (r.replies == 1 ? " reply" : " replies") << '\n'
-          << std::flush;
-    return ok ? 0 : 1;
+    return outcome;
 }
 
 } // namespace qmr

@@ -1,16 +1,21 @@
 #pragma once
 
 #include "cliarguments.h"
+#include "clitable.h"
 #include "consoleview.h"
 #include "devicefactory.h"
+#include "frametrace.h"
 #include "interruptsource.h"
 #include "operations/modulecontext.h"
+#include "operations/processmode.h"
+#include "operations/quicksettings.h"
 #include "operations/scan.h"
 #include "texts/languagetable.h"
 
 #include <nlohmann/json.hpp>
 
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -21,6 +26,23 @@ namespace qmr {
 // Builds the context the operations run in around the runner's view and settings: the real
 // port, clock and settings file in qmrctl, an in-memory module in tests.
 using ContextFactory = std::function<ModuleContext(ModuleView &view, Settings &settings)>;
+
+// Everything one command line works with, handed to the handler of its command.
+struct CommandRun
+{
+    CommandRun(const CliArguments &a, ConsoleView &v, ModuleContext &c) : args(a), view(v), ctx(c)
+    {
+    }
+
+    const CliArguments &args;
+    ConsoleView &view;
+    ModuleContext &ctx;
+    ScanResult scan;
+    std::optional<FrameTrace> trace;
+    bool frameSent = false; // a frame went out since the last reader panel change
+    int replies = 0;
+    bool stopAsked = false;
+};
 
 // Runs one qmrctl command line through the operations and reports on two streams (UTF-8).
 // Returns the exit code: 0 success, 1 the module did not answer or a procedure failed,
@@ -47,30 +69,32 @@ public:
     int run(const std::vector<std::string> &arguments);
     int run(const CliArguments &arguments);
 
-private:
-    struct Run;
+    // The commands' handlers, as the command table names them.
+    int ports(CommandRun &run);
+    int scan(CommandRun &run);
+    int setId(CommandRun &run);
+    int setLine(CommandRun &run);
+    int setMode(CommandRun &run);
+    int factory(CommandRun &run);
+    int oneReader(CommandRun &run);
+    int poll(CommandRun &run);
+    int provision(CommandRun &run);
 
+private:
     int usageError(const std::string &message);
-    // The module command of the line, on its run.
-    int runCommand(Run &run);
-    int ports(Run &run);
     // The scan every module command starts with; true when it read all module information.
-    bool scan(Run &run);
-    std::string namedPortDetail(Run &run);
-    int scanCommand(Run &run);
-    int setId(Run &run);
-    int setLine(Run &run);
-    int setMode(Run &run);
-    int quickSetting(Run &run);
-    int poll(Run &run);
-    int provision(const CliArguments &arguments, ModuleContext &ctx);
+    bool scanModule(CommandRun &run);
+    std::string namedPortDetail(CommandRun &run);
+    int quickSetting(CommandRun &run, QuickSetting which);
+    // Process mode until Ctrl-C or the count; the outcome and the replies counted in run.
+    ProcessOutcome pollReplies(CommandRun &run);
 
     // The module's identity as the scan read it.
     static nlohmann::json identity(const ScanResult &scan);
-    void printIdentity(Run &run);
+    void printIdentity(CommandRun &run);
     // The end of a command: the message (stdout on success, stderr on failure) or the JSON
     // object; returns the exit code.
-    int finish(Run &run, bool ok, nlohmann::json json);
+    int finish(CommandRun &run, bool ok, nlohmann::json json);
     void writeJson(const nlohmann::json &json);
 
     ContextFactory m_factory;

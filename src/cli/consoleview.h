@@ -68,7 +68,7 @@ public:
     void setControlEnabled(Control, bool) override {}
     void setLamp(LampColour colour) override { m_lamp = colour; }
     void beep(int frequencyHz, int durationMs) override;
-    void setBusy(bool on) override { m_busy = on; }
+    void SetBusy(bool on) override { m_busy = on; }
     void setWindowEnabled(bool) override {}
     void setWaitCursor(bool) override {}
     void processMessages() override;

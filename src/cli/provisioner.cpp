@@ -30,11 +30,6 @@ namespace {
 
 using nlohmann::json;
 
-bool validRs485Index(int index)
-{
-    return index >= 0 && index < int(Rs485Values.size());
-}
-
 // The threads remember nothing: each module is looked for at the line the run was given.
 class NoSettingsStore : public SettingsStore
 {
@@ -338,7 +333,7 @@ void Provisioner::handleModule(std::size_t index, ModuleContext &ctx, const Scan
     entry.id2Before = scan.id2;
     entry.mode = std::string(ReaderModes[std::size_t(m_options.modeIndex)].word);
     const int rs485Index =
-        m_options.rs485Index.value_or(validRs485Index(scan.rs485Index) ? scan.rs485Index : 1);
+        m_options.rs485Index.value_or(isRs485Index(scan.rs485Index) ? scan.rs485Index : 1);
     entry.rs485 = Rs485Values[std::size_t(rs485Index)];
     const int lineNo = m_options.lineNo.value_or(safeBaudRateNo(ctx.settings.ScanBaudRateNo));
     entry.line = BaudRateTable[std::size_t(lineNo)];

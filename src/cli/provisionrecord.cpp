@@ -20,10 +20,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::array<const char *, 14> CsvColumns = {
-    "time", "port", "serial1", "serial2", "version", "id1_before", "id2_before",
-    "id1",  "id2",  "mode",    "rs485",   "line",    "outcome",    "error"};
-
 // A field begins so, a spreadsheet takes it as a formula (or, tab and CR, may drop them): an
 // apostrophe in front makes it text. A field that begins with the apostrophe gets one more, so
 // the reader can take exactly one away.
@@ -115,26 +111,77 @@ std::optional<std::string> restored(const std::string &field, const char *name, 
     return field;
 }
 
-struct TextField
+// The record's fields, one row each, in the order of the JSON keys and the CSV columns: its
+// JSON key, its CSV column, the member it fills, whether it holds a module's bytes (stored
+// reversibly), and whether it may be empty (a text then left out of the JSON line; a number,
+// 0, written as null or an empty CSV field).
+struct Field
 {
-    const char *name;
-    std::string RecordEntry::*member;
-    bool moduleBytes;
+    const char *key;
+    std::string RecordEntry::*text = nullptr;
+    int RecordEntry::*number = nullptr;
+    bool moduleBytes = false;
+    bool optional = false;
+    const char *csvColumn = nullptr; // when not the key
+
+    const char *column() const { return csvColumn ? csvColumn : key; }
 };
 
-constexpr std::array<TextField, 11> TextFields = {{
-    {"time", &RecordEntry::time, false},
-    {"port", &RecordEntry::port, false},
-    {"serial1", &RecordEntry::serial1, true},
-    {"serial2", &RecordEntry::serial2, true},
-    {"version", &RecordEntry::version, true},
-    {"id1Before", &RecordEntry::id1Before, true},
-    {"id2Before", &RecordEntry::id2Before, true},
-    {"mode", &RecordEntry::mode, false},
-    {"line", &RecordEntry::line, false},
-    {"outcome", &RecordEntry::outcome, false},
-    {"error", &RecordEntry::error, false},
+constexpr std::array<Field, 14> Fields = {{
+    {.key = "time", .text = &RecordEntry::time},
+    {.key = "port", .text = &RecordEntry::port},
+    {.key = "serial1", .text = &RecordEntry::serial1, .moduleBytes = true},
+    {.key = "serial2", .text = &RecordEntry::serial2, .moduleBytes = true},
+    {.key = "version", .text = &RecordEntry::version, .moduleBytes = true},
+    {.key = "id1Before",
+     .text = &RecordEntry::id1Before,
+     .moduleBytes = true,
+     .csvColumn = "id1_before"},
+    {.key = "id2Before",
+     .text = &RecordEntry::id2Before,
+     .moduleBytes = true,
+     .csvColumn = "id2_before"},
+    {.key = "id1", .number = &RecordEntry::id1},
+    {.key = "id2", .number = &RecordEntry::id2, .optional = true},
+    {.key = "mode", .text = &RecordEntry::mode},
+    {.key = "rs485", .number = &RecordEntry::rs485},
+    {.key = "line", .text = &RecordEntry::line},
+    {.key = "outcome", .text = &RecordEntry::outcome},
+    {.key = "error", .text = &RecordEntry::error, .optional = true},
 }};
+
+// A field's value as the record holds it: a text escaped, a number in decimal, an optional
+// number of 0 as nothing.
+std::optional<std::string> storedField(const RecordEntry &e, const Field &f)
+{
+    if (f.text)
+        return stored(e.*f.text, f.moduleBytes);
+    if (f.optional && e.*f.number <= 0)
+        return std::nullopt;
+    return std::to_string(e.*f.number);
+}
+
+std::string entryJson(const RecordEntry &e)
+{
+    std::string line = "{";
+    for (const Field &f : Fields) {
+        const auto value = storedField(e, f);
+        if (f.text && f.optional && value->empty())
+            continue;
+        const std::string shown = !value ? "null" : f.text ? json(*value).dump() : *value;
+        line += (line.size() > 1 ? "," : "") + json(f.key).dump() + ":" + shown;
+    }
+    return line + "}";
+}
+
+std::string entryCsv(const RecordEntry &e)
+{
+    std::string line;
+    for (const Field &f : Fields)
+        line += (&f == &Fields.front() ? "" : ",") +
+                csvField(storedField(e, f).value_or(std::string()));
+    return line;
+}
 
 // The rules every entry keeps whatever its format; false with why set.
 bool validReaderId(int id)
@@ -195,46 +242,90 @@ ProvisionRecord::Format ProvisionRecord::formatFor(const std::string &path)
 std::string ProvisionRecord::csvHeader()
 {
     std::string header;
-    for (const char *column : CsvColumns)
-        header += std::string(header.empty() ? "" : ",") + column;
+    for (const Field &f : Fields)
+        header += std::string(header.empty() ? "" : ",") + f.column();
     return header;
 }
 
 std::string ProvisionRecord::formatLine(const RecordEntry &e, Format format)
 {
-    if (format == Format::JsonLines) {
-        json j = json::object();
-        for (const TextField &f : TextFields) {
-            if (f.member != &RecordEntry::error)
-                j[f.name] = stored(e.*f.member, f.moduleBytes);
-        }
-        j["id1"] = e.id1;
-        j["id2"] = e.id2 > 0 ? json(e.id2) : json();
-        j["rs485"] = e.rs485;
-        if (!e.error.empty())
-            j["error"] = stored(e.error, false);
-        // The keys in the order a reader of the file expects them.
-        std::string line = "{";
-        for (const char *key :
-             {"time", "port", "serial1", "serial2", "version", "id1Before", "id2Before", "id1",
-              "id2", "mode", "rs485", "line", "outcome", "error"}) {
-            if (!j.contains(key))
-                continue;
-            line += (line.size() > 1 ? "," : "") + json(key).dump() + ":" + j[key].dump();
-        }
-        return line + "}";
-    }
-    const std::array<std::string, 14> fields = {
-        stored(e.time, false),     stored(e.port, false),   stored(e.serial1, true),
-        stored(e.serial2, true),   stored(e.version, true), stored(e.id1Before, true),
-        stored(e.id2Before, true), std::to_string(e.id1),   e.id2 > 0 ? std::to_string(e.id2) : "",
-        stored(e.mode, false),     std::to_string(e.rs485), stored(e.line, false),
-        stored(e.outcome, false),  stored(e.error, false)};
-    std::string line;
-    for (std::size_t i = 0; i < fields.size(); ++i)
-        line += (i ? "," : "") + csvField(fields[i]);
-    return line;
+    return format == Format::JsonLines ? entryJson(e) : entryCsv(e);
 }
+
+namespace {
+
+// A JSON line's fields into entry: the texts first, then the numbers.
+bool parseJsonLine(const std::string &line, RecordEntry &entry, std::string &why)
+{
+    const json j = json::parse(line, nullptr, false);
+    if (!j.is_object()) {
+        why = "not a JSON object";
+        return false;
+    }
+    for (const Field &f : Fields) {
+        const auto it = j.find(f.key);
+        if (!f.text || (it == j.end() && f.optional))
+            continue;
+        if (it == j.end() || !it->is_string()) {
+            why = std::string("field ") + f.key + " is missing or not a text";
+            return false;
+        }
+        const auto text = restored(it->get<std::string>(), f.key, f.moduleBytes, why);
+        if (!text)
+            return false;
+        entry.*f.text = *text;
+    }
+    for (const Field &f : Fields) {
+        const auto it = j.find(f.key);
+        if (f.text)
+            continue;
+        if (it != j.end() && it->is_null() && f.optional) {
+            entry.*f.number = 0;
+        } else if (it == j.end() || !it->is_number_integer() || *it < -1000 || *it > 1000) {
+            why = std::string("field ") + f.key + " is missing or not a number";
+            return false;
+        } else {
+            entry.*f.number = it->get<int>();
+        }
+    }
+    return true;
+}
+
+// A CSV line's fields into entry: the texts first, then the numbers.
+bool parseCsvLine(const std::string &line, RecordEntry &entry, std::string &why)
+{
+    const auto fields = csvFields(line);
+    if (!fields) {
+        why = "a quoted field is not closed, or a quote stands inside a field";
+        return false;
+    }
+    if (fields->size() != Fields.size()) {
+        why = std::to_string(fields->size()) + " fields where the record has " +
+              std::to_string(Fields.size()) + " (fields are separated by commas)";
+        return false;
+    }
+    for (std::size_t i = 0; i < Fields.size(); ++i) {
+        if (!Fields[i].text)
+            continue;
+        const auto text = restored((*fields)[i], Fields[i].key, Fields[i].moduleBytes, why);
+        if (!text)
+            return false;
+        entry.*Fields[i].text = *text;
+    }
+    for (std::size_t i = 0; i < Fields.size(); ++i) {
+        if (Fields[i].text)
+            continue;
+        const auto n = csvNumber((*fields)[i], 0, 1000, Fields[i].optional);
+        if (!n) {
+            why = std::string("field ") + Fields[i].key + " is not a number";
+            return false;
+        }
+        entry.*Fields[i].number = *n;
+    }
+    return true;
+}
+
+} // namespace
 
 bool ProvisionRecord::parseLine(const std::string &line, Format format, RecordEntry &e,
                                 std::string *whyOut)
@@ -242,79 +333,9 @@ bool ProvisionRecord::parseLine(const std::string &line, Format format, RecordEn
     std::string ignored;
     std::string &why = whyOut ? *whyOut : ignored;
     RecordEntry entry;
-    if (format == Format::JsonLines) {
-        const json j = json::parse(line, nullptr, false);
-        if (!j.is_object()) {
-            why = "not a JSON object";
-            return false;
-        }
-        for (const TextField &f : TextFields) {
-            const auto it = j.find(f.name);
-            if (it == j.end() && f.member == &RecordEntry::error)
-                continue;
-            if (it == j.end() || !it->is_string()) {
-                why = std::string("field ") + f.name + " is missing or not a text";
-                return false;
-            }
-            const auto text = restored(it->get<std::string>(), f.name, f.moduleBytes, why);
-            if (!text)
-                return false;
-            entry.*f.member = *text;
-        }
-        auto number = [&j](const char *key, bool nullIsZero) -> std::optional<int> {
-            const auto it = j.find(key);
-            if (it != j.end() && it->is_null() && nullIsZero)
-                return 0;
-            if (it == j.end() || !it->is_number_integer() || *it < -1000 || *it > 1000)
-                return std::nullopt;
-            return it->get<int>();
-        };
-        const auto id1 = number("id1", false);
-        const auto id2 = number("id2", true);
-        const auto rs485 = number("rs485", false);
-        if (!id1 || !id2 || !rs485) {
-            why = !id1   ? "field id1 is missing or not a number"
-                  : !id2 ? "field id2 is missing or not a number"
-                         : "field rs485 is missing or not a number";
-            return false;
-        }
-        entry.id1 = *id1;
-        entry.id2 = *id2;
-        entry.rs485 = *rs485;
-    } else {
-        const auto fields = csvFields(line);
-        if (!fields) {
-            why = "a quoted field is not closed, or a quote stands inside a field";
-            return false;
-        }
-        if (fields->size() != CsvColumns.size()) {
-            why = std::to_string(fields->size()) + " fields where the record has " +
-                  std::to_string(CsvColumns.size()) + " (fields are separated by commas)";
-            return false;
-        }
-        const std::vector<std::string> &f = *fields;
-        const std::array<std::size_t, 11> columnOf = {0, 1, 2, 3, 4, 5, 6, 9, 11, 12, 13};
-        for (std::size_t i = 0; i < TextFields.size(); ++i) {
-            const auto text =
-                restored(f[columnOf[i]], TextFields[i].name, TextFields[i].moduleBytes, why);
-            if (!text)
-                return false;
-            entry.*TextFields[i].member = *text;
-        }
-        const auto id1 = csvNumber(f[7], 0, 1000, false);
-        const auto id2 = csvNumber(f[8], 0, 1000, true);
-        const auto rs485 = csvNumber(f[10], 0, 1000, false);
-        if (!id1 || !id2 || !rs485) {
-            why = !id1   ? "field id1 is not a number"
-                  : !id2 ? "field id2 is not a number"
-                         : "field rs485 is not a number";
-            return false;
-        }
-        entry.id1 = *id1;
-        entry.id2 = *id2;
-        entry.rs485 = *rs485;
-    }
-    if (!validEntry(entry, why))
+    const bool parsed = format == Format::JsonLines ? parseJsonLine(line, entry, why)
+                                                    : parseCsvLine(line, entry, why);
+    if (!parsed || !validEntry(entry, why))
         return false;
     e = std::move(entry);
     return true;

@@ -48,7 +48,7 @@ public:
     // True while the window is the active one of the desktop.
     virtual bool isActive() const = 0;
 
-    // The blink clock: the front end calls Form::tick() every TickIntervalMs while it runs.
+    // The blink clock: the front end calls TfrmModule::tick() every TickIntervalMs while it runs.
     virtual void setTickRunning(bool running) = 0;
     virtual void setWaitCursor(bool on) = 0;
     // Sounds a tone and returns when it has finished.
@@ -62,30 +62,3 @@ public:
 };
 
 } // namespace qmr
-
-// Declares in a front end's class every function of FormRenderer it implements, so the list
-// stands once, here beside the interface, and each front end only defines the functions.
-#define QMR_FORM_RENDERER_OVERRIDES                                                                \
-    void createControl(const ControlSpec &entry, const std::vector<std::string> &items) override;  \
-    void setTabOrder(std::span<const Control> order) override;                                     \
-    void setText(Control id, const std::string &text) override;                                    \
-    std::string text(Control id) const override;                                                   \
-    void setDetail(const std::string &text) override;                                              \
-    int selection(Control list) const override;                                                    \
-    void select(Control list, int index) override;                                                 \
-    int position(Control bar) const override;                                                      \
-    void setPosition(Control bar, int position) override;                                          \
-    bool checked(Control box) const override;                                                      \
-    void setChecked(Control box, bool checked) override;                                           \
-    void setEnabled(Control id, bool enabled) override;                                            \
-    void setLamp(LampColour colour) override;                                                      \
-    void setScript(Script script) override;                                                        \
-    Control focus() const override;                                                                \
-    void setFocus(Control id) override;                                                            \
-    bool isActive() const override;                                                                \
-    void setTickRunning(bool running) override;                                                    \
-    void setWaitCursor(bool on) override;                                                          \
-    void beep(int frequencyHz, int durationMs) override;                                           \
-    void pumpEvents() override;                                                                    \
-    void showError(const std::string &text) override;                                              \
-    void closeWindow() override;

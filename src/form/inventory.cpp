@@ -274,6 +274,25 @@ FontSpec fontSpec(FontRole role)
     return {16, true};
 }
 
+ColourSpec colourSpec(ColourRole role)
+{
+    constexpr Colour White{SystemColour::Fixed, 255, 255, 255};
+    constexpr Colour Face{SystemColour::ButtonFace};
+    switch (role) {
+    case ColourRole::Value:
+        return {{SystemColour::Highlight}, {SystemColour::Fixed, 255, 255, 0}};
+    case ColourRole::Message:
+        return {{SystemColour::ActiveCaption}, White};
+    case ColourRole::Footer:
+        return {{SystemColour::Fixed, 128, 0, 128}, White};
+    case ColourRole::RedText:
+        return {Face, {SystemColour::Fixed, 255, 0, 0}};
+    case ColourRole::Face:
+        break;
+    }
+    return {Face, {SystemColour::ButtonText}};
+}
+
 std::span<const ControlSpec> formInventory()
 {
     return Inventory;

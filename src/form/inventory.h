@@ -77,6 +77,29 @@ enum class ColourRole
     RedText, // red text on the button face: btnEng
 };
 
+// A colour of a role: one of the system's, or a fixed one (RGB).
+enum class SystemColour
+{
+    Fixed,         // red, green, blue
+    ButtonFace,    // the system's button face
+    ButtonText,    // the system's button text
+    Highlight,     // the system's highlight
+    ActiveCaption, // the system's active caption (where a toolkit has none: the highlight)
+};
+
+struct Colour
+{
+    SystemColour system = SystemColour::Fixed;
+    int red = 0, green = 0, blue = 0;
+};
+
+struct ColourSpec
+{
+    Colour background;
+    Colour text;
+};
+ColourSpec colourSpec(ColourRole role);
+
 struct Box
 {
     int x, y, width, height; // within the parent's client area

@@ -116,7 +116,7 @@ public:
     virtual void beep(int frequencyHz, int durationMs) = 0;
     void sound(Tone tone) { beep(tone.frequencyHz, tone.durationMs); }
     // The busy state: on = blink timer on, then the window disabled; off = the reverse.
-    virtual void setBusy(bool on) = 0;
+    virtual void SetBusy(bool on) = 0;
     virtual void setWindowEnabled(bool enabled) = 0;
     virtual void setWaitCursor(bool on) = 0;
     // Lets pending window events run (clicks, repaints, the blink timer).

@@ -38,7 +38,7 @@ bool poll(ModuleContext &ctx, const std::string &id, void (ModuleView::*show)(co
 ProcessOutcome pollLoop(ModuleContext &ctx)
 {
     ModuleView &view = ctx.view;
-    view.setBusy(true);
+    view.SetBusy(true);
     view.setWindowEnabled(true); // btnProcess must stay usable to stop the mode
     while (ctx.ProcessActive) {
         pause(ctx);
@@ -52,7 +52,7 @@ ProcessOutcome pollLoop(ModuleContext &ctx)
     }
     // A command that fails after the cancelling click still counts as the user's stop.
     const bool userStop = !ctx.ProcessActive;
-    view.setBusy(false);
+    view.SetBusy(false);
     view.setLamp(userStop ? LampColour::Yellow : LampColour::Red);
     view.sound(userStop ? SuccessTone : FailureTone);
     ctx.link.ComClose();

@@ -39,7 +39,7 @@ private:
     {
         m_view.setWaitCursor(true);
         m_view.processMessages();
-        m_view.setBusy(true);
+        m_view.SetBusy(true);
         m_view.setMessage(text(TextRow::ScanModule) + " ....");
         m_view.setSerialText(text(TextRow::SN) + " : ________-_");
         m_view.setVersionText(text(TextRow::Ver) + " : __.__-__");
@@ -129,7 +129,7 @@ private:
 
     ScanOutcome notFound()
     {
-        m_view.setBusy(false);
+        m_view.SetBusy(false);
         m_view.setLamp(LampColour::Red);
         m_view.selectBaudRate(DefaultBaudRateNo);
         m_view.setMessage(text(TextRow::ModuleNotFind));
@@ -165,13 +165,13 @@ private:
         const std::string port = " : #" + std::to_string(m_settings.ScanCommNo) + ")";
         ScanOutcome outcome;
         if (m_found) {
-            m_view.setBusy(false);
+            m_view.SetBusy(false);
             m_view.setLamp(LampColour::Yellow);
             m_view.sound(SuccessTone);
             outcome = ScanOutcome::Ok;
         } else {
             m_view.setMessage(text(TextRow::GetModuleInfoError) + port);
-            m_view.setBusy(false);
+            m_view.SetBusy(false);
             m_view.setLamp(LampColour::Red);
             m_view.sound(FailureTone);
             outcome = ScanOutcome::InfoError;

@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 #include "settings/settingsstore.h"
 
+#include <algorithm>
 #include <type_traits>
 #include <utility>
 
@@ -74,10 +75,51 @@ void SaveLanguage(SettingsStore &store, const Settings &settings)
     store.write({languageValue(settings)});
 }
 
-std::vector<NamedValue> RememberedValues(const Settings &settings)
+namespace {
+
+// A store seen through a load: which of its values were read.
+class ReadNotes : public SettingsStore
 {
+public:
+    explicit ReadNotes(SettingsStore &inner) : m_inner(inner) {}
+    bool beginLoad() override { return m_inner.beginLoad(); }
+    ReadResult readInt(std::string_view name, std::int32_t &value) override
+    {
+        return note(name, m_inner.readInt(name, value));
+    }
+    ReadResult readText(std::string_view name, std::string &value) override
+    {
+        return note(name, m_inner.readText(name, value));
+    }
+    void endLoad() override { m_inner.endLoad(); }
+    void write(const std::vector<NamedValue> &) override {}
+
+    bool wasRead(std::string_view name) const
+    {
+        return std::find(m_read.begin(), m_read.end(), name) != m_read.end();
+    }
+
+private:
+    ReadResult note(std::string_view name, ReadResult result)
+    {
+        if (result == ReadResult::Read)
+            m_read.push_back(name);
+        return result;
+    }
+    SettingsStore &m_inner;
+    std::vector<std::string_view> m_read;
+};
+
+} // namespace
+
+std::vector<NamedValue> HeldValues(SettingsStore &store)
+{
+    ReadNotes notes(store);
+    Settings settings;
+    LoadSettings(notes, settings);
     std::vector<NamedValue> values = scanValues(settings);
     values.push_back(languageValue(settings));
+    std::erase_if(values, [&notes](const NamedValue &v) { return !notes.wasRead(v.name); });
     return values;
 }
 

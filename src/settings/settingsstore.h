@@ -60,8 +60,9 @@ void LoadSettings(SettingsStore &store, Settings &settings);
 void SaveScanSettings(SettingsStore &store, const Settings &settings);
 // Writes LanguageFlag only.
 void SaveLanguage(SettingsStore &store, const Settings &settings);
-// All four remembered values, in the order a scan save and then a language save write them:
-// what a store that starts a new place must write so that nothing it carried over is lost.
-std::vector<NamedValue> RememberedValues(const Settings &settings);
+// The values a load of the store reads, only those it held, in the order a scan save and then
+// a language save write them: what a store that starts a new place must write so that nothing
+// it carried over is lost, and no default is written as if it had been remembered.
+std::vector<NamedValue> HeldValues(SettingsStore &store);
 
 } // namespace qmr

@@ -57,6 +57,39 @@ bool isDecimalId(std::string_view id)
            id != "00";
 }
 
+// The poll addresses a reader by its own ID; in one-reader mode only the first listens.
+std::optional<std::string> pollReply(const ModuleConfig &config, std::string_view address)
+{
+    const ReaderState *reader = nullptr;
+    if (address == config.reader1.id)
+        reader = &config.reader1;
+    else if (config.mode == '0' && address == config.reader2.id)
+        reader = &config.reader2;
+    if (!reader)
+        return std::nullopt;
+    return "F" + reader->id + ": " + reader->data;
+}
+
+// Serial number of the reader, then its new ID. No reader with that serial number, or an ID
+// that is not two decimal digits 01..99: the command is not carried out and nothing answers,
+// so the sender cannot mistake it for done.
+std::optional<std::string> setReaderId(ModuleConfig &config, std::string_view params)
+{
+    if (params.size() != 10)
+        return std::nullopt;
+    const std::string_view serial = params.substr(0, 8);
+    const std::string_view id = params.substr(8);
+    if (!isDecimalId(id))
+        return std::nullopt;
+    if (serial == config.reader1.serial)
+        config.reader1.id = id;
+    else if (serial == config.reader2.serial)
+        config.reader2.id = id;
+    else
+        return std::nullopt;
+    return std::string("COK");
+}
+
 // Carries out one command on the module; returns the reply text, or nothing when the
 // module stays silent. A line change is handed back in newLineIndex, not made here.
 std::optional<std::string> carryOut(ModuleConfig &config, std::string_view text, int &newLineIndex)
@@ -67,19 +100,8 @@ std::optional<std::string> carryOut(ModuleConfig &config, std::string_view text,
     const char letter = text[3];
     const std::string_view params = text.substr(4);
 
-    if (letter == 'F') {
-        // The poll addresses a reader by its own ID; in one-reader mode only the first listens.
-        if (!params.empty())
-            return std::nullopt;
-        const ReaderState *reader = nullptr;
-        if (address == config.reader1.id)
-            reader = &config.reader1;
-        else if (config.mode == '0' && address == config.reader2.id)
-            reader = &config.reader2;
-        if (!reader)
-            return std::nullopt;
-        return "F" + reader->id + ": " + reader->data;
-    }
+    if (letter == 'F')
+        return params.empty() ? pollReply(config, address) : std::nullopt;
 
     if (address != "00")
         return std::nullopt;
@@ -109,24 +131,8 @@ std::optional<std::string> carryOut(ModuleConfig &config, std::string_view text,
         config.mode = params[0];
         config.rs485 = params[2];
         return std::string("AOK");
-    case 'C': {
-        // Serial number of the reader, then its new ID. No reader with that serial number,
-        // or an ID that is not two decimal digits 01..99: the command is not carried out
-        // and nothing answers, so the sender cannot mistake it for done.
-        if (params.size() != 10)
-            return std::nullopt;
-        const std::string_view serial = params.substr(0, 8);
-        const std::string_view id = params.substr(8);
-        if (!isDecimalId(id))
-            return std::nullopt;
-        if (serial == config.reader1.serial)
-            config.reader1.id = id;
-        else if (serial == config.reader2.serial)
-            config.reader2.id = id;
-        else
-            return std::nullopt;
-        return std::string("COK");
-    }
+    case 'C':
+        return setReaderId(config, params);
     case 'E': {
         if (params.size() != 1)
             return std::nullopt;

@@ -65,6 +65,11 @@ inline constexpr int MaxReaderId = 99;
 
 // The RS-485 settings of the module, by the index the module and the RS-485 list use.
 inline constexpr std::array<int, 3> Rs485Values = {24, 32, 40};
+// Whether an index names one of the RS-485 settings.
+constexpr bool isRs485Index(int index)
+{
+    return index >= 0 && index < int(Rs485Values.size());
+}
 // The index of an RS-485 value (24, 32, 40), or -1.
 int rs485IndexOf(int value);
 // As the RS-485 list shows a setting: "RS485 32".

@@ -8,7 +8,7 @@
 #include "platform/windows/win32clock.h"
 #include "platform/windows/win32portmap.h"
 #include "texts/languagetable.h"
-#include "tfrmmodule.h"
+#include "win32window.h"
 #include "wintext.h"
 
 #include <windows.h>
@@ -26,17 +26,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         const qmr::Win32PortMap ports(qmr::Win32PortMap::registryAssignments());
         qmr::Link link(*port, clock, ports);
 
-        qmr::TfrmModule frmModule(link, clock, store, languages, instance);
+        qmr::Win32Window frmModule(link, clock, store, languages, instance);
         // While a reply is awaited the window keeps painting, blinking and taking the click
         // that stops process mode.
         link.setMessagePump([&frmModule] { frmModule.pumpEvents(); });
         frmModule.run(showCommand);
-    } catch (const std::exception &error) {
-        // Shown like a failing event handler; the program then ends normally.
-        MessageBoxW(nullptr, qmr::widen(error.what()).c_str(), qmr::TfrmModule::ProgramName,
-                    MB_OK | MB_ICONERROR);
     } catch (...) {
-        MessageBoxW(nullptr, L"Unknown error", qmr::TfrmModule::ProgramName, MB_OK | MB_ICONERROR);
+        // Shown like a failing event handler; the program then ends normally.
+        MessageBoxW(nullptr, qmr::widen(qmr::currentExceptionText()).c_str(),
+                    qmr::widen(qmr::ProgramName).c_str(), MB_OK | MB_ICONERROR);
     }
     return 0;
 }

@@ -13,8 +13,23 @@ namespace {
 
 const COLORREF Yellow = RGB(255, 255, 0);
 const COLORREF Red = RGB(255, 0, 0);
-const COLORREF White = RGB(255, 255, 255);
-const COLORREF Purple = RGB(128, 0, 128);
+
+COLORREF win32Colour(const Colour &colour)
+{
+    switch (colour.system) {
+    case SystemColour::ButtonFace:
+        return GetSysColor(COLOR_BTNFACE);
+    case SystemColour::ButtonText:
+        return GetSysColor(COLOR_BTNTEXT);
+    case SystemColour::Highlight:
+        return GetSysColor(COLOR_HIGHLIGHT);
+    case SystemColour::ActiveCaption:
+        return GetSysColor(COLOR_ACTIVECAPTION);
+    case SystemColour::Fixed:
+        break;
+    }
+    return RGB(colour.red, colour.green, colour.blue);
+}
 
 // At 96 DPI: the room a quick-setting button's picture takes above its caption, and the gap
 // between an icon and its caption.
@@ -98,18 +113,7 @@ HFONT makeFont(const wchar_t *face, FontRole role, BYTE charset, int dpi)
 
 COLORREF foreground(ColourRole role)
 {
-    switch (role) {
-    case ColourRole::Value:
-        return Yellow;
-    case ColourRole::Message:
-    case ColourRole::Footer:
-        return White;
-    case ColourRole::RedText:
-        return Red;
-    case ColourRole::Face:
-        break;
-    }
-    return GetSysColor(COLOR_BTNTEXT);
+    return win32Colour(colourSpec(role).text);
 }
 
 // The box of the first control that lies inside this one, if any.
@@ -127,7 +131,8 @@ WindowPainter::WindowPainter()
     : m_dpi(BaseDpi), m_fonts(makeFonts(m_script, m_dpi)),
       m_highlight(CreateSolidBrush(GetSysColor(COLOR_HIGHLIGHT))),
       m_caption(CreateSolidBrush(GetSysColor(COLOR_ACTIVECAPTION))),
-      m_purple(CreateSolidBrush(Purple)), m_face(GetSysColorBrush(COLOR_BTNFACE))
+      m_purple(CreateSolidBrush(background(ColourRole::Footer))),
+      m_face(GetSysColorBrush(COLOR_BTNFACE))
 {
 }
 
@@ -247,18 +252,7 @@ RECT WindowPainter::captionRoom(const ControlSpec &entry, const RECT &client) co
 
 COLORREF WindowPainter::background(ColourRole role)
 {
-    switch (role) {
-    case ColourRole::Value:
-        return GetSysColor(COLOR_HIGHLIGHT);
-    case ColourRole::Message:
-        return GetSysColor(COLOR_ACTIVECAPTION);
-    case ColourRole::Footer:
-        return Purple;
-    case ColourRole::Face:
-    case ColourRole::RedText:
-        break;
-    }
-    return GetSysColor(COLOR_BTNFACE);
+    return win32Colour(colourSpec(role).background);
 }
 
 HBRUSH WindowPainter::brush(ColourRole role) const

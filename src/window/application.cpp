@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include "form/tfrmmodule.h"
+
 #include <QMessageBox>
 #include <exception>
 
@@ -35,21 +37,12 @@ void Application::showException(const QString &text)
 
 QString Application::programName()
 {
-    return QStringLiteral("TAVEX QLN-72RT Module Config");
+    return QString::fromUtf8(ProgramName.data(), qsizetype(ProgramName.size()));
 }
 
 QString Application::currentExceptionText()
 {
-    const std::exception_ptr current = std::current_exception();
-    if (!current)
-        return QStringLiteral("Unknown error");
-    try {
-        std::rethrow_exception(current);
-    } catch (const std::exception &error) {
-        return QString::fromLocal8Bit(error.what());
-    } catch (...) {
-        return QStringLiteral("Unknown error");
-    }
+    return QString::fromStdString(qmr::currentExceptionText());
 }
 
 } // namespace qmr

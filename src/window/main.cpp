@@ -6,15 +6,15 @@
 #include "platform/unix/inisettingsstore.h"
 #include "platform/unix/systemclock.h"
 #include "platform/unix/systemport.h"
+#include "qtwindow.h"
 #include "systemportmap.h" // the Unix system's own port map
 #include "texts/languagetable.h"
-#include "tfrmmodule.h"
 
 int main(int argc, char *argv[])
 {
     // Names the program (application name, desktop entry) but sets no display name.
     qmr::Application app(argc, argv);
-    QGuiApplication::setWindowIcon(qmr::TfrmModule::programIcon());
+    QGuiApplication::setWindowIcon(qmr::QtWindow::programIcon());
     try {
         const qmr::LanguageTable languages;
         qmr::IniSettingsStore store;
@@ -35,7 +35,7 @@ int main(int argc, char *argv[])
         link.setFrameObserver(qmr::frameLogObserver());
         qmr::AudioBeeper beeper(clock);
 
-        qmr::TfrmModule frmModule(link, clock, store, beeper, languages);
+        qmr::QtWindow frmModule(link, clock, store, beeper, languages);
         frmModule.show();
         QApplication::exec();
     } catch (...) {

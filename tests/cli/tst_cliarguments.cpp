@@ -2,9 +2,11 @@
 // kind of bad one, and the manual showing each command as the help text does.
 
 #include "cli/cliarguments.h"
+#include "cli/clitable.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include <string>
@@ -24,6 +26,21 @@ std::string joined(const Args &args)
     return text;
 }
 
+// What a line asks for: the command's name, "--help", "--version", or nothing.
+std::string asked(const CliArguments &a)
+{
+    switch (a.action) {
+    case CliAction::Help:
+        return "--help";
+    case CliAction::Version:
+        return "--version";
+    case CliAction::Command:
+        return std::string(a.command->name);
+    default:
+        return std::string();
+    }
+}
+
 } // namespace
 
 TEST(CliArguments, Commands)
@@ -31,24 +48,24 @@ TEST(CliArguments, Commands)
     const struct
     {
         Args args;
-        CliCommand command;
+        std::string command;
     } rows[] = {
-        {{"ports"}, CliCommand::Ports},
-        {{"scan"}, CliCommand::Scan},
-        {{"factory"}, CliCommand::Factory},
-        {{"one-reader"}, CliCommand::OneReader},
-        {{"poll"}, CliCommand::Poll},
-        {{"--help"}, CliCommand::Help},
-        {{"scan", "-h"}, CliCommand::Help},
-        {{"--version"}, CliCommand::Version},
-        {{"--json", "--trace", "scan"}, CliCommand::Scan},
-        {{"scan", "--json", "--all-lines"}, CliCommand::Scan},
+        {{"ports"}, "ports"},
+        {{"scan"}, "scan"},
+        {{"factory"}, "factory"},
+        {{"one-reader"}, "one-reader"},
+        {{"poll"}, "poll"},
+        {{"--help"}, "--help"},
+        {{"scan", "-h"}, "--help"},
+        {{"--version"}, "--version"},
+        {{"--json", "--trace", "scan"}, "scan"},
+        {{"scan", "--json", "--all-lines"}, "scan"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(joined(row.args));
         const CliArguments a = parseCliArguments(row.args);
         EXPECT_TRUE(a.ok()) << a.error;
-        EXPECT_EQ(a.command, row.command);
+        EXPECT_EQ(asked(a), row.command);
     }
 }
 
@@ -68,7 +85,7 @@ TEST(CliArguments, SetId)
         SCOPED_TRACE(joined(row.args));
         const CliArguments a = parseCliArguments(row.args);
         ASSERT_TRUE(a.ok()) << a.error;
-        EXPECT_EQ(a.command, CliCommand::SetId);
+        EXPECT_EQ(asked(a), "set-id");
         EXPECT_EQ(a.id1, row.id1);
         EXPECT_EQ(a.id2.value_or(0), row.id2);
     }
@@ -88,7 +105,7 @@ TEST(CliArguments, SetLine)
         SCOPED_TRACE(row.line);
         const CliArguments a = parseCliArguments({"set-line", row.line});
         ASSERT_TRUE(a.ok()) << a.error;
-        EXPECT_EQ(a.command, CliCommand::SetLine);
+        EXPECT_EQ(asked(a), "set-line");
         EXPECT_EQ(a.baudRateNo, row.index);
     }
 }
@@ -111,7 +128,7 @@ TEST(CliArguments, SetMode)
         SCOPED_TRACE(joined(row.args));
         const CliArguments a = parseCliArguments(row.args);
         ASSERT_TRUE(a.ok()) << a.error;
-        EXPECT_EQ(a.command, CliCommand::SetMode);
+        EXPECT_EQ(asked(a), "set-mode");
         EXPECT_EQ(a.modeIndex, row.mode);
         EXPECT_EQ(a.rs485Index.value_or(-1), row.rs485);
     }
@@ -140,7 +157,7 @@ TEST(CliArguments, Options)
               0);
     // A value is the next argument whatever it looks like: a file may be called "-h" or "5".
     a = parseCliArguments({"--config", "-h", "scan"});
-    EXPECT_EQ(a.command, CliCommand::Scan);
+    EXPECT_EQ(asked(a), "scan");
     EXPECT_EQ(a.configFile, "-h");
     EXPECT_EQ(parseCliArguments({"--config", "--json", "scan"}).configFile, "--json");
     EXPECT_EQ(parseCliArguments({"poll", "--count", "999999999"}).count.value_or(0), 999999999);
@@ -201,7 +218,7 @@ TEST(CliArguments, BadArgumentsAreNamed)
         SCOPED_TRACE(joined(row.args));
         const CliArguments a = parseCliArguments(row.args);
         EXPECT_FALSE(a.ok());
-        EXPECT_EQ(a.command, CliCommand::None);
+        EXPECT_EQ(asked(a), "");
         EXPECT_NE(a.error.find(row.named), std::string::npos) << a.error;
         EXPECT_EQ(a.error.find('\n'), std::string::npos) << a.error;
     }
@@ -220,6 +237,9 @@ TEST(CliArguments, ExactMessages)
               "invalid RS-485 setting '1' for --rs485 (24, 32 or 40)");
     EXPECT_EQ(parseCliArguments({"scan", "x"}).error, "unexpected argument 'x' for scan");
     EXPECT_EQ(parseCliArguments({"set-line"}).error, "set-line needs LINE");
+    EXPECT_EQ(parseCliArguments({"--completion=ksh"}).error,
+              "unknown shell 'ksh' for --completion (bash, zsh or fish)");
+    EXPECT_EQ(parseCliArguments({"scan", "--completion", "zsh"}).shell, "zsh");
     // The first bad option in the line is the one named.
     EXPECT_EQ(parseCliArguments({"--jsno", "--lang", "fr", "scan"}).error,
               "unknown option '--jsno'");
@@ -227,9 +247,9 @@ TEST(CliArguments, ExactMessages)
 
 TEST(CliArguments, HelpWinsOverErrors)
 {
-    EXPECT_EQ(parseCliArguments({"set-id", "100", "--help"}).command, CliCommand::Help);
-    EXPECT_EQ(parseCliArguments({"--bogus", "-h"}).command, CliCommand::Help);
-    EXPECT_EQ(parseCliArguments({"--bogus", "--version"}).command, CliCommand::Version);
+    EXPECT_EQ(asked(parseCliArguments({"set-id", "100", "--help"})), "--help");
+    EXPECT_EQ(asked(parseCliArguments({"--bogus", "-h"})), "--help");
+    EXPECT_EQ(asked(parseCliArguments({"--bogus", "--version"})), "--version");
     EXPECT_NE(cliUsage().find("set-id ID1 [ID2]"), std::string::npos);
 }
 
@@ -239,7 +259,7 @@ TEST(CliArguments, Provision)
         {"provision", "--ports", "COM3,COM4,/dev/ttyUSB0", "--first-id", "11", "--mode", "one",
          "--rs485=40", "--line", "38400,e,8,1", "--record", "site.csv", "--again", "--all-lines"});
     ASSERT_TRUE(a.ok()) << a.error;
-    EXPECT_EQ(a.command, CliCommand::Provision);
+    EXPECT_EQ(asked(a), "provision");
     EXPECT_EQ(a.ports, (std::vector<std::string>{"COM3", "COM4", "/dev/ttyUSB0"}));
     EXPECT_EQ(a.firstId, 11);
     EXPECT_EQ(a.modeIndex, 1);
@@ -287,7 +307,7 @@ TEST(CliArguments, BadProvisionArgumentsAreNamed)
     for (const auto &row : rows) {
         SCOPED_TRACE(joined(row.args));
         const CliArguments a = parseCliArguments(row.args);
-        EXPECT_EQ(a.command, CliCommand::None);
+        EXPECT_EQ(asked(a), "");
         EXPECT_EQ(a.error, row.message);
     }
 }
@@ -336,16 +356,31 @@ TEST(CliArguments, EveryCommandsSynopsisStandsInTheManualAsInTheHelpText)
     std::ifstream manual(QMR_SOURCE_DIR "/dist/qmrctl.1");
     ASSERT_TRUE(manual.is_open());
     std::vector<std::string> documented;
+    std::vector<std::string> options;
     std::string line;
-    bool commands = false;
+    std::string section;
     bool header = false;
     while (std::getline(manual, line)) {
         if (line.rfind(".SH", 0) == 0)
-            commands = line == ".SH COMMANDS";
-        else if (commands && header)
+            section = line;
+        else if (header && section == ".SH COMMANDS")
             documented.push_back(plainRoff(line));
-        header = commands && line == ".TP";
+        else if (header && section == ".SH OPTIONS")
+            options.push_back(plainRoff(line));
+        header = line == ".TP";
     }
+    // Every option of the help text's list, with its value, and no other.
+    std::vector<std::string> listed;
+    for (const CliOption &option : cliOptions()) {
+        if (option.help.empty())
+            continue;
+        std::string shown(option.shown.empty() ? option.name : option.shown);
+        listed.push_back(option.valueName.empty() ? shown
+                                                  : shown + " " + std::string(option.valueName));
+    }
+    std::sort(listed.begin(), listed.end());
+    std::sort(options.begin(), options.end());
+    EXPECT_EQ(options, listed);
     EXPECT_EQ(documented, cliSynopses());
     // The help text wraps a long synopsis: compared with its blanks and line ends as one.
     std::string usage;

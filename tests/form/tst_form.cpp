@@ -3,7 +3,7 @@
 // the focus): start-up, each event to its operation, busy state and blink, languages and their
 // save, focus, quick second clicks, closing, and recovery after an exception.
 
-#include "form/form.h"
+#include "form/tfrmmodule.h"
 #include "support/rig.h"
 #include "texts/languagetable.h"
 
@@ -114,9 +114,10 @@ protected:
         m_rig.store.setValue(ScanBaudRateNoName, std::int32_t(5));
     }
 
-    Form &open()
+    TfrmModule &open()
     {
-        m_form = std::make_unique<Form>(m_rig.link, m_rig.clock, m_rig.store, m_languages, m_view);
+        m_form =
+            std::make_unique<TfrmModule>(m_rig.link, m_rig.clock, m_rig.store, m_languages, m_view);
         m_rig.link.setMessagePump([this] { m_form->processMessages(); });
         m_form->create();
         m_form->FormShow();
@@ -133,7 +134,7 @@ protected:
     Rig m_rig;
     LanguageTable m_languages;
     RecordingRenderer m_view;
-    std::unique_ptr<Form> m_form;
+    std::unique_ptr<TfrmModule> m_form;
 };
 
 TEST_F(FormTest, StartsWithEveryControlItsCaptionsAndTheRememberedLine)

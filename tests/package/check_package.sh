@@ -96,6 +96,12 @@ for size in 16 22 24 32 48 64 128 256; do
   [ "$w" = "$size" ] && [ "$h" = "$size" ] || fail "${size}x${size} icon is ${w}x${h}"
 done
 
+echo "== shell completions"
+for file in bash-completion/completions/qmrctl zsh/vendor-completions/_qmrctl \
+  fish/vendor_completions.d/qmrctl.fish; do
+  grep -q -- '--completion' "$root/usr/share/$file" 2>/dev/null || fail "no completion $file"
+done
+
 echo "== the programs from the unpacked package"
 out=$("$root/usr/bin/qmrctl" --version 2>&1)
 status=$?

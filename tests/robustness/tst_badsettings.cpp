@@ -3,16 +3,16 @@
 
 #include "link/link.h"
 #include "link/portmap.h"
+#include "platform/linux/systemportmap.h"
 #include "platform/unix/inisettingsstore.h"
 #include "platform/unix/qtserialportbackend.h"
 #include "platform/unix/systemclock.h"
-#include "platform/linux/systemportmap.h"
 #include "sim/fakeclock.h"
 #include "sim/memoryport.h"
 #include "sim/modulemodel.h"
 #include "texts/languagetable.h"
 #include "window/beeper.h"
-#include "window/tfrmmodule.h"
+#include "window/qtwindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -95,7 +95,7 @@ int startScanSaveUnwritable(const std::string &file)
     IniSettingsStore store(file);
     QuietBeeper beeper;
     const LanguageTable languages;
-    TfrmModule window(link, clock, store, beeper, languages);
+    QtWindow window(link, clock, store, beeper, languages);
     window.form().FormCreate();
     if (window.settings().ScanCommNo != 0) // nothing is read from what cannot be replaced
         return 1;
@@ -234,7 +234,7 @@ void TestBadSettings::startScanSave()
     IniSettingsStore store(nativePath(path()));
     QuietBeeper beeper;
     const LanguageTable languages;
-    TfrmModule window(link, clock, store, beeper, languages);
+    QtWindow window(link, clock, store, beeper, languages);
     window.form().FormCreate();
 
     QCOMPARE(window.settings().ScanCommNo, commNo);
@@ -346,7 +346,7 @@ void TestBadSettings::portsThatAreNoSerialDevices()
 
     QuietBeeper beeper;
     const LanguageTable languages;
-    TfrmModule window(link, clock, store, beeper, languages);
+    QtWindow window(link, clock, store, beeper, languages);
     window.form().FormCreate();
     window.form().click(Control::btnScan);
     QVERIFY(!window.context().ScanOk);

@@ -199,52 +199,16 @@ TEST(SaveSettings, WhatWasSavedLoadsBack)
     expectSettings(loaded, sampleSettings(-3, "中文 ünï", 2147483647, "English"));
 }
 
-TEST(MemorySettingsStore, StopsAtWrongType)
+// What a store that starts a new place carries over: the values a load read, in the order
+// the saves write them; no default for a value that was missing, none after a wrong type.
+TEST(HeldValues, OnlyWhatTheLoadRead)
 {
     MemorySettingsStore store;
-    store.setValue("ScanCommNo", 3);
-    store.setValue("ScanBaudRate", std::string("9600,n,8,1"));
-    store.setValue("ScanBaudRateNo", std::string("2")); // wrong type
+    EXPECT_TRUE(HeldValues(store).empty());
     store.setValue("LanguageFlag", std::string("ChineseGB"));
-    Settings s;
-    LoadSettings(store, s);
-    expectSettings(s, sampleSettings(3, "9600,n,8,1", 5, "English"));
-
-    store.setValue("ScanCommNo", std::string("3"));
-    store.setValue("ScanBaudRateNo", 2);
-    LoadSettings(store, s);
-    expectSettings(s, Settings{});
-
-    store.removeValue("ScanCommNo");
-    LoadSettings(store, s);
-    expectSettings(s, sampleSettings(0, "9600,n,8,1", 2, "ChineseGB"));
-
-    store.setAccessDenied(true);
-    LoadSettings(store, s);
-    expectSettings(s, Settings{});
-    EXPECT_EQ(store.calls(), (std::vector<std::string>{"load", "load", "load", "load"}));
-}
-
-TEST(MemorySettingsStore, RecordsSaves)
-{
-    MemorySettingsStore store;
-    const Settings s = sampleSettings(2, "4800,e,8,1", 1, "ChineseBIG5");
-    SaveLanguage(store, s);
-    SaveScanSettings(store, s);
-    EXPECT_EQ(store.calls(), (std::vector<std::string>{"save", "save"}));
-    EXPECT_EQ(store.saves(),
-              (std::vector<std::vector<std::string>>{
-                  {"LanguageFlag"}, {"ScanCommNo", "ScanBaudRateNo", "ScanBaudRate"}}));
-    EXPECT_EQ(store.writes(), (std::vector<std::string>{"LanguageFlag", "ScanCommNo",
-                                                        "ScanBaudRateNo", "ScanBaudRate"}));
-    EXPECT_EQ(store.intValue("ScanCommNo"), std::optional<std::int32_t>(2));
-    EXPECT_EQ(store.textValue("ScanCommNo"), std::nullopt);
-    EXPECT_EQ(store.textValue("LanguageFlag"), std::optional<std::string>("ChineseBIG5"));
-
-    store.clearRecords();
-    store.setAccessDenied(true);
-    SaveLanguage(store, sampleSettings(0, "", 0, "English"));
-    EXPECT_EQ(store.calls(), std::vector<std::string>{"save"});
-    EXPECT_TRUE(store.writes().empty());
-    EXPECT_EQ(store.textValue("LanguageFlag"), std::optional<std::string>("ChineseBIG5"));
+    store.setValue("ScanCommNo", 3);
+    EXPECT_EQ(HeldValues(store),
+              (std::vector<NamedValue>{{"ScanCommNo", 3}, {"LanguageFlag", "ChineseGB"}}));
+    store.setValue("ScanBaudRate", 5); // wrong type: ends the load
+    EXPECT_EQ(HeldValues(store), (std::vector<NamedValue>{{"ScanCommNo", 3}}));
 }

@@ -176,7 +176,7 @@ void RecordingView::beep(int frequencyHz, int durationMs)
 }
 
 // Like the window: the busy state disables it, its end enables it again.
-void RecordingView::setBusy(bool on)
+void RecordingView::SetBusy(bool on)
 {
     busy = on;
     windowEnabled = !on;

@@ -74,7 +74,7 @@ public:
     void setControlEnabled(Control control, bool on) override;
     void setLamp(LampColour colour) override;
     void beep(int frequencyHz, int durationMs) override;
-    void setBusy(bool on) override;
+    void SetBusy(bool on) override;
     void setWindowEnabled(bool on) override;
     void setWaitCursor(bool on) override;
     void processMessages() override;

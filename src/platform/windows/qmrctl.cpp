@@ -153,8 +153,9 @@ int main()
 
     qmr::CliArguments args = qmr::parseCliArguments(commandLineArguments());
     // The settings live in the registry here; there is no settings file to name.
-    if (args.command != qmr::CliCommand::None && !args.configFile.empty()) {
-        args.command = qmr::CliCommand::None;
+    if (args.action != qmr::CliAction::None && !args.configFile.empty()) {
+        args.action = qmr::CliAction::None;
+        args.command = nullptr;
         args.error = "option --config is not available on Windows: the settings live in the "
                      "registry";
     }

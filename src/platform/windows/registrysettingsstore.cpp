@@ -116,17 +116,15 @@ void RegistrySettingsStore::endLoad()
 
 void RegistrySettingsStore::write(const std::vector<NamedValue> &values)
 {
-    // Into a key that does not exist yet go first the values carried over, so the user's new
-    // key holds all four and a save of one value does not lose the other three.
+    // Into a key that does not exist yet go first the values carried over, so a save of one
+    // value does not lose the others; only those the carry-over key held, no defaults.
     std::vector<NamedValue> carried;
     HKEY existing = nullptr;
     const LONG opened = RegOpenKeyExA(HKEY_CURRENT_USER, m_keyPath.c_str(), 0, KEY_READ, &existing);
     if (opened == ERROR_SUCCESS) {
         RegCloseKey(existing);
     } else if (opened == ERROR_FILE_NOT_FOUND) {
-        Settings settings;
-        LoadSettings(*this, settings);
-        carried = RememberedValues(settings);
+        carried = HeldValues(*this);
     }
     HKEY key = nullptr;
     DWORD disposition = 0;

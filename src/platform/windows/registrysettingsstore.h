@@ -33,10 +33,10 @@ namespace qmr {
 //   2. the 32-bit view of HKEY_LOCAL_MACHINE (WOW6432Node on 64-bit Windows), where an earlier
 //      32-bit installation run by an administrator wrote;
 //   3. the 64-bit view of HKEY_LOCAL_MACHINE.
-// The first save creates the user's key and writes all four values into it, those carried
-// over (as a load of the carry-over reads them) and then this save's own, so a first language
-// click does not lose the carried port and line setting. From then on only the user's key is
-// read.
+// The first save creates the user's key and writes into it the values carried over (those
+// the carry-over key held, as a load of it reads them; no defaults) and then this save's own,
+// so a first language click does not lose the carried port and line setting. From then on
+// only the user's key is read.
 // Texts are UTF-8 inside the program and go to and from the registry through the A calls
 // unchanged, that is in the ANSI code page as far as Windows is concerned. Every text this
 // program stores ("19200,e,8,1", "ChineseGB", ...) is ASCII, which reads the same in every

@@ -158,16 +158,15 @@ TEST_F(RegistryStoreTest, EachValueWrittenWithItsTypeAndReadBack)
     EXPECT_FALSE(query(HKEY_LOCAL_MACHINE, "ScanCommNo").exists);
 }
 
-// The first save into a new key writes all four values (the defaults here, nothing being
-// carried over); a later save writes only its own and leaves the others as they are.
-TEST_F(RegistryStoreTest, FirstSaveWritesAllFourLaterSavesOnlyTheirOwn)
+// The first save into a new key writes only its own values when nothing is carried over (no
+// default is written as if remembered); a later save writes only its own and leaves the
+// others as they are.
+TEST_F(RegistryStoreTest, FirstSaveWritesOnlyWhatItHasLaterSavesOnlyTheirOwn)
 {
     RegistrySettingsStore store(TestKey);
     SaveLanguage(store, sampleSettings(4, "9600,n,8,1", 2, "ChineseBIG5"));
-    const Settings d;
-    EXPECT_EQ(query(HKEY_CURRENT_USER, "ScanCommNo").data, dword(DWORD(d.ScanCommNo)));
-    EXPECT_EQ(query(HKEY_CURRENT_USER, "ScanBaudRateNo").data, dword(DWORD(d.ScanBaudRateNo)));
-    EXPECT_EQ(query(HKEY_CURRENT_USER, "ScanBaudRate").data, d.ScanBaudRate + '\0');
+    for (const char *name : {"ScanCommNo", "ScanBaudRateNo", "ScanBaudRate"})
+        EXPECT_FALSE(query(HKEY_CURRENT_USER, name).exists) << name;
     EXPECT_EQ(query(HKEY_CURRENT_USER, "LanguageFlag").data, std::string("ChineseBIG5\0", 12));
 
     {
@@ -283,8 +282,8 @@ TEST_F(RegistryStoreTest, CarriedValuesSurviveTheFirstSave)
     SaveScanSettings(store, sampleSettings(2, "9600,e,8,1", 4, "English"));
     EXPECT_EQ(describe(load()), describe(sampleSettings(2, "9600,e,8,1", 4, "ChineseGB")));
 
-    // What is carried is what a load reads: a value of the wrong type ends it there, and the
-    // defaults go into the new key in place of it and the values after it.
+    // What is carried is what a load reads: a value of the wrong type ends it there, and
+    // neither it nor the values after it go into the new key (they load as defaults).
     deleteKey(HKEY_CURRENT_USER);
     {
         Key key(HKEY_LOCAL_MACHINE);
@@ -294,6 +293,8 @@ TEST_F(RegistryStoreTest, CarriedValuesSurviveTheFirstSave)
     const Settings d;
     EXPECT_EQ(describe(load()),
               describe(sampleSettings(7, d.ScanBaudRate, d.ScanBaudRateNo, "ChineseBIG5")));
+    EXPECT_FALSE(query(HKEY_CURRENT_USER, "ScanBaudRate").exists);
+    EXPECT_FALSE(query(HKEY_CURRENT_USER, "ScanBaudRateNo").exists);
 
     // An empty user key counts as the user's: defaults, not the machine's values.
     deleteKey(HKEY_CURRENT_USER);

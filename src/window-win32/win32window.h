@@ -1,7 +1,7 @@
 #pragma once
 
-#include "form/form.h"
 #include "form/formrenderer.h"
+#include "form/tfrmmodule.h"
 #include "windowpainter.h"
 
 #include <windows.h>
@@ -17,24 +17,22 @@ namespace qmr {
 // what an input does is the form's. Every control keeps what it shows where Windows keeps it
 // (window texts, list selections, scroll positions, the check state), so screen readers and
 // test drivers read it; owner drawing only paints.
-class TfrmModule : public FormRenderer
+class Win32Window : public FormRenderer
 {
 public:
     static constexpr UINT_PTR TickTimerId = 1;
-    // The name of the program outside the window, also the title of its message boxes.
-    static constexpr wchar_t ProgramName[] = L"TAVEX QLN-72RT Module Config";
 
     // Shows a message box with the error's text; tests put a recorder in its place so
     // nothing blocks.
     using ErrorBox = std::function<void(HWND owner, const std::wstring &text)>;
 
-    TfrmModule(Link &link, Clock &clock, SettingsStore &store, const LanguageTable &languages,
-               HINSTANCE instance);
-    ~TfrmModule() override;
-    TfrmModule(const TfrmModule &) = delete;
-    TfrmModule &operator=(const TfrmModule &) = delete;
+    Win32Window(Link &link, Clock &clock, SettingsStore &store, const LanguageTable &languages,
+                HINSTANCE instance);
+    ~Win32Window() override;
+    Win32Window(const Win32Window &) = delete;
+    Win32Window &operator=(const Win32Window &) = delete;
 
-    Form &form() { return m_form; }
+    TfrmModule &form() { return m_form; }
     HWND handle() const { return m_window; }
     // The native control; the window itself for Control::frmModule.
     HWND item(Control id) const;
@@ -56,7 +54,29 @@ public:
     // they show where Windows keeps it (window texts, the tooltip, CB_ selections, SBM_
     // positions, BM_ checks); the focus of this thread; a Win32 timer, the cursor, Beep, the
     // message queue, MessageBox and DestroyWindow.
-    QMR_FORM_RENDERER_OVERRIDES
+    void createControl(const ControlSpec &entry, const std::vector<std::string> &items) override;
+    void setTabOrder(std::span<const Control> order) override;
+    void setText(Control id, const std::string &text) override;
+    std::string text(Control id) const override;
+    void setDetail(const std::string &text) override;
+    int selection(Control list) const override;
+    void select(Control list, int index) override;
+    int position(Control bar) const override;
+    void setPosition(Control bar, int position) override;
+    bool checked(Control box) const override;
+    void setChecked(Control box, bool checked) override;
+    void setEnabled(Control id, bool enabled) override;
+    void setLamp(LampColour colour) override;
+    void setScript(Script script) override;
+    Control focus() const override;
+    void setFocus(Control id) override;
+    bool isActive() const override;
+    void setTickRunning(bool running) override;
+    void setWaitCursor(bool on) override;
+    void beep(int frequencyHz, int durationMs) override;
+    void pumpEvents() override;
+    void showError(const std::string &text) override;
+    void closeWindow() override;
 
 private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -95,7 +115,7 @@ private:
     std::map<Control, HWND> m_controls;
     bool m_waitCursor = false;
     // Last: it works the window through this renderer, so it goes before the window does.
-    Form m_form;
+    TfrmModule m_form;
 };
 
 } // namespace qmr

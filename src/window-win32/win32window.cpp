@@ -1,4 +1,4 @@
-#include "tfrmmodule.h"
+#include "win32window.h"
 
 #include "controlids.h"
 #include "dpiscale.h"
@@ -122,23 +122,12 @@ HICON loadProgramIcon(HINSTANCE instance, int sizeMetric)
         LoadImageW(instance, MAKEINTRESOURCEW(ProgramIconId), IMAGE_ICON, side, side, 0));
 }
 
-std::wstring exceptionText()
-{
-    try {
-        throw;
-    } catch (const std::exception &error) {
-        return widen(error.what());
-    } catch (...) {
-        return L"Unknown error";
-    }
-}
-
 } // namespace
 
-TfrmModule::TfrmModule(Link &link, Clock &clock, SettingsStore &store,
-                       const LanguageTable &languages, HINSTANCE instance)
+Win32Window::Win32Window(Link &link, Clock &clock, SettingsStore &store,
+                         const LanguageTable &languages, HINSTANCE instance)
     : m_errorBox([](HWND owner, const std::wstring &text) {
-          MessageBoxW(owner, text.c_str(), ProgramName, MB_OK | MB_ICONERROR);
+          MessageBoxW(owner, text.c_str(), widen(ProgramName).c_str(), MB_OK | MB_ICONERROR);
       }),
       m_instance(instance), m_form(link, clock, store, languages, *this)
 {
@@ -151,7 +140,7 @@ TfrmModule::TfrmModule(Link &link, Clock &clock, SettingsStore &store,
     m_form.create();
 }
 
-TfrmModule::~TfrmModule()
+Win32Window::~Win32Window()
 {
     setWaitCursor(false);
     if (m_window) {
@@ -162,11 +151,11 @@ TfrmModule::~TfrmModule()
     DestroyIcon(m_smallIcon);
 }
 
-void TfrmModule::registerClasses(HINSTANCE instance)
+void Win32Window::registerClasses(HINSTANCE instance)
 {
     WNDCLASSEXW form{};
     form.cbSize = sizeof(form);
-    form.lpfnWndProc = &TfrmModule::windowProc;
+    form.lpfnWndProc = &Win32Window::windowProc;
     form.hInstance = instance;
     form.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
@@ -175,14 +164,14 @@ void TfrmModule::registerClasses(HINSTANCE instance)
 
     WNDCLASSEXW lamp{};
     lamp.cbSize = sizeof(lamp);
-    lamp.lpfnWndProc = &TfrmModule::lampProc;
+    lamp.lpfnWndProc = &Win32Window::lampProc;
     lamp.hInstance = instance;
     lamp.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     lamp.lpszClassName = ids::LampClass;
     RegisterClassExW(&lamp);
 }
 
-void TfrmModule::createWindow()
+void Win32Window::createWindow()
 {
     // Single fixed border, system menu, minimise but no maximise.
     // The window does not clip its children: the group box and the page control paint only
@@ -190,8 +179,9 @@ void TfrmModule::createWindow()
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     RECT frame{0, 0, FormWidth, FormHeight};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
-    CreateWindowExW(0, ids::WindowClass, ProgramName, style, 0, 0, frame.right - frame.left,
-                    frame.bottom - frame.top, nullptr, nullptr, m_instance, this);
+    CreateWindowExW(0, ids::WindowClass, widen(ProgramName).c_str(), style, 0, 0,
+                    frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                    m_instance, this);
     // Laid out for the DPI of the monitor it opens on, then centred on the desktop.
     m_painter.setDpi(windowDpi(m_window));
     fitClientArea();
@@ -216,7 +206,7 @@ void TfrmModule::createWindow()
     SendMessageW(m_tooltip, TTM_SETMAXTIPWIDTH, 0, m_painter.scale(TooltipWidth));
 }
 
-void TfrmModule::fitClientArea()
+void Win32Window::fitClientArea()
 {
     // The frame as it is now, whatever its borders are at this DPI, plus what the client area
     // lacks.
@@ -231,7 +221,7 @@ void TfrmModule::fitClientArea()
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void TfrmModule::onDpiChanged(int dpi, const RECT &suggested)
+void Win32Window::onDpiChanged(int dpi, const RECT &suggested)
 {
     m_painter.setDpi(dpi);
     SetWindowPos(m_window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
@@ -244,7 +234,7 @@ void TfrmModule::onDpiChanged(int dpi, const RECT &suggested)
     applyFonts();
 }
 
-HWND TfrmModule::item(Control id) const
+HWND Win32Window::item(Control id) const
 {
     if (id == Control::frmModule)
         return m_window;
@@ -252,14 +242,14 @@ HWND TfrmModule::item(Control id) const
     return found == m_controls.end() ? nullptr : found->second;
 }
 
-HWND TfrmModule::hostOf(const ControlSpec &entry) const
+HWND Win32Window::hostOf(const ControlSpec &entry) const
 {
     if (entry.parent == Control::None)
         return m_window;
     return hostsChildren(entry.parent) ? item(entry.parent) : hostOf(controlSpec(entry.parent));
 }
 
-RECT TfrmModule::boxOf(const ControlSpec &entry) const
+RECT Win32Window::boxOf(const ControlSpec &entry) const
 {
     HWND host = hostOf(entry);
     RECT box{};
@@ -284,7 +274,7 @@ RECT TfrmModule::boxOf(const ControlSpec &entry) const
             origin.y + at.y + at.height};
 }
 
-RECT TfrmModule::nativeBox(const ControlSpec &entry) const
+RECT Win32Window::nativeBox(const ControlSpec &entry) const
 {
     RECT box = boxOf(entry);
     // A drop-down list's window is as tall as the list it opens; it shows its field only.
@@ -294,14 +284,14 @@ RECT TfrmModule::nativeBox(const ControlSpec &entry) const
     return box;
 }
 
-void TfrmModule::place(const ControlSpec &entry)
+void Win32Window::place(const ControlSpec &entry)
 {
     const RECT box = nativeBox(entry);
     MoveWindow(item(entry.id), box.left, box.top, box.right - box.left, box.bottom - box.top,
                FALSE);
 }
 
-void TfrmModule::createControl(const ControlSpec &entry, const std::vector<std::string> &items)
+void Win32Window::createControl(const ControlSpec &entry, const std::vector<std::string> &items)
 {
     NativeKind native = nativeKind(entry.kind);
     if (hasChildren(entry.id) && hostsChildren(entry.id))
@@ -327,8 +317,8 @@ void TfrmModule::createControl(const ControlSpec &entry, const std::vector<std::
     prepare(entry, control, items);
 }
 
-void TfrmModule::prepare(const ControlSpec &entry, HWND control,
-                         const std::vector<std::string> &items)
+void Win32Window::prepare(const ControlSpec &entry, HWND control,
+                          const std::vector<std::string> &items)
 {
     switch (entry.kind) {
     case ControlKind::ScrollBar: {
@@ -365,7 +355,7 @@ void TfrmModule::prepare(const ControlSpec &entry, HWND control,
         addTooltip(control);
 }
 
-void TfrmModule::addTooltip(HWND line)
+void Win32Window::addTooltip(HWND line)
 {
     TOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
@@ -376,7 +366,7 @@ void TfrmModule::addTooltip(HWND line)
     SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
-void TfrmModule::fitList(const ControlSpec &entry)
+void Win32Window::fitList(const ControlSpec &entry)
 {
     // The selection field is as tall as its item height makes it (a new font resets it): set
     // it so the closed list is as tall as its box, whatever border the system draws around it.
@@ -394,7 +384,7 @@ void TfrmModule::fitList(const ControlSpec &entry)
     SendMessageW(combo, CB_SETITEMHEIGHT, 0, m_painter.listItemHeight());
 }
 
-void TfrmModule::setTabOrder(std::span<const Control> order)
+void Win32Window::setTabOrder(std::span<const Control> order)
 {
     // Tab walks the controls in their z-order: the first of the order goes on top.
     HWND after = HWND_TOP;
@@ -406,7 +396,7 @@ void TfrmModule::setTabOrder(std::span<const Control> order)
     }
 }
 
-void TfrmModule::applyFonts()
+void Win32Window::applyFonts()
 {
     for (const ControlSpec &entry : formInventory())
         SendMessageW(item(entry.id), WM_SETFONT,
@@ -422,7 +412,7 @@ void TfrmModule::applyFonts()
     RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
-void TfrmModule::setText(Control id, const std::string &text)
+void Win32Window::setText(Control id, const std::string &text)
 {
     const std::wstring wide = widen(text);
     HWND control = item(id);
@@ -448,12 +438,12 @@ void TfrmModule::setText(Control id, const std::string &text)
     NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, control, OBJID_CLIENT, CHILDID_SELF);
 }
 
-std::string TfrmModule::text(Control id) const
+std::string Win32Window::text(Control id) const
 {
     return narrow(windowText(item(id)));
 }
 
-void TfrmModule::setDetail(const std::string &text)
+void Win32Window::setDetail(const std::string &text)
 {
     const std::wstring detail = widen(text);
     TOOLINFOW tool{};
@@ -466,43 +456,43 @@ void TfrmModule::setDetail(const std::string &text)
     SendMessageW(m_tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
-int TfrmModule::selection(Control list) const
+int Win32Window::selection(Control list) const
 {
     const LRESULT index = SendMessageW(item(list), CB_GETCURSEL, 0, 0);
     return index == CB_ERR ? -1 : int(index);
 }
 
-void TfrmModule::select(Control list, int index)
+void Win32Window::select(Control list, int index)
 {
     SendMessageW(item(list), CB_SETCURSEL, WPARAM(index), 0);
 }
 
-int TfrmModule::position(Control bar) const
+int Win32Window::position(Control bar) const
 {
     return int(SendMessageW(item(bar), SBM_GETPOS, 0, 0));
 }
 
-void TfrmModule::setPosition(Control bar, int position)
+void Win32Window::setPosition(Control bar, int position)
 {
     SendMessageW(item(bar), SBM_SETPOS, WPARAM(position), TRUE);
 }
 
-bool TfrmModule::checked(Control box) const
+bool Win32Window::checked(Control box) const
 {
     return SendMessageW(item(box), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-void TfrmModule::setChecked(Control box, bool checked)
+void Win32Window::setChecked(Control box, bool checked)
 {
     SendMessageW(item(box), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
-void TfrmModule::setEnabled(Control id, bool enabled)
+void Win32Window::setEnabled(Control id, bool enabled)
 {
     EnableWindow(item(id), enabled);
 }
 
-void TfrmModule::setLamp(LampColour colour)
+void Win32Window::setLamp(LampColour colour)
 {
     HWND lamp = item(Control::shComm);
     const bool yellow = colour == LampColour::Yellow;
@@ -513,14 +503,14 @@ void TfrmModule::setLamp(LampColour colour)
     UpdateWindow(lamp);
 }
 
-void TfrmModule::setScript(Script script)
+void Win32Window::setScript(Script script)
 {
     // The captions' face follows the script: the base face has no Chinese characters.
     if (m_painter.setScript(script))
         applyFonts();
 }
 
-Control TfrmModule::focus() const
+Control Win32Window::focus() const
 {
     HWND focused = GetFocus();
     if (!focused || focused == m_window)
@@ -531,7 +521,7 @@ Control TfrmModule::focus() const
     return Control::None;
 }
 
-void TfrmModule::setFocus(Control id)
+void Win32Window::setFocus(Control id)
 {
     if (id != Control::None) {
         SetFocus(item(id));
@@ -546,12 +536,12 @@ void TfrmModule::setFocus(Control id)
         SetFocus(nullptr);
 }
 
-bool TfrmModule::isActive() const
+bool Win32Window::isActive() const
 {
     return m_window && GetActiveWindow() == m_window;
 }
 
-void TfrmModule::setTickRunning(bool running)
+void Win32Window::setTickRunning(bool running)
 {
     if (running)
         SetTimer(m_window, TickTimerId, TickIntervalMs, nullptr);
@@ -559,7 +549,7 @@ void TfrmModule::setTickRunning(bool running)
         KillTimer(m_window, TickTimerId);
 }
 
-void TfrmModule::setWaitCursor(bool on)
+void Win32Window::setWaitCursor(bool on)
 {
     if (on == m_waitCursor)
         return;
@@ -567,12 +557,12 @@ void TfrmModule::setWaitCursor(bool on)
     SetCursor(LoadCursorW(nullptr, on ? IDC_WAIT : IDC_ARROW));
 }
 
-void TfrmModule::beep(int frequencyHz, int durationMs)
+void Win32Window::beep(int frequencyHz, int durationMs)
 {
     ::Beep(DWORD(frequencyHz), DWORD(durationMs));
 }
 
-void TfrmModule::pumpEvents()
+void Win32Window::pumpEvents()
 {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -588,18 +578,18 @@ void TfrmModule::pumpEvents()
     }
 }
 
-void TfrmModule::showError(const std::string &text)
+void Win32Window::showError(const std::string &text)
 {
     m_errorBox(m_window, widen(text));
 }
 
-void TfrmModule::closeWindow()
+void Win32Window::closeWindow()
 {
     if (m_window)
         DestroyWindow(m_window);
 }
 
-void TfrmModule::show(int showCommand)
+void Win32Window::show(int showCommand)
 {
     // A shortcut set to "Run: Maximized" shows the window at its one size.
     ShowWindow(m_window, showCommand == SW_SHOWMAXIMIZED ? SW_SHOWNORMAL : showCommand);
@@ -610,7 +600,7 @@ void TfrmModule::show(int showCommand)
     UpdateWindow(m_window);
 }
 
-int TfrmModule::run(int showCommand)
+int Win32Window::run(int showCommand)
 {
     show(showCommand);
     MSG message;
@@ -623,7 +613,7 @@ int TfrmModule::run(int showCommand)
     return 0;
 }
 
-bool TfrmModule::preTranslate(const MSG &message)
+bool Win32Window::preTranslate(const MSG &message)
 {
     if (message.message != WM_KEYDOWN || !m_window ||
         (message.hwnd != m_window && !IsChild(m_window, message.hwnd)))
@@ -647,15 +637,15 @@ bool TfrmModule::preTranslate(const MSG &message)
     return true;
 }
 
-LRESULT CALLBACK TfrmModule::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT CALLBACK Win32Window::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCCREATE) {
         const auto *creation = reinterpret_cast<const CREATESTRUCTW *>(lParam);
-        auto *self = static_cast<TfrmModule *>(creation->lpCreateParams);
+        auto *self = static_cast<Win32Window *>(creation->lpCreateParams);
         self->m_window = window;
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
-    auto *self = reinterpret_cast<TfrmModule *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto *self = reinterpret_cast<Win32Window *>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!self)
         return DefWindowProcW(window, message, wParam, lParam);
     // No exception may leave through the system's dispatch: it is shown here and the
@@ -663,12 +653,12 @@ LRESULT CALLBACK TfrmModule::windowProc(HWND window, UINT message, WPARAM wParam
     try {
         return self->handle(message, wParam, lParam);
     } catch (...) {
-        self->m_errorBox(window, exceptionText());
+        self->m_errorBox(window, widen(currentExceptionText()));
     }
     return 0;
 }
 
-LRESULT CALLBACK TfrmModule::lampProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT CALLBACK Win32Window::lampProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_PAINT:
@@ -688,7 +678,7 @@ LRESULT CALLBACK TfrmModule::lampProc(HWND window, UINT message, WPARAM wParam, 
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-LRESULT TfrmModule::handle(UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT Win32Window::handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_CLOSE:
@@ -735,7 +725,7 @@ LRESULT TfrmModule::handle(UINT message, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(m_window, message, wParam, lParam);
 }
 
-bool TfrmModule::handleControls(UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result)
+bool Win32Window::handleControls(UINT message, WPARAM wParam, LPARAM lParam, LRESULT &result)
 {
     result = 0;
     switch (message) {
@@ -778,7 +768,7 @@ bool TfrmModule::handleControls(UINT message, WPARAM wParam, LPARAM lParam, LRES
     }
 }
 
-void TfrmModule::onCommand(int id, int code)
+void Win32Window::onCommand(int id, int code)
 {
     // A second click within the double-click time comes as BN_DOUBLECLICKED alone: it is a
     // click like the first.
@@ -788,7 +778,7 @@ void TfrmModule::onCommand(int id, int code)
         m_form.click(entry->id);
 }
 
-void TfrmModule::onScroll(HWND bar, int code)
+void Win32Window::onScroll(HWND bar, int code)
 {
     const ControlSpec *entry = specOf(GetDlgCtrlID(bar));
     const std::optional<ScrollStep> step = scrollStep(code);

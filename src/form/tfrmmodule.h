@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace qmr {
 
@@ -23,17 +24,23 @@ enum class ScrollStep
     Track, // dragged to the given position
 };
 
+// The program's name outside its window, also the title of its message boxes.
+inline constexpr std::string_view ProgramName = "TAVEX QLN-72RT Module Config";
+// The text shown for the exception being handled (inside a catch block): its message, or
+// "Unknown error" for anything that is no std::exception (and when none is being handled).
+std::string currentExceptionText();
+
 // The one window's behaviour, written once for every front end: start-up, what each user event
 // does, the busy state and its blink, the enabling rules, language switching, focus, closing,
 // and recovering from a failed handler. The operations report into it as their ModuleView; it
 // shows everything through the renderer. One instance lives for the whole run.
-class Form : public ModuleView
+class TfrmModule : public ModuleView
 {
 public:
-    Form(Link &link, Clock &clock, SettingsStore &store, const LanguageTable &languages,
-         FormRenderer &renderer);
-    Form(const Form &) = delete;
-    Form &operator=(const Form &) = delete;
+    TfrmModule(Link &link, Clock &clock, SettingsStore &store, const LanguageTable &languages,
+               FormRenderer &renderer);
+    TfrmModule(const TfrmModule &) = delete;
+    TfrmModule &operator=(const TfrmModule &) = delete;
 
     ModuleContext &context() { return m_context; }
     Settings &settings() { return m_settings; }
@@ -64,7 +71,7 @@ public:
     // The window's handlers, named after their control and event.
     void FormCreate();
     void ApplyLanguage();
-    void SetBusy(bool on);
+    void SetBusy(bool on) override;
     void tmrBusyTimer();
     void sbIDChange();
     void sbID2Change();
@@ -103,7 +110,6 @@ public:
     void setControlEnabled(Control control, bool enabled) override;
     void setLamp(LampColour colour) override;
     void beep(int frequencyHz, int durationMs) override;
-    void setBusy(bool on) override;
     void setWindowEnabled(bool enabled) override;
     void setWaitCursor(bool on) override;
     void processMessages() override;

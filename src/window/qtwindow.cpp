@@ -1,4 +1,4 @@
-#include "tfrmmodule.h"
+#include "qtwindow.h"
 
 #include "application.h"
 #include "lamp.h"
@@ -28,8 +28,6 @@
 namespace qmr {
 
 namespace {
-
-const QColor Purple(128, 0, 128);
 
 // The program icon, compiled in from dist/qmrconfig.svg (see CMakeLists.txt).
 const char *const ProgramIconPath = ":/icons/qmrconfig.svg";
@@ -69,27 +67,36 @@ void paint(QWidget *widget, const QColor &background, const QColor &foreground)
     widget->setAutoFillBackground(true);
 }
 
+QColor qtColour(const Colour &colour, const QPalette &palette)
+{
+    switch (colour.system) {
+    case SystemColour::ButtonFace:
+        return palette.color(QPalette::Button);
+    case SystemColour::ButtonText:
+        return palette.color(QPalette::ButtonText);
+    case SystemColour::Highlight:
+    case SystemColour::ActiveCaption:
+        return highlightColour();
+    case SystemColour::Fixed:
+        break;
+    }
+    return QColor(colour.red, colour.green, colour.blue);
+}
+
 void paintRole(QWidget *widget, ColourRole role)
 {
-    switch (role) {
-    case ColourRole::Value:
-        paint(widget, highlightColour(), Qt::yellow);
-        break;
-    case ColourRole::Message:
-        paint(widget, highlightColour(), Qt::white);
-        break;
-    case ColourRole::Footer:
-        paint(widget, Purple, Qt::white);
-        break;
-    case ColourRole::RedText: {
-        QPalette red = widget->palette();
-        red.setColor(QPalette::ButtonText, Qt::red);
-        widget->setPalette(red);
-        break;
+    if (role == ColourRole::Face)
+        return;
+    const ColourSpec spec = colourSpec(role);
+    if (spec.background.system == SystemColour::ButtonFace) {
+        // On the button face only the text takes the role's colour.
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::ButtonText, qtColour(spec.text, palette));
+        widget->setPalette(palette);
+        return;
     }
-    case ColourRole::Face:
-        break;
-    }
+    paint(widget, qtColour(spec.background, widget->palette()),
+          qtColour(spec.text, widget->palette()));
 }
 
 QIcon pictureIcon(Picture picture)
@@ -132,7 +139,7 @@ QComboBox *makeList(QWidget *parent, const std::vector<std::string> &items)
         combo->addItem(fromUtf8(item));
     // In the open list the chosen line is shown inverted, so it stands out from the others.
     QPalette popup = combo->view()->palette();
-    popup.setColor(QPalette::Highlight, Qt::yellow);
+    popup.setColor(QPalette::Highlight, qtColour(colourSpec(ColourRole::Value).text, popup));
     popup.setColor(QPalette::HighlightedText, highlightColour());
     combo->view()->setPalette(popup);
     return combo;
@@ -150,8 +157,8 @@ QScrollBar *makeScrollBar(QWidget *parent)
 
 } // namespace
 
-TfrmModule::TfrmModule(Link &link, Clock &clock, SettingsStore &store, Beeper &beeper,
-                       const LanguageTable &languages, QWidget *parent)
+QtWindow::QtWindow(Link &link, Clock &clock, SettingsStore &store, Beeper &beeper,
+                   const LanguageTable &languages, QWidget *parent)
     : QWidget(parent), m_form(link, clock, store, languages, *this), m_beeper(beeper),
       m_errorBox([](QWidget *owner, const QString &title, const QString &text) {
           QMessageBox::critical(owner, title, text);
@@ -180,17 +187,17 @@ TfrmModule::TfrmModule(Link &link, Clock &clock, SettingsStore &store, Beeper &b
         move(desktop->availableGeometry().center() - QPoint(FormWidth / 2, FormHeight / 2));
 }
 
-TfrmModule::~TfrmModule()
+QtWindow::~QtWindow()
 {
     setWaitCursor(false);
 }
 
-QIcon TfrmModule::programIcon()
+QIcon QtWindow::programIcon()
 {
     return QIcon(QString::fromLatin1(ProgramIconPath));
 }
 
-void TfrmModule::createControl(const ControlSpec &entry, const std::vector<std::string> &items)
+void QtWindow::createControl(const ControlSpec &entry, const std::vector<std::string> &items)
 {
     QWidget *parent = entry.parent == Control::None ? this : widget(entry.parent);
     QWidget *made = makeWidget(entry, parent, items);
@@ -203,8 +210,8 @@ void TfrmModule::createControl(const ControlSpec &entry, const std::vector<std::
     m_widgets[entry.id] = made;
 }
 
-QWidget *TfrmModule::makeWidget(const ControlSpec &entry, QWidget *parent,
-                                const std::vector<std::string> &items)
+QWidget *QtWindow::makeWidget(const ControlSpec &entry, QWidget *parent,
+                              const std::vector<std::string> &items)
 {
     switch (entry.kind) {
     case ControlKind::Panel:
@@ -252,7 +259,7 @@ QWidget *TfrmModule::makeWidget(const ControlSpec &entry, QWidget *parent,
     return new QWidget(parent);
 }
 
-QWidget *TfrmModule::makeButton(const ControlSpec &entry, QWidget *parent)
+QWidget *QtWindow::makeButton(const ControlSpec &entry, QWidget *parent)
 {
     QAbstractButton *button = nullptr;
     if (entry.picture == Picture::QuickSetting) {
@@ -287,26 +294,26 @@ QWidget *TfrmModule::makeButton(const ControlSpec &entry, QWidget *parent)
     return button;
 }
 
-void TfrmModule::setTabOrder(std::span<const Control> order)
+void QtWindow::setTabOrder(std::span<const Control> order)
 {
     for (std::size_t i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(widget(order[i - 1]), widget(order[i]));
 }
 
-QWidget *TfrmModule::widget(Control id) const
+QWidget *QtWindow::widget(Control id) const
 {
     if (id == Control::frmModule)
-        return const_cast<TfrmModule *>(this);
+        return const_cast<QtWindow *>(this);
     const auto found = m_widgets.find(id);
     return found == m_widgets.end() ? nullptr : found->second;
 }
 
-template <typename T> T *TfrmModule::widgetAs(Control id) const
+template <typename T> T *QtWindow::widgetAs(Control id) const
 {
     return qobject_cast<T *>(widget(id));
 }
 
-void TfrmModule::applyFonts()
+void QtWindow::applyFonts()
 {
     setFont(Pictures::windowFont(16, true, m_script));
     for (const ControlSpec &entry : formInventory()) {
@@ -316,7 +323,7 @@ void TfrmModule::applyFonts()
     }
 }
 
-void TfrmModule::setScript(Script script)
+void QtWindow::setScript(Script script)
 {
     if (script == m_script)
         return;
@@ -324,7 +331,7 @@ void TfrmModule::setScript(Script script)
     applyFonts();
 }
 
-void TfrmModule::setText(Control id, const std::string &text)
+void QtWindow::setText(Control id, const std::string &text)
 {
     const QString shown = fromUtf8(text);
     if (id == Control::frmModule) {
@@ -354,7 +361,7 @@ void TfrmModule::setText(Control id, const std::string &text)
     }
 }
 
-std::string TfrmModule::text(Control id) const
+std::string QtWindow::text(Control id) const
 {
     if (id == Control::frmModule)
         return windowTitle().toStdString();
@@ -369,7 +376,7 @@ std::string TfrmModule::text(Control id) const
     return {};
 }
 
-void TfrmModule::setDetail(const std::string &text)
+void QtWindow::setDetail(const std::string &text)
 {
     QWidget *line = widget(Control::pnMsg);
     const QString detail = fromUtf8(text);
@@ -380,50 +387,50 @@ void TfrmModule::setDetail(const std::string &text)
     line->setToolTip(detail);
 }
 
-int TfrmModule::selection(Control list) const
+int QtWindow::selection(Control list) const
 {
     return widgetAs<QComboBox>(list)->currentIndex();
 }
 
-void TfrmModule::select(Control list, int index)
+void QtWindow::select(Control list, int index)
 {
     widgetAs<QComboBox>(list)->setCurrentIndex(index);
 }
 
-int TfrmModule::position(Control bar) const
+int QtWindow::position(Control bar) const
 {
     return widgetAs<QScrollBar>(bar)->value();
 }
 
-void TfrmModule::setPosition(Control bar, int position)
+void QtWindow::setPosition(Control bar, int position)
 {
     auto *scrollBar = widgetAs<QScrollBar>(bar);
     const QSignalBlocker quiet(scrollBar);
     scrollBar->setValue(position);
 }
 
-bool TfrmModule::checked(Control box) const
+bool QtWindow::checked(Control box) const
 {
     return widgetAs<QCheckBox>(box)->isChecked();
 }
 
-void TfrmModule::setChecked(Control box, bool on)
+void QtWindow::setChecked(Control box, bool on)
 {
     widgetAs<QCheckBox>(box)->setChecked(on);
 }
 
-void TfrmModule::setEnabled(Control id, bool enabled)
+void QtWindow::setEnabled(Control id, bool enabled)
 {
     if (QWidget *each = widget(id))
         each->QWidget::setEnabled(enabled);
 }
 
-void TfrmModule::setLamp(LampColour colour)
+void QtWindow::setLamp(LampColour colour)
 {
     m_lamp->setColour(colour == LampColour::Yellow ? Lamp::Yellow : Lamp::Red);
 }
 
-Control TfrmModule::focus() const
+Control QtWindow::focus() const
 {
     QWidget *focused = QApplication::focusWidget();
     if (!focused || focused == this || !isAncestorOf(focused))
@@ -431,7 +438,7 @@ Control TfrmModule::focus() const
     return controlByName(focused->objectName().toStdString());
 }
 
-void TfrmModule::setFocus(Control id)
+void QtWindow::setFocus(Control id)
 {
     if (id == Control::None) {
         if (QWidget *focused = QApplication::focusWidget(); focused && isAncestorOf(focused))
@@ -442,12 +449,12 @@ void TfrmModule::setFocus(Control id)
         target->setFocus(Qt::OtherFocusReason);
 }
 
-bool TfrmModule::isActive() const
+bool QtWindow::isActive() const
 {
     return isActiveWindow();
 }
 
-void TfrmModule::setTickRunning(bool running)
+void QtWindow::setTickRunning(bool running)
 {
     if (running)
         m_tick->start();
@@ -455,7 +462,7 @@ void TfrmModule::setTickRunning(bool running)
         m_tick->stop();
 }
 
-void TfrmModule::setWaitCursor(bool on)
+void QtWindow::setWaitCursor(bool on)
 {
     // Kept balanced: the override cursor stack never grows beyond the one hourglass.
     if (on == m_waitCursor)
@@ -467,27 +474,27 @@ void TfrmModule::setWaitCursor(bool on)
         QApplication::restoreOverrideCursor();
 }
 
-void TfrmModule::beep(int frequencyHz, int durationMs)
+void QtWindow::beep(int frequencyHz, int durationMs)
 {
     m_beeper.Beep(frequencyHz, durationMs);
 }
 
-void TfrmModule::pumpEvents()
+void QtWindow::pumpEvents()
 {
     QCoreApplication::processEvents();
 }
 
-void TfrmModule::showError(const std::string &text)
+void QtWindow::showError(const std::string &text)
 {
     m_errorBox(this, Application::programName(), fromUtf8(text));
 }
 
-void TfrmModule::closeWindow()
+void QtWindow::closeWindow()
 {
     QWidget::close();
 }
 
-void TfrmModule::showEvent(QShowEvent *event)
+void QtWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     if (!m_shown) {
@@ -496,7 +503,7 @@ void TfrmModule::showEvent(QShowEvent *event)
     }
 }
 
-void TfrmModule::closeEvent(QCloseEvent *event)
+void QtWindow::closeEvent(QCloseEvent *event)
 {
     // Title bar, window menu and window manager all ask through here.
     if (m_form.closeRequested())
@@ -505,7 +512,7 @@ void TfrmModule::closeEvent(QCloseEvent *event)
         event->ignore();
 }
 
-void TfrmModule::keyPressEvent(QKeyEvent *event)
+void QtWindow::keyPressEvent(QKeyEvent *event)
 {
     // Enter reaches the window when the focused control has no use for it (an open list
     // takes it to close itself and never passes it on).
@@ -517,7 +524,7 @@ void TfrmModule::keyPressEvent(QKeyEvent *event)
     QWidget::keyPressEvent(event);
 }
 
-void TfrmModule::changeEvent(QEvent *event)
+void QtWindow::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ActivationChange)

@@ -1,4 +1,4 @@
-#include "form/form.h"
+#include "form/tfrmmodule.h"
 
 #include "link/linedefinition.h"
 #include "operations/processmode.h"
@@ -24,10 +24,15 @@ std::string twoDigits(int value)
     return digits;
 }
 
-std::string exceptionText()
+} // namespace
+
+std::string currentExceptionText()
 {
+    const std::exception_ptr current = std::current_exception();
+    if (!current)
+        return "Unknown error";
     try {
-        throw;
+        std::rethrow_exception(current);
     } catch (const std::exception &error) {
         return error.what();
     } catch (...) {
@@ -35,21 +40,19 @@ std::string exceptionText()
     }
 }
 
-} // namespace
-
-Form::Form(Link &link, Clock &clock, SettingsStore &store, const LanguageTable &languages,
-           FormRenderer &renderer)
+TfrmModule::TfrmModule(Link &link, Clock &clock, SettingsStore &store,
+                       const LanguageTable &languages, FormRenderer &renderer)
     : m_context{link, clock, m_settings, store, *this}, m_languages(languages), m_renderer(renderer)
 {
 }
 
-void Form::create()
+void TfrmModule::create()
 {
     createControls();
     FormCreate();
 }
 
-void Form::createControls()
+void TfrmModule::createControls()
 {
     for (const ControlSpec &entry : formInventory())
         m_renderer.createControl(entry, listItems(entry.id));
@@ -66,7 +69,7 @@ void Form::createControls()
     m_renderer.setLamp(LampColour::Red);
 }
 
-void Form::FormCreate()
+void TfrmModule::FormCreate()
 {
     LoadSettings(m_context.store, m_settings);
     m_context.ProcessActive = false;
@@ -77,12 +80,12 @@ void Form::FormCreate()
     m_renderer.select(Control::cmbRS485, 1);
 }
 
-void Form::FormShow()
+void TfrmModule::FormShow()
 {
     runGuarded([this] { ApplyLanguage(); });
 }
 
-void Form::ApplyLanguage()
+void TfrmModule::ApplyLanguage()
 {
     m_renderer.setScript(scriptOf(m_settings.LanguageIndex));
     for (Control id : translatedCaptions()) {
@@ -91,14 +94,14 @@ void Form::ApplyLanguage()
     }
 }
 
-void Form::click(Control id)
+void TfrmModule::click(Control id)
 {
     if (!isButton(id) || !isEnabled(id))
         return;
     runGuarded([this, id] { runClickHandler(id); });
 }
 
-void Form::runClickHandler(Control id)
+void TfrmModule::runClickHandler(Control id)
 {
     switch (id) {
     case Control::btnScan:
@@ -142,7 +145,7 @@ void Form::runClickHandler(Control id)
     }
 }
 
-void Form::selectLanguage(int index)
+void TfrmModule::selectLanguage(int index)
 {
     // Saved and applied also when the language does not change.
     m_settings.selectLanguage(index);
@@ -150,18 +153,18 @@ void Form::selectLanguage(int index)
     ApplyLanguage();
 }
 
-void Form::enter()
+void TfrmModule::enter()
 {
     const Control focused = m_renderer.focus();
     click(isButton(focused) ? focused : DefaultButton);
 }
 
-void Form::positionChanged(Control bar)
+void TfrmModule::positionChanged(Control bar)
 {
     runGuarded([this, bar] { showPosition(bar); });
 }
 
-void Form::scroll(Control bar, ScrollStep step, int trackPosition)
+void TfrmModule::scroll(Control bar, ScrollStep step, int trackPosition)
 {
     if (!isEnabled(bar))
         return;
@@ -192,7 +195,7 @@ void Form::scroll(Control bar, ScrollStep step, int trackPosition)
     runGuarded([this, bar, position] { setPosition(bar, position); });
 }
 
-void Form::setPosition(Control bar, int position)
+void TfrmModule::setPosition(Control bar, int position)
 {
     position = std::clamp(position, MinReaderId, MaxReaderId);
     if (position == m_renderer.position(bar))
@@ -201,7 +204,7 @@ void Form::setPosition(Control bar, int position)
     showPosition(bar);
 }
 
-void Form::showPosition(Control bar)
+void TfrmModule::showPosition(Control bar)
 {
     if (bar == Control::sbID)
         sbIDChange();
@@ -209,24 +212,24 @@ void Form::showPosition(Control bar)
         sbID2Change();
 }
 
-void Form::sbIDChange()
+void TfrmModule::sbIDChange()
 {
     m_renderer.setText(Control::pnID, twoDigits(m_renderer.position(Control::sbID)));
 }
 
-void Form::sbID2Change()
+void TfrmModule::sbID2Change()
 {
     m_renderer.setText(Control::pnID2, twoDigits(m_renderer.position(Control::sbID2)));
 }
 
-void Form::tick()
+void TfrmModule::tick()
 {
     // A tick already queued when the clock stopped paints nothing.
     if (m_tickRunning)
         runGuarded([this] { tmrBusyTimer(); });
 }
 
-void Form::tmrBusyTimer()
+void TfrmModule::tmrBusyTimer()
 {
     if (m_blinkPhase == 1) {
         m_blinkPhase = 0;
@@ -237,7 +240,7 @@ void Form::tmrBusyTimer()
     }
 }
 
-void Form::SetBusy(bool on)
+void TfrmModule::SetBusy(bool on)
 {
     if (on) {
         m_tickRunning = true;
@@ -250,7 +253,7 @@ void Form::SetBusy(bool on)
     }
 }
 
-void Form::activationChanged(bool active)
+void TfrmModule::activationChanged(bool active)
 {
     if (!active) {
         // A disabled window has given its focus away already: it is the one from before.
@@ -265,12 +268,12 @@ void Form::activationChanged(bool active)
         m_renderer.setFocus(focusTarget(m_focusBeforeDeactivation));
 }
 
-Control Form::focusTarget(Control remembered) const
+Control TfrmModule::focusTarget(Control remembered) const
 {
     return remembered != Control::None && isEnabled(remembered) ? remembered : Control::btnScan;
 }
 
-void Form::setWindowEnabled(bool enabled)
+void TfrmModule::setWindowEnabled(bool enabled)
 {
     if (enabled == m_windowEnabled)
         return;
@@ -291,7 +294,7 @@ void Form::setWindowEnabled(bool enabled)
         m_renderer.setFocus(focusTarget(m_focusBeforeDisable));
 }
 
-bool Form::isEnabled(Control id) const
+bool TfrmModule::isEnabled(Control id) const
 {
     if (!m_windowEnabled)
         return false;
@@ -304,13 +307,13 @@ bool Form::isEnabled(Control id) const
     return true;
 }
 
-void Form::setControlEnabled(Control control, bool enabled)
+void TfrmModule::setControlEnabled(Control control, bool enabled)
 {
     m_enabled[control] = enabled;
     showEnabled(control);
 }
 
-void Form::showEnabled(Control id)
+void TfrmModule::showEnabled(Control id)
 {
     bool shown = true;
     for (Control each = id; each != Control::None; each = controlSpec(each).parent) {
@@ -324,7 +327,7 @@ void Form::showEnabled(Control id)
     }
 }
 
-template <typename Handler> void Form::runGuarded(Handler handler)
+template <typename Handler> void TfrmModule::runGuarded(Handler handler)
 {
     ++m_handlerDepth;
     try {
@@ -334,13 +337,13 @@ template <typename Handler> void Form::runGuarded(Handler handler)
         if (m_handlerDepth == 1)
             recoverFromFailure();
         --m_handlerDepth;
-        m_renderer.showError(exceptionText());
+        m_renderer.showError(currentExceptionText());
         return;
     }
     --m_handlerDepth;
 }
 
-void Form::recoverFromFailure()
+void TfrmModule::recoverFromFailure()
 {
     if (m_context.link.isOpen())
         m_context.link.ComClose();
@@ -358,152 +361,147 @@ void Form::recoverFromFailure()
         setControlEnabled(control, true);
 }
 
-std::string Form::text(TextRow row) const
+std::string TfrmModule::text(TextRow row) const
 {
     return m_languages.text(row, m_settings.LanguageIndex);
 }
 
-void Form::setMessage(const std::string &text)
+void TfrmModule::setMessage(const std::string &text)
 {
     m_renderer.setText(Control::pnMsg, text);
 }
 
-void Form::setMessageDetail(const std::string &text)
+void TfrmModule::setMessageDetail(const std::string &text)
 {
     m_renderer.setDetail(text);
 }
 
-void Form::setSerialText(const std::string &text)
+void TfrmModule::setSerialText(const std::string &text)
 {
     m_renderer.setText(Control::pnSerial, text);
 }
 
-void Form::setVersionText(const std::string &text)
+void TfrmModule::setVersionText(const std::string &text)
 {
     m_renderer.setText(Control::pnVersion, text);
 }
 
-std::string Form::id1Text() const
+std::string TfrmModule::id1Text() const
 {
     return m_renderer.text(Control::pnID);
 }
 
-void Form::setId1Text(const std::string &text)
+void TfrmModule::setId1Text(const std::string &text)
 {
     m_renderer.setText(Control::pnID, text);
 }
 
-std::string Form::id2Text() const
+std::string TfrmModule::id2Text() const
 {
     return m_renderer.text(Control::pnID2);
 }
 
-void Form::setId2Text(const std::string &text)
+void TfrmModule::setId2Text(const std::string &text)
 {
     m_renderer.setText(Control::pnID2, text);
 }
 
-int Form::id1Position() const
+int TfrmModule::id1Position() const
 {
     return m_renderer.position(Control::sbID);
 }
 
-void Form::setId1Position(int position)
+void TfrmModule::setId1Position(int position)
 {
     setPosition(Control::sbID, position);
 }
 
-int Form::id2Position() const
+int TfrmModule::id2Position() const
 {
     return m_renderer.position(Control::sbID2);
 }
 
-void Form::setId2Position(int position)
+void TfrmModule::setId2Position(int position)
 {
     setPosition(Control::sbID2, position);
 }
 
-int Form::baudRateIndex() const
+int TfrmModule::baudRateIndex() const
 {
     return m_renderer.selection(Control::cmbBaudRate);
 }
 
-void Form::selectBaudRate(int index)
+void TfrmModule::selectBaudRate(int index)
 {
     m_renderer.select(Control::cmbBaudRate, index);
 }
 
-int Form::modeIndex() const
+int TfrmModule::modeIndex() const
 {
     return m_renderer.selection(Control::cmbMode);
 }
 
-void Form::selectMode(int index)
+void TfrmModule::selectMode(int index)
 {
     m_renderer.select(Control::cmbMode, index);
 }
 
-int Form::rs485Index() const
+int TfrmModule::rs485Index() const
 {
     return m_renderer.selection(Control::cmbRS485);
 }
 
-void Form::selectRs485(int index)
+void TfrmModule::selectRs485(int index)
 {
     m_renderer.select(Control::cmbRS485, index);
 }
 
-bool Form::lockChecked() const
+bool TfrmModule::lockChecked() const
 {
     return m_renderer.checked(Control::chkLock);
 }
 
-void Form::setReader1Data(const std::string &text)
+void TfrmModule::setReader1Data(const std::string &text)
 {
     m_renderer.setText(Control::pnQMR1, text);
 }
 
-void Form::setReader2Data(const std::string &text)
+void TfrmModule::setReader2Data(const std::string &text)
 {
     m_renderer.setText(Control::pnQMR2, text);
 }
 
-std::string Form::processCaption() const
+std::string TfrmModule::processCaption() const
 {
     return m_renderer.text(Control::btnProcess);
 }
 
-void Form::setProcessCaption(const std::string &text)
+void TfrmModule::setProcessCaption(const std::string &text)
 {
     m_renderer.setText(Control::btnProcess, text);
 }
 
-void Form::setLamp(LampColour colour)
+void TfrmModule::setLamp(LampColour colour)
 {
     m_renderer.setLamp(colour);
 }
 
-void Form::beep(int frequencyHz, int durationMs)
+void TfrmModule::beep(int frequencyHz, int durationMs)
 {
     m_renderer.beep(frequencyHz, durationMs);
 }
 
-void Form::setBusy(bool on)
-{
-    SetBusy(on);
-}
-
-void Form::setWaitCursor(bool on)
+void TfrmModule::setWaitCursor(bool on)
 {
     m_renderer.setWaitCursor(on);
 }
 
-void Form::processMessages()
+void TfrmModule::processMessages()
 {
     m_renderer.pumpEvents();
 }
 
-void Form::showError(const std::string &text)
+void TfrmModule::showError(const std::string &text)
 {
     m_renderer.showError(text);
 }
