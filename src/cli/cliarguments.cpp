@@ -18,7 +18,8 @@ std::string inQuotes(std::string_view text)
 bool isModuleCommand(CliCommand command)
 {
     return command != CliCommand::None && command != CliCommand::Help &&
-           command != CliCommand::Version && command != CliCommand::Ports;
+           command != CliCommand::Version && command != CliCommand::Ports &&
+           command != CliCommand::CheckPort && command != CliCommand::Report;
 }
 
 // One parse: the arguments being filled in and the first error found.
@@ -353,6 +354,19 @@ const std::vector<CommandSpec> Commands = {
       "FILE (JSON lines, or CSV for *.csv) records each module",
       "and lets an interrupted run go on; --again configures", "modules the record already has"},
      nullptr},
+    {"check-port",
+     CliCommand::CheckPort,
+     {"PORT"},
+     {"check-port PORT"},
+     {"check an adapter with a loopback plug (TX joined to RX)", "at the twelve line settings"},
+     [](Parse &p, const std::vector<std::string> &args) { p.a.operand = args[0]; }},
+    {"report",
+     CliCommand::Report,
+     {"FILE"},
+     {"report FILE"},
+     {"write what support asks for to FILE (JSON): version,",
+      "system, ports and adapters, settings, a traced sweep"},
+     [](Parse &p, const std::vector<std::string> &args) { p.a.operand = args[0]; }},
 };
 
 // The options as given, in order: each value option's values, and the flags seen.
@@ -539,7 +553,7 @@ std::string cliUsage()
                        "Commands:\n";
     for (const CommandSpec &command : Commands)
         text += entry(command.synopsis, command.help, 2 + command.name.size() + 1);
-    text += "Every command but ports scans for the module first.\n"
+    text += "Every command but ports, check-port and report scans for the module first.\n"
             "\n"
             "Options:\n";
     for (const OptionSpec &option : Options) {

@@ -22,6 +22,8 @@ enum class CliCommand
     OneReader,
     Poll,
     Provision,
+    CheckPort,
+    Report,
 };
 
 // The limits of the numbers a command line may give (reader IDs: MinReaderId..MaxReaderId).
@@ -58,6 +60,9 @@ struct CliArguments
     std::optional<int> lineNo;
     std::string recordFile;
     bool again = false;
+
+    // check-port: the port to check; report: the file to write.
+    std::string operand;
 
     // A one-line message naming the bad argument; empty when the line is good.
     std::string error;

@@ -8,7 +8,10 @@
 #include "operations/setbaudrate.h"
 #include "operations/setmode.h"
 #include "operations/setmoduleid.h"
+#include "portcheck.h"
+#include "portstatus.h"
 #include "provisioner.h"
+#include "report.h"
 #include "terminaltext.h"
 
 #include <chrono>
@@ -25,27 +28,6 @@ namespace {
 using nlohmann::json;
 
 constexpr int ComNumbers = 16;
-
-std::string portErrorName(PortError error)
-{
-    switch (error) {
-    case PortError::NoError:
-        return "none";
-    case PortError::NotFound:
-        return "not-found";
-    case PortError::PermissionDenied:
-        return "permission-denied";
-    case PortError::Busy:
-        return "busy";
-    case PortError::NotASerialPort:
-        return "not-a-serial-port";
-    case PortError::Io:
-        return "io";
-    case PortError::Other:
-        break;
-    }
-    return "other";
-}
 
 // text followed by spaces up to width bytes (the texts padded this way are ASCII or paths).
 std::string leftJustified(std::string text, std::size_t width)
@@ -161,6 +143,10 @@ int CommandRunner::run(const CliArguments &args)
     case CliCommand::Version:
         m_out << "qmrctl " << QMR_VERSION << '\n' << std::flush;
         return 0;
+    case CliCommand::CheckPort:
+        if (!m_devices)
+            return usageError("check-port is not available here");
+        return runCheckPort(args.operand, args.json, *m_devices, m_out, m_err);
     default:
         break;
     }
@@ -171,6 +157,8 @@ int CommandRunner::run(const CliArguments &args)
     LoadSettings(programCtx.store, programCtx.settings);
     if (args.command == CliCommand::Provision)
         return provision(args, programCtx);
+    if (args.command == CliCommand::Report)
+        return runReport(args.operand, programCtx, m_out, m_err);
 
     NamedPort named;
     if (!args.port.empty()) {
@@ -244,40 +232,20 @@ int CommandRunner::ports(Run &r)
 {
     json list = json::array();
     for (int com = 1; com <= ComNumbers; ++com) {
-        const bool opened = r.ctx.link.ComOpen(com, BaudRateTable[DefaultBaudRateNo]);
-        const std::string device = r.ctx.link.lastDevice();
-        const PortError error = opened ? PortError::NoError : r.ctx.link.lastOpenError();
-        const std::string reason = opened ? std::string() : r.ctx.link.lastOpenErrorString();
-        if (opened)
-            r.ctx.link.ComClose();
-        const bool exists = !device.empty() && error != PortError::NotFound;
+        const PortStatus port = probePort(r.ctx.link, com);
         const bool remembered = com == r.ctx.settings.ScanCommNo;
-
         if (r.args.json) {
-            list.push_back(json{{"com", com},
-                                {"device", device},
-                                {"exists", exists},
-                                {"openable", opened},
-                                {"error", portErrorName(error)},
-                                {"reason", reason},
-                                {"remembered", remembered}});
+            list.push_back(portStatusJson(port, remembered));
             continue;
         }
-        std::string state;
-        if (opened)
-            state = "ok";
-        else if (device.empty())
-            state = "no device";
-        else if (!reason.empty())
-            state = reason;
-        else
-            state = portErrorName(error);
         m_out << leftJustified("COM" + std::to_string(com), 7)
-              << leftJustified(device.empty() ? std::string("-")
-                                              : escapeControls(device, Backslash::AsIs),
+              << leftJustified(port.device.empty() ? std::string("-")
+                                                   : escapeControls(port.device, Backslash::AsIs),
                                24)
-              << ' ' << escapeControls(state, Backslash::AsIs)
+              << ' ' << escapeControls(port.stateText(), Backslash::AsIs)
               << (remembered ? "  (remembered)" : "") << '\n';
+        if (const std::string adapter = describeAdapter(port.adapter); !adapter.empty())
+            m_out << std::string(7, ' ') << escapeControls(adapter, Backslash::AsIs) << '\n';
     }
     if (r.args.json)
         writeJson(json{{"command", "ports"}, {"ok", true}, {"ports", list}});
@@ -387,6 +355,8 @@ nlohmann::json CommandRunner::identity(const ScanResult &scan)
         id["rs485"] = Rs485Values[std::size_t(scan.rs485Index)];
         id["rs485Text"] = rs485Name(scan.rs485Index);
     }
+    if (!scan.adapter.empty())
+        id["adapter"] = adapterJson(scan.adapter);
     return id;
 }
 
