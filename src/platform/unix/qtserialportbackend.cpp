@@ -96,6 +96,19 @@ bool QtSerialPortBackend::mayTouch(const QString &device, QString &real)
         setError(PortError::NotASerialPort, QStringLiteral("%1 is not a serial port").arg(device));
         return false;
     }
+    // Only a terminal is asked about its holders (a file such as /dev/null has many). The
+    // look opens it without waiting and sets nothing.
+    if (const int fd =
+            ::open(QFile::encodeName(real).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        fd >= 0) {
+        const bool terminal = ::isatty(fd) == 1;
+        ::close(fd);
+        if (!terminal) {
+            setError(PortError::NotASerialPort,
+                     QStringLiteral("%1 is not a serial port").arg(device));
+            return false;
+        }
+    }
     // The system lets a second program open a terminal that the first did not lock; a getty,
     // a modem daemon or a terminal program would then find our frames in its line.
     if (const auto holder = findDeviceHolder(real.toStdString())) {
