@@ -31,7 +31,10 @@ inline std::string failedPortDetail(std::int32_t comNumber, const Link &link)
         return reason;
     std::string detail = com;
     if (!device.empty() && reason.find(device) == std::string::npos)
-        detail += ": " + device + adapterDetail(link);
+        detail += ": " + device;
+    // A device that is there but did not open: which adapter it is helps to find it.
+    if (!device.empty() && link.lastOpenError() != PortError::NotFound)
+        detail += adapterDetail(link);
     if (!reason.empty())
         detail += ": " + reason;
     return detail;
