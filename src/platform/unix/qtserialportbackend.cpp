@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <fcntl.h>
 #if defined(__linux__)
@@ -29,6 +30,8 @@ namespace {
 // A write that hands no byte to the device for this long counts as failed (the device is
 // gone or stuck); a frame at 4800 baud takes a few tens of ms.
 constexpr int WriteStallMs = 2000;
+// How long a device found without other holders counts as free.
+constexpr std::chrono::milliseconds FreeLookValid{1000};
 
 QString groupOf(const QString &path)
 {
@@ -110,12 +113,20 @@ bool QtSerialPortBackend::mayTouch(const QString &device, QString &real)
         }
     }
     // The system lets a second program open a terminal that the first did not lock; a getty,
-    // a modem daemon or a terminal program would then find our frames in its line.
+    // a modem daemon or a terminal program would then find our frames in its line. The look
+    // costs a few ms of CPU; a device found free is not looked at again for a moment, so a
+    // sweep of its twelve line settings looks once.
+    const auto now = std::chrono::steady_clock::now();
+    if (real == m_freeDevice && now - m_freeAt < FreeLookValid)
+        return true;
+    m_freeDevice.clear();
     if (const auto holder = findDeviceHolder(real.toStdString())) {
         setError(PortError::Busy,
                  QStringLiteral("%1 is %2").arg(real, QString::fromStdString(inUseText(holder))));
         return false;
     }
+    m_freeDevice = real;
+    m_freeAt = now;
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <QSerialPort>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -68,6 +69,8 @@ private:
     std::string m_errorString;
     QString m_device;
     LowLatency m_lowLatency = LowLatency::NotSupported;
+    QString m_freeDevice; // the device last found without other holders, and when
+    std::chrono::steady_clock::time_point m_freeAt;
 };
 
 } // namespace qmr
