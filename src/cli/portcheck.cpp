@@ -151,7 +151,7 @@ int runCheckPort(const std::string &portName, bool json, DeviceFactory &devices,
     }
     PortDevices d = devices.makeDevices(device);
     nlohmann::json lines = nlohmann::json::array();
-    bool allOk = true;
+    int failed = 0;
     const auto fail = [&](const std::string &why) {
         if (json)
             out << jsonLine({{"port", portName}, {"ok", false}, {"error", why}, {"lines", lines}})
@@ -181,7 +181,7 @@ int runCheckPort(const std::string &portName, bool json, DeviceFactory &devices,
         }
         LineCheck c{definition, std::int64_t(pattern.size()), std::int64_t(back.size()),
                     changedBytes(pattern, back), measuredRate(arrivals, line)};
-        allOk = allOk && c.ok();
+        failed += c.ok() ? 0 : 1;
         lines.push_back({{"line", c.line},
                          {"ok", c.ok()},
                          {"sent", c.sent},
@@ -192,13 +192,15 @@ int runCheckPort(const std::string &portName, bool json, DeviceFactory &devices,
             printLine(out, c);
     }
     if (json)
-        out << jsonLine({{"port", portName}, {"ok", allOk}, {"lines", lines}}) << '\n';
+        out << jsonLine({{"port", portName}, {"ok", failed == 0}, {"lines", lines}}) << '\n';
     else
         out << escapeControls(portName, Backslash::AsIs)
-            << (allOk ? ": the adapter passed at all twelve line settings\n"
-                      : ": the adapter failed at some line settings\n");
+            << (failed == 0 ? std::string(": the adapter passed at all twelve line settings")
+                            : ": the adapter failed at " + std::to_string(failed) +
+                                  " of the twelve line settings")
+            << '\n';
     out.flush();
-    return allOk ? 0 : 1;
+    return failed == 0 ? 0 : 1;
 }
 
 } // namespace qmr

@@ -379,6 +379,7 @@ void TestQmrctl::checkPortRateError()
     QCOMPARE(qmrctl({"check-port", "COM1"}, &out), 1);
     // Every line fails, the n lines (judged at the ten bits they take) for their rate.
     QCOMPARE(out.count("FAIL"), 12);
+    QVERIFY(out.endsWith("COM1: the adapter failed at 12 of the twelve line settings\n"));
     const QRegularExpressionMatch line =
         QRegularExpression("19200,n,8,1   FAIL  sent 768, back 768, changed 0, rate (1\\.\\d+) "
                            "\\(more than 3 % off\\)")
