@@ -680,6 +680,13 @@ TEST(CommandRunner, AdaptersNamed)
     EXPECT_EQ(rig.object()["ports"][0]["adapter"], json::object());
     ASSERT_EQ(rig.run({"scan", "--json"}), 0);
     EXPECT_EQ(rig.object()["module"]["adapter"], adapter);
+    // The message detail (the window's tooltip) names the adapter of a port that did not open.
+    rig.map.adapters[LockedDevice] = ftdi;
+    rig.model.faults().silent = true;
+    ASSERT_EQ(rig.run({"scan"}), 1);
+    EXPECT_TRUE(contains(rig.err, "  COM5 (FTDI, USB 0403:6001, serial A10K1ZQB): " +
+                                      std::string(LockedDevice) + ": open refused"))
+        << rig.err;
 }
 
 TEST(CommandRunner, Trace)
