@@ -234,7 +234,7 @@ std::string cliUsage()
                        "Commands:\n";
     for (const CliCommandEntry &command : cliCommands())
         text += entry(synopsisWords(command), command.help, 2 + command.name.size() + 1);
-    text += "Every command but ports scans for the module first.\n"
+    text += "Every command but ports, check-port and report scans for the module first.\n"
             "\n"
             "Options:\n";
     for (const CliOption &option : cliOptions()) {

@@ -56,6 +56,9 @@ struct CliArguments
     int firstId = MinReaderId;
     std::optional<int> lineNo;
     std::string recordFile;
+
+    // check-port: the port to check; report: the file to write.
+    std::string operand;
     bool again = false;
 
     // A one-line message naming the bad argument; empty when the line is good.

@@ -279,6 +279,20 @@ const std::vector<CliCommandEntry> Commands = {
               "and lets an interrupted run go on; --again configures",
               "modules the record already has"},
      .run = &CommandRunner::provision},
+    {.name = "check-port",
+     .reach = CliReach::System,
+     .arguments = {{.name = "PORT"}},
+     .help = {"check an adapter with a loopback plug (TX joined to RX)",
+              "at the twelve line settings"},
+     .take = [](CliArguments &a, const std::vector<std::string> &args) { a.operand = args[0]; },
+     .run = &CommandRunner::checkPort},
+    {.name = "report",
+     .reach = CliReach::System,
+     .arguments = {{.name = "FILE"}},
+     .help = {"write what support asks for to FILE (JSON): version,",
+              "system, ports and adapters, settings, a traced sweep"},
+     .take = [](CliArguments &a, const std::vector<std::string> &args) { a.operand = args[0]; },
+     .run = &CommandRunner::report},
 };
 
 // "a", "a and b", "a, b and c".

@@ -6,8 +6,11 @@
 #include "operations/setbaudrate.h"
 #include "operations/setmode.h"
 #include "operations/setmoduleid.h"
+#include "portcheck.h"
 #include "porterrorwords.h"
+#include "portstatus.h"
 #include "provisioner.h"
+#include "report.h"
 #include "terminaltext.h"
 
 #include <chrono>
@@ -179,40 +182,20 @@ int CommandRunner::ports(CommandRun &r)
 {
     json list = json::array();
     for (int com = 1; com <= ComNumbers; ++com) {
-        const bool opened = r.ctx.link.ComOpen(com, BaudRateTable[DefaultBaudRateNo]);
-        const std::string device = r.ctx.link.lastDevice();
-        const PortError error = opened ? PortError::NoError : r.ctx.link.lastOpenError();
-        const std::string reason = opened ? std::string() : r.ctx.link.lastOpenErrorString();
-        if (opened)
-            r.ctx.link.ComClose();
-        const bool exists = !device.empty() && error != PortError::NotFound;
+        const PortStatus port = probePort(r.ctx.link, com);
         const bool remembered = com == r.ctx.settings.ScanCommNo;
-
         if (r.args.json) {
-            list.push_back(json{{"com", com},
-                                {"device", device},
-                                {"exists", exists},
-                                {"openable", opened},
-                                {"error", portErrorName(error)},
-                                {"reason", reason},
-                                {"remembered", remembered}});
+            list.push_back(portStatusJson(port, remembered));
             continue;
         }
-        std::string state;
-        if (opened)
-            state = "ok";
-        else if (device.empty())
-            state = "no device";
-        else if (!reason.empty())
-            state = reason;
-        else
-            state = std::string(portErrorName(error));
         m_out << leftJustified("COM" + std::to_string(com), 7)
-              << leftJustified(device.empty() ? std::string("-")
-                                              : escapeControls(device, Backslash::AsIs),
+              << leftJustified(port.device.empty() ? std::string("-")
+                                                   : escapeControls(port.device, Backslash::AsIs),
                                24)
-              << ' ' << escapeControls(state, Backslash::AsIs)
+              << ' ' << escapeControls(port.stateText(), Backslash::AsIs)
               << (remembered ? "  (remembered)" : "") << '\n';
+        if (const std::string adapter = describeAdapter(port.adapter); !adapter.empty())
+            m_out << std::string(7, ' ') << escapeControls(adapter, Backslash::AsIs) << '\n';
     }
     if (r.args.json)
         writeJson(json{{"command", "ports"}, {"ok", true}, {"ports", list}});
@@ -307,6 +290,8 @@ nlohmann::json CommandRunner::identity(const ScanResult &scan)
         id["rs485"] = Rs485Values[std::size_t(scan.rs485Index)];
         id["rs485Text"] = rs485Name(scan.rs485Index);
     }
+    if (!scan.adapter.empty())
+        id["adapter"] = adapterJson(scan.adapter);
     return id;
 }
 
@@ -363,6 +348,18 @@ int CommandRunner::finish(CommandRun &r, bool ok, nlohmann::json result)
     m_out.flush();
     m_err.flush();
     return ok ? 0 : 1;
+}
+
+int CommandRunner::checkPort(CommandRun &r)
+{
+    if (!m_devices)
+        return usageError("check-port is not available here");
+    return runCheckPort(r.args.operand, r.args.json, *m_devices, m_out, m_err);
+}
+
+int CommandRunner::report(CommandRun &r)
+{
+    return runReport(r.args.operand, r.ctx, m_out, m_err);
 }
 
 int CommandRunner::scan(CommandRun &r)

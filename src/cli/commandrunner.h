@@ -79,6 +79,8 @@ public:
     int oneReader(CommandRun &run);
     int poll(CommandRun &run);
     int provision(CommandRun &run);
+    int checkPort(CommandRun &run);
+    int report(CommandRun &run);
 
 private:
     int usageError(const std::string &message);

@@ -10,14 +10,24 @@ DispatchingPort::DispatchingPort(std::unique_ptr<SerialPort> local,
 {
 }
 
-bool DispatchingPort::open(const std::string &device)
+SerialPort &DispatchingPort::choose(const std::string &device)
 {
     // Only one device at a time: the other backend gives its device back first.
     SerialPort *next = isNetworkDevice(device) ? m_network.get() : m_local.get();
     if (next != m_current)
         m_current->close();
     m_current = next;
-    return m_current->open(device);
+    return *m_current;
+}
+
+bool DispatchingPort::open(const std::string &device)
+{
+    return choose(device).open(device);
+}
+
+bool DispatchingPort::probe(const std::string &device)
+{
+    return choose(device).probe(device);
 }
 
 } // namespace qmr

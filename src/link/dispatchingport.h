@@ -15,6 +15,7 @@ public:
     DispatchingPort(std::unique_ptr<SerialPort> local, std::unique_ptr<SerialPort> network);
 
     bool open(const std::string &device) override;
+    bool probe(const std::string &device) override;
     void close() override { m_current->close(); }
     bool isOpen() const override { return m_current->isOpen(); }
     CommTimeouts timeouts() const override { return m_current->timeouts(); }
@@ -40,6 +41,8 @@ public:
     bool network() const { return m_current == m_network.get(); }
 
 private:
+    SerialPort &choose(const std::string &device);
+
     std::unique_ptr<SerialPort> m_local;
     std::unique_ptr<SerialPort> m_network;
     SerialPort *m_current;

@@ -20,6 +20,27 @@ Link::Link(SerialPort &port, Clock &clock, const PortMap &ports)
 
 bool Link::ComOpen(std::int32_t portNumber, const char *lineDefinition)
 {
+    if (!openDevice(portNumber, false))
+        return false;
+    m_open = true;
+
+    SavedTimeouts = PortHandle.timeouts();
+    PortHandle.setTimeouts(WorkingTimeouts);
+    // A definition the port does not take is not an open failure: the commands that follow
+    // simply find no reply.
+    const auto line = parseLineDefinition(lineDefinition ? lineDefinition : "");
+    if (line)
+        PortHandle.setLineSettings(*line);
+    return true;
+}
+
+bool Link::ComProbe(std::int32_t portNumber)
+{
+    return openDevice(portNumber, true);
+}
+
+bool Link::openDevice(std::int32_t portNumber, bool probeOnly)
+{
     // Only one device is held at a time: a second open first gives the previous one back.
     if (m_open)
         ComClose();
@@ -30,24 +51,16 @@ bool Link::ComOpen(std::int32_t portNumber, const char *lineDefinition)
         m_lastOpenErrorString = "COM" + std::to_string(portNumber) + " has no device";
         return false;
     }
-    if (!PortHandle.open(m_lastDevice)) {
+    const bool opened = probeOnly ? PortHandle.probe(m_lastDevice) : PortHandle.open(m_lastDevice);
+    if (!opened) {
         m_lastOpenError = PortHandle.error();
         if (m_lastOpenError == PortError::NoError)
             m_lastOpenError = PortError::Other;
         m_lastOpenErrorString = PortHandle.errorString();
         return false;
     }
-    m_open = true;
     m_lastOpenError = PortError::NoError;
     m_lastOpenErrorString.clear();
-
-    SavedTimeouts = PortHandle.timeouts();
-    PortHandle.setTimeouts(WorkingTimeouts);
-    // A definition the port does not take is not an open failure: the commands that follow
-    // simply find no reply.
-    const auto line = parseLineDefinition(lineDefinition ? lineDefinition : "");
-    if (line)
-        PortHandle.setLineSettings(*line);
     return true;
 }
 

@@ -53,6 +53,9 @@ public:
     bool ComOpen(std::int32_t portNumber, const char *lineDefinition);
     // Restores the timeouts found at open and gives the device back.
     void ComClose();
+    // Whether COM portNumber would open, without applying a line setting or writing; the
+    // device is given back at once. Sets lastDevice() and the open error as ComOpen does.
+    bool ComProbe(std::int32_t portNumber);
     // Writes one byte, then pauses 1 ms.
     void ComWriteByte(std::uint8_t b);
     // Writes count bytes in one write, then pauses 5 ms.
@@ -82,6 +85,8 @@ public:
     PortError lastOpenError() const { return m_lastOpenError; }
     std::string lastOpenErrorString() const { return m_lastOpenErrorString; }
     std::string lastDevice() const { return m_lastDevice; }
+    // The map of COM numbers this link opens by (which also knows each port's adapter).
+    const PortMap &portMap() const { return m_ports; }
 
     // The reply state, overwritten by every SendCommand.
     std::array<char, ReplyBufferSize> ReplyBuffer{};
@@ -97,6 +102,8 @@ public:
 
 private:
     void notify(FrameEvent event, std::string_view bytes) const;
+    // Opens (or only probes) the device of portNumber and records the outcome.
+    bool openDevice(std::int32_t portNumber, bool probeOnly);
 
     SerialPort &PortHandle; // the one serial device; open between ComOpen and ComClose
     Clock &m_clock;

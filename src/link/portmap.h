@@ -1,5 +1,7 @@
 #pragma once
 
+#include "adapteridentity.h"
+
 #include <map>
 #include <string>
 
@@ -13,6 +15,12 @@ public:
     virtual ~PortMap() = default;
     // The device for a COM number, or an empty text when there is none.
     virtual std::string deviceFor(int comNumber) const = 0;
+    // What the system knows of the adapter behind a device this map gave; nothing by default.
+    virtual AdapterIdentity adapterFor(const std::string &device) const
+    {
+        (void)device;
+        return {};
+    }
 };
 
 // A fixed table: for tests, the emulator demo, and ports named on the command line.

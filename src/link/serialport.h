@@ -53,6 +53,16 @@ public:
     // Gives the device back: the line settings and timeouts it had before open() are restored.
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
+    // Tells whether open() would succeed while touching the device as little as the system
+    // allows: no line setting is applied and nothing is written. error()/errorString() as
+    // open() sets them.
+    virtual bool probe(const std::string &device)
+    {
+        const bool opened = open(device);
+        if (opened)
+            close();
+        return opened;
+    }
 
     // The current timeouts of the open port, and setting them; false when refused.
     virtual CommTimeouts timeouts() const = 0;

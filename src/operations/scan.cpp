@@ -146,6 +146,7 @@ private:
         m_result.line = m_settings.ScanBaudRate;
         m_result.baudRateNo = baudRateIndexOf(m_settings.ScanBaudRate);
         m_result.device = m_link.lastDevice();
+        m_result.adapter = m_link.portMap().adapterFor(m_result.device);
         std::string conversionError;
         try {
             showIdentity();

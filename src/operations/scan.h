@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/adapteridentity.h"
 #include "modulecontext.h"
 
 #include <cstdint>
@@ -27,6 +28,7 @@ struct ScanResult
     ScanOutcome outcome = ScanOutcome::NotFound;
     std::int32_t port = 0;        // the COM number the module answered on
     std::string device;           // the device behind it
+    AdapterIdentity adapter;      // the adapter behind the device, as far as the system knows
     std::string line;             // the line definition it answered at
     int baudRateNo = -1;          // its index in BaudRateTable, -1 for a remembered text not in it
     std::string serial;           // the first reader's 8-character serial field

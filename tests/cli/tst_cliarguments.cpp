@@ -303,6 +303,10 @@ TEST(CliArguments, BadProvisionArgumentsAreNamed)
         {{"ports", "--port", "COM3"}, "option --port does not apply to ports"},
         {{"provision", "--ports", "COM3", "--port", "COM3"},
          "option --port does not apply to provision (use --ports)"},
+        {{"check-port"}, "check-port needs PORT"},
+        {{"check-port", "COM3", "--all-lines"}, "option --all-lines does not apply to check-port"},
+        {{"report", "--port", "COM3", "r.json"}, "option --port does not apply to report"},
+        {{"report", "a.json", "b.json"}, "unexpected argument 'b.json' for report"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(joined(row.args));

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -60,12 +61,26 @@ std::string joined(const Args &args)
     return text;
 }
 
+// A port map whose system knows the adapters behind some devices.
+struct AdapterPortMap : FixedPortMap
+{
+    explicit AdapterPortMap(std::map<int, std::string> devices) : FixedPortMap(std::move(devices))
+    {
+    }
+    AdapterIdentity adapterFor(const std::string &device) const override
+    {
+        const auto it = adapters.find(device);
+        return it == adapters.end() ? AdapterIdentity{} : it->second;
+    }
+    std::map<std::string, AdapterIdentity> adapters;
+};
+
 struct Rig
 {
     FakeClock clock;
     MemoryPort port{clock};
     ModuleModel model;
-    FixedPortMap map{{{3, Device}, {5, LockedDevice}}};
+    AdapterPortMap map{{{3, Device}, {5, LockedDevice}}};
     MemorySettingsStore store;
     Link link{port, clock, map};
     std::ostringstream liveOut; // what the running command has printed so far
@@ -641,6 +656,37 @@ TEST(CommandRunner, PortsJson)
     EXPECT_EQ(ports[4].value("error", ""), "permission-denied");
     EXPECT_EQ(ports[0].value("exists", true), false);
     EXPECT_EQ(ports[0].value("error", ""), "not-found");
+}
+
+TEST(CommandRunner, AdaptersNamed)
+{
+    Rig rig;
+    AdapterIdentity ftdi;
+    ftdi.maker = "FTDI";
+    ftdi.vendorId = "0403";
+    ftdi.productId = "6001";
+    ftdi.serialNumber = "A10K1ZQB";
+    rig.map.adapters[Device] = ftdi;
+    ASSERT_EQ(rig.run({"ports"}), 0);
+    const std::vector<std::string> list = lines(rig.out);
+    ASSERT_EQ(list.size(), 17u);
+    EXPECT_EQ(list[3], "       FTDI, USB 0403:6001, serial A10K1ZQB");
+    ASSERT_EQ(rig.run({"ports", "--json"}), 0);
+    const json adapter = rig.object()["ports"][2]["adapter"];
+    EXPECT_EQ(adapter, (json{{"maker", "FTDI"},
+                             {"vendorId", "0403"},
+                             {"productId", "6001"},
+                             {"serial", "A10K1ZQB"}}));
+    EXPECT_EQ(rig.object()["ports"][0]["adapter"], json::object());
+    ASSERT_EQ(rig.run({"scan", "--json"}), 0);
+    EXPECT_EQ(rig.object()["module"]["adapter"], adapter);
+    // The message detail (the window's tooltip) names the adapter of a port that did not open.
+    rig.map.adapters[LockedDevice] = ftdi;
+    rig.model.faults().silent = true;
+    ASSERT_EQ(rig.run({"scan"}), 1);
+    EXPECT_TRUE(contains(rig.err, "  COM5 (FTDI, USB 0403:6001, serial A10K1ZQB): " +
+                                      std::string(LockedDevice) + ": open refused"))
+        << rig.err;
 }
 
 TEST(CommandRunner, Trace)

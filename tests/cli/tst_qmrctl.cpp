@@ -2,12 +2,39 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// The line settings of a terminal, read through a descriptor held only for the reading.
+termios lineOf(const QString &path)
+{
+    termios t{};
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+        ::tcgetattr(fd, &t);
+        ::close(fd);
+    }
+    return t;
+}
+
+bool sameLine(const termios &a, const termios &b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+} // namespace
 
 class TestQmrctl : public QObject
 {
@@ -27,6 +54,12 @@ private slots:
     void recordThatCannotBeRead();
     void symlinkAndTargetInPorts();
     void settingsFileTooLargeToRewrite();
+    void heldPortLeftAlone();
+    void portsKeepsTheLine();
+    void checkPortOnLoopback();
+    void checkPortRateError();
+    void checkPortWithoutPlug();
+    void reportFile();
 
 private:
     bool startEmulator(const QStringList &extra = {});
@@ -254,6 +287,143 @@ void TestQmrctl::settingsFileTooLargeToRewrite()
              err.constData());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), text);
+}
+
+// A terminal another program holds (as a getty or a modem daemon holds one) is skipped by
+// ports and by the scan, which name the holder, send it nothing and leave its line as it was.
+void TestQmrctl::heldPortLeftAlone()
+{
+    const QString log = m_dir->filePath(QStringLiteral("sim.log"));
+    QVERIFY(startEmulator({"--log", log}));
+    const termios before = lineOf(linkPath());
+    QProcess holder;
+    holder.setStandardInputFile(linkPath());
+    holder.start(QStringLiteral("sleep"), {"30"});
+    QVERIFY(holder.waitForStarted(5000));
+    QTest::qWait(200); // the child has opened its input
+    const QByteArray holderText = "in use by sleep (pid " + QByteArray::number(holder.processId());
+
+    QByteArray out;
+    QCOMPARE(qmrctl({"ports", "--json"}, &out), 0);
+    const QJsonObject com1 =
+        QJsonDocument::fromJson(out).object().value("ports").toArray().at(0).toObject();
+    QCOMPARE(com1.value("openable").toBool(), false);
+    QCOMPARE(com1.value("error").toString(), QStringLiteral("busy"));
+    QVERIFY2(com1.value("reason").toString().contains(holderText), out.constData());
+    QByteArray err;
+    QCOMPARE(qmrctl({"scan", "--all-lines"}, nullptr, &err), 1);
+    QVERIFY2(err.contains(holderText), err.constData());
+    QCOMPARE(qmrctl({"check-port", "COM1"}, nullptr, &err), 1);
+    QVERIFY2(err.contains(holderText), err.constData());
+
+    holder.kill();
+    holder.waitForFinished();
+    QVERIFY(sameLine(lineOf(linkPath()), before));
+    QFile file(log);
+    QVERIFY(!file.open(QIODevice::ReadOnly) || !file.readAll().contains("\trx\t"));
+}
+
+void TestQmrctl::portsKeepsTheLine()
+{
+    QVERIFY(startEmulator());
+    // A line no scan would set: 2400 baud, odd parity, seven bits.
+    const int fd = ::open(QFile::encodeName(linkPath()).constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(fd >= 0);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfsetospeed(&t, B2400);
+    ::cfsetispeed(&t, B2400);
+    t.c_cflag = (t.c_cflag & ~CSIZE) | CS7 | PARODD | PARENB;
+    ::tcsetattr(fd, TCSANOW, &t);
+    ::close(fd);
+    const termios before = lineOf(linkPath());
+    QByteArray out;
+    QCOMPARE(qmrctl({"ports"}, &out), 0);
+    QVERIFY2(out.startsWith("COM1   " + linkPath().toUtf8()), out.constData());
+    QVERIFY(sameLine(lineOf(linkPath()), before));
+}
+
+// A pseudo-terminal does not carry the parity: the emulator is told the bits of a byte, and
+// each run judges the six lines that take that many. The two runs pass all twelve.
+void TestQmrctl::checkPortOnLoopback()
+{
+    int passed = 0;
+    for (const char *bits : {"10", "11"}) {
+        cleanup();
+        init();
+        QVERIFY(startEmulator({"--loopback", "--bits-per-byte", bits}));
+        QByteArray out;
+        qmrctl({"check-port", "COM1", "--json"}, &out);
+        const QJsonObject result = QJsonDocument::fromJson(out).object();
+        QCOMPARE(result.value("port").toString(), QStringLiteral("COM1"));
+        const QJsonArray lines = result.value("lines").toArray();
+        QCOMPARE(lines.size(), 12);
+        const QString parity = QString(bits) == "10" ? ",n," : ",e,";
+        for (const QJsonValue &value : lines) {
+            const QJsonObject line = value.toObject();
+            if (!line.value("line").toString().contains(parity))
+                continue;
+            QVERIFY2(line.value("ok").toBool(), QJsonDocument(line).toJson().constData());
+            QCOMPARE(line.value("received").toInt(), line.value("sent").toInt());
+            QVERIFY(line.value("sent").toInt() >= 256);
+            ++passed;
+        }
+    }
+    QCOMPARE(passed, 12);
+}
+
+void TestQmrctl::checkPortRateError()
+{
+    QVERIFY(startEmulator({"--loopback", "--rate-error", "10"}));
+    QByteArray out;
+    QCOMPARE(qmrctl({"check-port", "COM1"}, &out), 1);
+    // Every line fails, the n lines (judged at the ten bits they take) for their rate.
+    QCOMPARE(out.count("FAIL"), 12);
+    QVERIFY(out.endsWith("COM1: the adapter failed at 12 of the twelve line settings\n"));
+    const QRegularExpressionMatch line =
+        QRegularExpression("19200,n,8,1   FAIL  sent 768, back 768, changed 0, rate (1\\.\\d+) "
+                           "\\(more than 3 % off\\)")
+            .match(QString::fromUtf8(out));
+    QVERIFY2(line.hasMatch(), out.constData());
+    QVERIFY(qAbs(line.captured(1).toDouble() - 1.1) < 0.01);
+}
+
+void TestQmrctl::checkPortWithoutPlug()
+{
+    QVERIFY(startEmulator({"--fault-silent"}));
+    QByteArray out;
+    QByteArray err;
+    QCOMPARE(qmrctl({"check-port", "COM1"}, &out, &err), 1);
+    QVERIFY(out.isEmpty());
+    QCOMPARE(err.count('\n'), 1);
+    QVERIFY2(err.contains("nothing came back on COM1 at 4800,n,8,1"), err.constData());
+}
+
+void TestQmrctl::reportFile()
+{
+    QVERIFY(startEmulator({"--line", "9600,n,8,1"}));
+    const QString report = m_dir->filePath(QStringLiteral("report.json"));
+    QByteArray out;
+    QCOMPARE(qmrctl({"report", report}, &out), 0);
+    QVERIFY2(out.contains("report written to " + report.toUtf8() + " (took "), out.constData());
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject json = QJsonDocument::fromJson(file.readAll()).object();
+    QVERIFY(!json.value("tool").toObject().value("version").toString().isEmpty());
+    QVERIFY(!json.value("system").toObject().value("architecture").toString().isEmpty());
+    QCOMPARE(json.value("settings").toObject().value("ScanBaudRate").toString(),
+             QStringLiteral("19200,e,8,1"));
+    QCOMPARE(json.value("ports").toArray().size(), 16);
+    // COM1 at all twelve lines; it answers at 9600 only (its n and e twins: no parity on a pty).
+    const QJsonArray sweep = json.value("sweep").toArray();
+    QCOMPARE(sweep.size(), 12);
+    QStringList answered;
+    for (const QJsonValue &entry : sweep) {
+        QVERIFY(!entry.toObject().value("frames").toArray().isEmpty());
+        if (entry.toObject().value("answered").toBool())
+            answered << entry.toObject().value("line").toString();
+    }
+    QCOMPARE(answered, QStringList({"9600,n,8,1", "9600,e,8,1"}));
 }
 
 QTEST_GUILESS_MAIN(TestQmrctl)

@@ -26,8 +26,9 @@ namespace {
 
 // An endless stream is paced like a real line: a slice every 10 ms.
 constexpr std::int64_t EndlessSliceUs = 10'000;
-// After EIO or a hang-up on the master it is polled again only this much later.
-constexpr std::int64_t MasterRetryUs = 100'000;
+// After EIO or a hang-up on the master (nobody holds the slave) it is polled again this much
+// later: soon enough that a frame sent right after an open is heard within a few ms.
+constexpr std::int64_t MasterRetryUs = 3'000;
 // A partial frame with no end byte is logged after this much silence.
 constexpr std::int64_t RxLogIdleUs = 200'000;
 
@@ -96,8 +97,6 @@ PtyModule::PtyModule(ModuleModel &model) : m_model(model) {}
 PtyModule::~PtyModule()
 {
     removeLink();
-    if (m_slave >= 0)
-        ::close(m_slave);
     if (m_master >= 0)
         ::close(m_master);
 }
@@ -128,19 +127,21 @@ bool PtyModule::start(const QString &linkPath, QString *error)
     m_slavePath = QFile::decodeName(name);
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
 
-    m_slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_slave < 0)
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave < 0)
         return failed(errnoText("open slave"));
-    // Raw both ways, at the module's own speed, until the program applies its settings.
+    // Raw both ways, at the module's own speed, until the program applies its settings; the
+    // settings outlive the slave's close.
     termios tio{};
-    if (::tcgetattr(m_slave, &tio) == 0) {
+    if (::tcgetattr(slave, &tio) == 0) {
         ::cfmakeraw(&tio);
         tio.c_cflag |= CLOCAL | CREAD;
         const speed_t speed = speedOf(m_model.line().baud);
         ::cfsetispeed(&tio, speed);
         ::cfsetospeed(&tio, speed);
-        ::tcsetattr(m_slave, TCSANOW, &tio);
+        ::tcsetattr(slave, TCSANOW, &tio);
     }
+    ::close(slave);
     if (::tcgetattr(m_master, &tio) == 0) {
         ::cfmakeraw(&tio);
         ::tcsetattr(m_master, TCSANOW, &tio);
@@ -169,8 +170,9 @@ void PtyModule::removeLink()
 
 std::int32_t PtyModule::slaveBaud() const
 {
+    // The master reads back what the program set on the slave.
     termios tio{};
-    if (m_slave < 0 || ::tcgetattr(m_slave, &tio) != 0)
+    if (m_master < 0 || ::tcgetattr(m_master, &tio) != 0)
         return 0;
     return baudOf(::cfgetospeed(&tio));
 }
@@ -194,6 +196,8 @@ void PtyModule::run(int stopFd)
             wakeAt(m_endlessNextUs);
         if (!m_rxFrame.empty())
             wakeAt(m_rxFrameAtUs + RxLogIdleUs);
+        if (!m_loop.empty())
+            wakeAt(std::int64_t(m_loopNextUs + loopByteUs()));
         const bool masterPaused = m_masterRetryUs > now;
         if (masterPaused)
             wakeAt(m_masterRetryUs);
@@ -234,6 +238,13 @@ void PtyModule::run(int stopFd)
 void PtyModule::heard(std::string_view bytes)
 {
     const std::int64_t now = monotonicMicroseconds();
+    if (m_loopBits > 0) {
+        // The first byte comes back one byte time after it arrived, as through a wire.
+        if (m_loop.empty())
+            m_loopNextUs = std::max(m_loopNextUs, double(now));
+        m_loop += bytes;
+        return;
+    }
     m_endless.clear(); // a babbling module stops when spoken to
     LineSettings line;
     line.baud = slaveBaud();
@@ -270,8 +281,27 @@ void PtyModule::heard(std::string_view bytes)
     }
 }
 
+double PtyModule::loopByteUs() const
+{
+    return 1e6 * m_loopBits / std::max(slaveBaud(), 1) / (1 + m_loopRateError / 100);
+}
+
+void PtyModule::loopBack(std::int64_t nowUs)
+{
+    const double byteUs = loopByteUs();
+    std::size_t due = 0;
+    while (due < m_loop.size() && m_loopNextUs + byteUs <= double(nowUs)) {
+        m_loopNextUs += byteUs;
+        ++due;
+    }
+    m_out.append(m_loop, 0, due);
+    m_loop.erase(0, due);
+}
+
 void PtyModule::sendDue(std::int64_t nowUs)
 {
+    if (!m_loop.empty())
+        loopBack(nowUs);
     while (!m_scheduled.empty() && m_scheduled.front().dueUs <= nowUs) {
         const Scheduled s = std::move(m_scheduled.front());
         m_scheduled.pop_front();
@@ -308,7 +338,11 @@ void PtyModule::flushOut()
         } else {
             if (n < 0 && errno == EINTR)
                 continue;
-            return; // full (EAGAIN) or gone: kept for the next round
+            // Nobody holds the slave (EIO): the bytes would reach the next program that opens
+            // it, as stale input, so they go. Full (EAGAIN): kept for the next round.
+            if (n < 0 && errno == EIO)
+                m_out.clear();
+            return;
         }
     }
 }

@@ -30,6 +30,8 @@ struct Options
     QString state;
     ModuleConfig config;
     FaultConfig faults;
+    int loopbackBits = 0; // 0: the module
+    double rateError = 0;
 };
 
 // ASCII printable; with latin1 also the printable Latin-1 bytes 0xA0..0xFF, which a reader's
@@ -141,6 +143,33 @@ QString readFaults(const QCommandLineParser &p, FaultConfig &faults)
     return QString();
 }
 
+// The loopback plug: how many bits a byte takes and how far off its rate is.
+QString readLoopback(const QCommandLineParser &p, Options &out)
+{
+    if (!p.isSet("loopback")) {
+        if (p.isSet("rate-error") || p.isSet("bits-per-byte"))
+            return QStringLiteral("--rate-error and --bits-per-byte go with --loopback");
+        return QString();
+    }
+    out.loopbackBits = 10;
+    if (p.isSet("bits-per-byte")) {
+        const auto bits =
+            parseDecimal(p.value("bits-per-byte").toStdString(), 7, 12, Blanks::Allowed);
+        if (!bits)
+            return QStringLiteral("--bits-per-byte: '%1' is not a number from 7 to 12")
+                .arg(p.value("bits-per-byte"));
+        out.loopbackBits = int(*bits);
+    }
+    if (p.isSet("rate-error")) {
+        bool ok = false;
+        out.rateError = p.value("rate-error").trimmed().toDouble(&ok);
+        if (!ok || out.rateError <= -50 || out.rateError > 100)
+            return QStringLiteral("--rate-error: '%1' is not a percentage above -50, at most 100")
+                .arg(p.value("rate-error"));
+    }
+    return QString();
+}
+
 // Reads the options into `out`; on a bad one returns its one-line complaint.
 QString readOptions(const QCommandLineParser &p, Options &out)
 {
@@ -150,6 +179,8 @@ QString readOptions(const QCommandLineParser &p, Options &out)
     out.log = p.value("log");
     out.state = p.value("state");
     if (QString complaint = readModule(p, out.config); !complaint.isEmpty())
+        return complaint;
+    if (QString complaint = readLoopback(p, out); !complaint.isEmpty())
         return complaint;
     return readFaults(p, out.faults);
 }
@@ -202,6 +233,16 @@ void addOptions(QCommandLineParser &p)
          "tx, the bytes in hex, the text (tab-separated).",
          "FILE"},
         {"state", "After every command write the module's state to FILE as JSON.", "FILE"},
+        {"loopback", "Play a loopback plug (TX joined to RX) instead of the module: every byte "
+                     "comes back, one byte time after the one before at the line's baud rate."},
+        {"bits-per-byte",
+         "With --loopback: the bits a byte takes on the wire (10 for n,8,1, 11 for e,8,1; "
+         "default 10). A pseudo-terminal does not carry the parity, so it must be told.",
+         "BITS"},
+        {"rate-error",
+         "With --loopback: return bytes at a rate PERCENT off the nominal one (10: 10 % fast, "
+         "-10: 10 % slow).",
+         "PERCENT"},
     });
 }
 
@@ -261,6 +302,8 @@ int main(int argc, char *argv[])
     if (!options.log.isEmpty())
         pty.setLog(&log);
     pty.setStateFile(options.state);
+    if (options.loopbackBits > 0)
+        pty.setLoopback(options.loopbackBits, options.rateError);
     QString error;
     if (!pty.start(options.link, &error)) {
         std::fprintf(stderr, "qmrsim: %s\n", qPrintable(error));

@@ -1,5 +1,7 @@
 #include "systemportmap.h"
 
+#include "systemadapters.h"
+
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QString>
@@ -109,6 +111,11 @@ std::string SystemPortMap::deviceFor(int comNumber) const
             --index;
     }
     return index < m_unassigned.size() ? m_unassigned[index] : std::string();
+}
+
+AdapterIdentity SystemPortMap::adapterFor(const std::string &device) const
+{
+    return sysfsAdapter(device);
 }
 
 std::vector<std::string> SystemPortMap::systemSerialPorts()

@@ -20,6 +20,7 @@ public:
     explicit SystemPortMap(std::map<int, std::string> assignments,
                            std::vector<std::string> systemPorts = {});
     std::string deviceFor(int comNumber) const override;
+    AdapterIdentity adapterFor(const std::string &device) const override;
     // The system's serial devices in COM order (the rule above), as QSerialPortInfo lists them.
     static std::vector<std::string> systemSerialPorts();
     // Orders device paths: ttyS*, ttyAMA* and other on-board UARTs first, then ttyUSB*, then

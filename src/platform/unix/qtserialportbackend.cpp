@@ -1,15 +1,24 @@
 #include "qtserialportbackend.h"
 
+#include "deviceholders.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <fcntl.h>
+#if defined(__linux__)
+#include <linux/serial.h> // low latency: serial_struct, ASYNC_LOW_LATENCY
+#endif
 #include <cstdint>
+#include <cstring>
 #include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -21,6 +30,8 @@ namespace {
 // A write that hands no byte to the device for this long counts as failed (the device is
 // gone or stuck); a frame at 4800 baud takes a few tens of ms.
 constexpr int WriteStallMs = 2000;
+// How long a device found without other holders counts as free.
+constexpr std::chrono::milliseconds FreeLookValid{1000};
 
 QString groupOf(const QString &path)
 {
@@ -71,13 +82,8 @@ void QtSerialPortBackend::setError(PortError error, const QString &text)
     m_errorString = text.toStdString();
 }
 
-bool QtSerialPortBackend::open(const std::string &deviceName)
+bool QtSerialPortBackend::mayTouch(const QString &device, QString &real)
 {
-    const QString device = QString::fromStdString(deviceName);
-    if (m_port.isOpen())
-        close();
-    setError(PortError::NoError, {});
-
     const QFileInfo info(device);
     if (device.isEmpty() || !info.exists()) {
         setError(PortError::NotFound, QStringLiteral("no such device: %1").arg(device));
@@ -85,7 +91,7 @@ bool QtSerialPortBackend::open(const std::string &deviceName)
     }
     // QSerialPort names its lock file after the path it is given; the real device's name
     // makes a link and its target share one lock.
-    const QString real = info.canonicalFilePath();
+    real = info.canonicalFilePath();
     struct stat st
     {
     };
@@ -93,6 +99,46 @@ bool QtSerialPortBackend::open(const std::string &deviceName)
         setError(PortError::NotASerialPort, QStringLiteral("%1 is not a serial port").arg(device));
         return false;
     }
+    // Only a terminal is asked about its holders (a file such as /dev/null has many). The
+    // look opens it without waiting and sets nothing.
+    if (const int fd =
+            ::open(QFile::encodeName(real).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        fd >= 0) {
+        const bool terminal = ::isatty(fd) == 1;
+        ::close(fd);
+        if (!terminal) {
+            setError(PortError::NotASerialPort,
+                     QStringLiteral("%1 is not a serial port").arg(device));
+            return false;
+        }
+    }
+    // The system lets a second program open a terminal that the first did not lock; a getty,
+    // a modem daemon or a terminal program would then find our frames in its line. The look
+    // costs a few ms of CPU; a device found free is not looked at again for a moment, so a
+    // sweep of its twelve line settings looks once.
+    const auto now = std::chrono::steady_clock::now();
+    if (real == m_freeDevice && now - m_freeAt < FreeLookValid)
+        return true;
+    m_freeDevice.clear();
+    if (const auto holder = findDeviceHolder(real.toStdString())) {
+        setError(PortError::Busy,
+                 QStringLiteral("%1 is %2").arg(real, QString::fromStdString(inUseText(holder))));
+        return false;
+    }
+    m_freeDevice = real;
+    m_freeAt = now;
+    return true;
+}
+
+bool QtSerialPortBackend::open(const std::string &deviceName)
+{
+    const QString device = QString::fromStdString(deviceName);
+    if (m_port.isOpen())
+        close();
+    setError(PortError::NoError, {});
+    QString real;
+    if (!mayTouch(device, real))
+        return false;
 
     m_port.setPortName(real);
     if (!m_port.open(QIODevice::ReadWrite)) {
@@ -135,15 +181,92 @@ bool QtSerialPortBackend::open(const std::string &deviceName)
         return false;
     }
     m_device = real;
+    requestLowLatency(fd);
     return true;
+}
+
+bool QtSerialPortBackend::probe(const std::string &deviceName)
+{
+    const QString device = QString::fromStdString(deviceName);
+    if (m_port.isOpen())
+        close();
+    setError(PortError::NoError, {});
+    QString real;
+    if (!mayTouch(device, real))
+        return false;
+    // No QSerialPort here: it would apply its own line settings at open.
+    const int fd =
+        ::open(QFile::encodeName(real).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int why = errno;
+        if (why == EACCES || why == EPERM)
+            setError(PortError::PermissionDenied, permissionText(real));
+        else if (why == EBUSY) // held with TIOCEXCL
+            setError(PortError::Busy, QStringLiteral("%1 is in use by another program").arg(real));
+        else if (why == ENOENT || why == ENXIO || why == ENODEV)
+            setError(PortError::NotFound, QStringLiteral("no such device: %1").arg(device));
+        else
+            setError(PortError::Other, QStringLiteral("%1: %2").arg(
+                                           real, QString::fromLocal8Bit(std::strerror(why))));
+        return false;
+    }
+    bool ok = true;
+    if (!::isatty(fd)) {
+        setError(PortError::NotASerialPort, QStringLiteral("%1 is not a serial port").arg(device));
+        ok = false;
+    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        setError(PortError::Busy, QStringLiteral("%1 is in use by another program").arg(real));
+        ok = false;
+    }
+    ::close(fd);
+    return ok;
+}
+
+void QtSerialPortBackend::requestLowLatency(int fd)
+{
+    // The driver hands received bytes on at once instead of batching them; where it knows no
+    // such setting (a pseudo-terminal) or refuses it, the port works as before.
+#if defined(__linux__)
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) {
+        m_lowLatency = LowLatency::NotSupported;
+        return;
+    }
+    if (serial.flags & ASYNC_LOW_LATENCY) {
+        m_lowLatency = LowLatency::AlreadyOn;
+        return;
+    }
+    serial.flags |= ASYNC_LOW_LATENCY;
+    m_lowLatency =
+        ::ioctl(fd, TIOCSSERIAL, &serial) == 0 ? LowLatency::Enabled : LowLatency::Refused;
+#else
+    (void)fd;
+    m_lowLatency = LowLatency::NotSupported;
+#endif
+}
+
+void QtSerialPortBackend::restoreLowLatency(int fd)
+{
+#if defined(__linux__)
+    serial_struct serial{};
+    if (m_lowLatency != LowLatency::Enabled || ::ioctl(fd, TIOCGSERIAL, &serial) != 0)
+        return;
+    serial.flags &= ~ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &serial);
+#else
+    (void)fd;
+#endif
 }
 
 void QtSerialPortBackend::close()
 {
     // QSerialPort puts back the terminal settings it found at open; closing the descriptor
     // releases the flock.
-    if (m_port.isOpen())
+    if (m_port.isOpen()) {
+        restoreLowLatency(int(m_port.handle()));
         m_port.close();
+    }
+    m_lowLatency = LowLatency::NotSupported;
     m_device.clear();
 }
 

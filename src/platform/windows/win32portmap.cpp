@@ -1,5 +1,7 @@
 #include "platform/windows/win32portmap.h"
 
+#include "platform/windows/systemadapters.h"
+
 #include "vocabulary/vocabulary.h"
 
 #include <windows.h>
@@ -16,6 +18,14 @@ std::string Win32PortMap::deviceFor(int comNumber) const
     if (comNumber <= 0)
         return {};
     return "\\\\.\\COM" + std::to_string(comNumber);
+}
+
+AdapterIdentity Win32PortMap::adapterFor(const std::string &device) const
+{
+    const std::string prefix = "\\\\.\\";
+    const std::string name = device.rfind(prefix, 0) == 0 ? device.substr(prefix.size()) : device;
+    const int number = comNumberOf(name);
+    return number > 0 ? setupApiAdapter(number) : AdapterIdentity{};
 }
 
 int Win32PortMap::comNumberOf(const std::string &name)

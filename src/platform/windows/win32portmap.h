@@ -22,6 +22,8 @@ public:
     {
     }
     std::string deviceFor(int comNumber) const override;
+    // The adapter of a "\\.\COMn" device, from SetupAPI; nothing for a network port.
+    AdapterIdentity adapterFor(const std::string &device) const override;
 
     // The values "COMn" of HKEY_CURRENT_USER\Software\TAVEX\QMRConfig\Ports (REG_SZ, UTF-8
     // from the wide text); names that are no COM number are skipped.

@@ -70,7 +70,7 @@ bool Win32SerialPort::fail(PortError error, DWORD systemError)
     m_error = error;
     if (error == PortError::Busy)
         m_errorString =
-            m_device + " is held by another program (" + systemMessage(systemError) + ")";
+            m_device + " is in use by another program (" + systemMessage(systemError) + ")";
     else
         m_errorString = m_device + ": " + systemMessage(systemError);
     return false;

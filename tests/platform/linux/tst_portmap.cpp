@@ -1,9 +1,12 @@
+#include "platform/linux/systemadapters.h"
 #include "platform/linux/systemportmap.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,6 +33,37 @@ QStringList toQt(const std::vector<std::string> &list)
 }
 
 using Assign = std::map<int, std::string>;
+
+// A sysfs and /dev tree as Linux lays them out for an FTDI adapter and an on-board UART.
+void makeFakeSystem(const std::filesystem::path &root)
+{
+    namespace fs = std::filesystem;
+    const auto write = [](const fs::path &file, const char *text) {
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << text << '\n';
+    };
+    const fs::path usb = root / "sys/devices/pci0000:00/usb1/1-1";
+    for (const auto &[name, value] : {std::pair{"idVendor", "0403"},
+                                      {"idProduct", "6001"},
+                                      {"manufacturer", "FTDI"},
+                                      {"product", "FT232R USB UART"},
+                                      {"serial", "A10K1ZQB"}})
+        write(usb / name, value);
+    write(usb / "1-1:1.0/ttyUSB0/latency_timer", "16");
+    fs::create_symlink("../../../../../../bus/usb-serial/drivers/ftdi_sio",
+                       usb / "1-1:1.0/ttyUSB0/driver");
+    fs::create_directories(root / "sys/devices/platform/serial8250/tty/ttyS0");
+    fs::create_symlink("../../../../../bus/platform/drivers/serial8250",
+                       root / "sys/devices/platform/serial8250/driver");
+    fs::create_directories(root / "sys/class/tty/ttyUSB0");
+    fs::create_directories(root / "sys/class/tty/ttyS0");
+    fs::create_symlink("../../../devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0",
+                       root / "sys/class/tty/ttyUSB0/device");
+    fs::create_symlink("../../../devices/platform/serial8250", root / "sys/class/tty/ttyS0/device");
+    fs::create_directories(root / "dev/serial/by-id");
+    fs::create_symlink("../../ttyUSB0",
+                       root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1ZQB-if00-port0");
+}
 
 } // namespace
 
@@ -98,6 +132,27 @@ private slots:
             QCOMPARE(QString::fromStdString(map.deviceFor(i + 1)), com[i]);
         QCOMPARE(QString::fromStdString(map.deviceFor(0)), QString());
         QCOMPARE(QString::fromStdString(map.deviceFor(-1)), QString());
+    }
+
+    void adaptersFromSysfs()
+    {
+        QTemporaryDir dir;
+        const std::filesystem::path root = dir.path().toStdString();
+        makeFakeSystem(root);
+        const AdapterIdentity ftdi = sysfsAdapter("/dev/ttyUSB0", root);
+        QCOMPARE(ftdi.maker, std::string("FTDI"));
+        QCOMPARE(ftdi.model, std::string("FT232R USB UART"));
+        QCOMPARE(ftdi.serialNumber, std::string("A10K1ZQB"));
+        QCOMPARE(ftdi.vendorId + ":" + ftdi.productId, std::string("0403:6001"));
+        QCOMPARE(ftdi.driver, std::string("ftdi_sio"));
+        QCOMPARE(ftdi.latencyTimerMs, 16);
+        QCOMPARE(ftdi.stablePath,
+                 std::string("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K1ZQB-if00-port0"));
+        // An on-board UART has a driver only; a pseudo-terminal is unknown to sysfs.
+        AdapterIdentity uart;
+        uart.driver = "serial8250";
+        QCOMPARE(sysfsAdapter("/dev/ttyS0", root), uart);
+        QVERIFY(sysfsAdapter("/dev/pts/3", root).empty());
     }
 
     void linkNamesSameDevice()

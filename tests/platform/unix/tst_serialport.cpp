@@ -1,4 +1,5 @@
 #include "link/link.h"
+#include "platform/unix/deviceholders.h"
 #include "platform/unix/eventwait.h"
 #include "platform/unix/framelog.h"
 #include "platform/unix/qtserialportbackend.h"
@@ -18,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -261,6 +263,60 @@ private slots:
         QCOMPARE(port.error(), PortError::Busy);
         ::close(other);
         QVERIFY(port.open(pty.path));
+    }
+
+    // A driver without a low-latency setting: the open goes on without a word.
+    void lowLatencyNotSupportedOnPty()
+    {
+        Pty pty;
+        QtSerialPortBackend port;
+        QVERIFY(port.open(pty.path));
+        QCOMPARE(port.lowLatency(), QtSerialPortBackend::LowLatency::NotSupported);
+        QCOMPARE(port.error(), PortError::NoError);
+        QVERIFY(port.errorString().empty());
+    }
+
+    // A UUCP lock file counts while the process it names lives; its name is shown when the
+    // process table can be read.
+    void holderFromLockFile()
+    {
+        QTemporaryDir dir;
+        const pid_t dead = ::fork();
+        if (dead == 0)
+            ::_exit(0);
+        ::waitpid(dead, nullptr, 0);
+        const int parent = int(::getppid());
+        const std::string lock = dir.filePath("LCK..ttyUSB7").toStdString();
+        const HolderSearch noProcesses{"/nonexistent", {dir.path().toStdString()}};
+        const HolderSearch withProcesses{"/proc", {dir.path().toStdString()}};
+        const std::string parentName = [&] {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(parent));
+            return comm.open(QIODevice::ReadOnly) ? comm.readAll().trimmed().toStdString()
+                                                  : std::string();
+        }();
+        struct Case
+        {
+            std::string text;
+            const HolderSearch &where;
+            std::string expected; // empty: no holder
+        };
+        const Case cases[] = {
+            {"      " + std::to_string(parent) + "\n", noProcesses, "in use by another program"},
+            {std::to_string(parent) + "\n", withProcesses,
+             "in use by " + parentName + " (pid " + std::to_string(parent) + ")"},
+            {std::string(reinterpret_cast<const char *>(&parent), sizeof parent), noProcesses,
+             "in use by another program"},
+            {std::to_string(dead) + "\n", noProcesses, ""}, // stale: its process is gone
+            {"garbage\n", noProcesses, ""},
+        };
+        for (const Case &c : cases) {
+            QFile file(QString::fromStdString(lock));
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(c.text.data(), qint64(c.text.size()));
+            file.close();
+            const auto holder = findDeviceHolder("/dev/ttyUSB7", c.where);
+            QCOMPARE(holder ? inUseText(holder) : std::string(), c.expected);
+        }
     }
 
     void commandOverRealPort()

@@ -193,6 +193,14 @@ qmrctl ports
 expect_code 0 "ports"
 grep -q '^COM5 .* ok  (remembered)$' "$WORK/out" || fail "ports: $(cat "$WORK/out")"
 
+# check-port through the loopback plug the emulator plays on COM7, told ten bits a byte: the
+# six n lines are the ones judged (a pseudo-terminal does not carry the parity).
+start_sim com7 --loopback --bits-per-byte 10
+qmrctl check-port COM7 --json
+expect_code 1 "check-port COM7 (the e lines are judged at ten bits a byte)"
+[ "$(jq -r '[.lines[] | select((.line | contains(",n,")) and .ok)] | length' "$WORK/out")" = 6 ] ||
+  fail "check-port COM7: $(cat "$WORK/out")"
+
 wine_run reg delete 'HKCU\Software\TAVEX\QMRConfig' /f >/dev/null 2>&1
 if [ "$FAILURES" -gt 0 ]; then
   echo "$FAILURES check(s) failed" >&2

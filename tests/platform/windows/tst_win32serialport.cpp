@@ -83,7 +83,7 @@ TEST(Win32SerialPortOnEmulator, OpenIsExclusive)
         EXPECT_FALSE(second.open(name));
         EXPECT_EQ(second.error(), PortError::Busy);
         EXPECT_NE(second.errorString().find(name), std::string::npos) << second.errorString();
-        EXPECT_NE(second.errorString().find("held by another program"), std::string::npos)
+        EXPECT_NE(second.errorString().find("in use by another program"), std::string::npos)
             << second.errorString();
     }
     first.close();
