@@ -7,15 +7,16 @@
 # sets. The neighbour is one shell loop spinning at normal priority, ended by `timeout`.
 # A benchmark: it measures and prints, it never fails on a figure.
 #   bench/pace.sh [BUILD [SECONDS [RUNS]]]      (defaults build, 20 s a measurement, 1 run)
+# BUILD may name several build folders ("build ../old/build"): their programs are measured
+# in turn under the same conditions, the emulator and the sampler coming from the first.
 set -u
 cd "$(dirname "$0")/.."
-BUILD=${1:-build}
+BUILDS=${1:-build}
 SECONDS_EACH=${2:-20}
 RUNS=${3:-1}
-QMRCONFIG=$BUILD/src/window/qmrconfig
-QMRCTL=$BUILD/src/platform/unix/qmrctl
-QMRSIM=$BUILD/src/platform/linux/qmrsim
-LATENESS=$BUILD/bench/wakelateness
+FIRST=${BUILDS%% *}
+QMRSIM=$FIRST/src/platform/linux/qmrsim
+LATENESS=$FIRST/bench/wakelateness
 for tool in Xvfb xdotool xdpyinfo; do
   command -v "$tool" >/dev/null || { echo "pace.sh: $tool is missing: no window figures" >&2; NOWINDOW=1; }
 done
@@ -54,25 +55,31 @@ measure() {
   local l0 c0 t0 l1 c1 t1
   l0=$(lines); c0=$(ticks "$pid"); t0=$(date +%s%N)
   sleep "$SECONDS_EACH"
+  if ! kill -0 "$pid" 2>/dev/null; then
+    wait "$lp" "$lm"
+    echo "$what $BUILD $load: process mode ended during the measurement"
+    return
+  fi
   l1=$(lines); c1=$(ticks "$pid"); t1=$(date +%s%N)
   wait "$lp" "$lm"
   read -r n mean min median < <(gaps "$l0" "$l1")
-  read -r plainMed plainP99 _ <"$TMP/late-plain"
-  read -r minMed minP99 _ <"$TMP/late-min"
-  awk -v what="$what" -v load="$load" -v n="$n" -v mean="$mean" -v min="$min" -v med="$median" \
+  read -r plainMed plainP99 plainMean _ <"$TMP/late-plain"
+  read -r minMed minP99 minMean _ <"$TMP/late-min"
+  awk -v what="$what $BUILD" -v load="$load" -v n="$n" -v mean="$mean" -v min="$min" -v med="$median" \
       -v cpu="$((c1 - c0))" -v hz="$(getconf CLK_TCK)" -v wall="$((t1 - t0))" \
-      -v pm="$plainMed" -v p99="$plainP99" -v mm="$minMed" -v m99="$minP99" \
+      -v pm="$plainMed" -v p99="$plainP99" -v pmean="$plainMean" -v mm="$minMed" -v m99="$minP99" \
+      -v mmean="$minMean" \
       -v avg="$(cut -d' ' -f1 /proc/loadavg)" 'BEGIN {
         beyond = mean - 49; allow = 6 * pm / 1000 + 0.2
-        printf "%-7s %-6s %4d polls  %.3f ms a poll (median %.3f, closest %.3f)  beyond %.3f ms  allowance %.3f ms  ratio %.4f  CPU %.2f %%  lateness plain %.0f/%.0f us, min slack %.0f/%.0f us (median/99 %%)  load %s\n",
+        printf "%-14s %-6s %4d polls  %.3f ms a poll (median %.3f, closest %.3f)  beyond %.3f ms  allowance %.3f ms  ratio %.4f  CPU %.2f %%  lateness plain %.0f/%.0f/%.0f us, min slack %.0f/%.0f/%.0f us (median/99 %%/mean)  load %s\n",
                what, load, n, mean, med, min, beyond, allow, 49 / mean, cpu / hz * 1e9 / wall * 100,
-               pm, p99, mm, m99, avg }'
+               pm, p99, pmean, mm, m99, mmean, avg }'
 }
 
 # qmrctl polling the emulator on COM2 until it is interrupted.
 runQmrctl() {
   local load=$1
-  "$QMRCTL" --config "$TMP/qmrctl.conf" --port COM2 poll >"$TMP/poll.out" 2>&1 &
+  "$BUILD/src/platform/unix/qmrctl" --config "$TMP/qmrctl.conf" --port COM2 poll >"$TMP/poll.out" 2>&1 &
   local pid=$!
   for _ in $(seq 100); do grep -q "polling" "$TMP/poll.out" && break; sleep 0.1; done
   sleep 1
@@ -85,7 +92,7 @@ runQmrctl() {
 # Process Module again to stop; the program ended.
 runWindow() {
   local load=$1
-  XDG_CONFIG_HOME="$TMP/config" XDG_RUNTIME_DIR="$TMP" QT_QPA_PLATFORM=xcb "$QMRCONFIG" \
+  XDG_CONFIG_HOME="$TMP/config" XDG_RUNTIME_DIR="$TMP" QT_QPA_PLATFORM=xcb "$BUILD/src/window/qmrconfig" \
     >"$TMP/qmrconfig.log" 2>&1 &
   local app=$! wid=""
   for _ in $(seq 100); do
@@ -100,7 +107,13 @@ runWindow() {
   xdotool mousemove --window "$wid" 180 94 click 1
   for _ in $(seq 100); do [ "$(grep -c "A00N" "$TMP/sim.log")" -gt "$before" ] && break; sleep 0.1; done
   sleep 0.5
+  before=$(grep -c "A01F" "$TMP/sim.log")
   xdotool mousemove --window "$wid" 180 384 click 1
+  for _ in $(seq 30); do [ "$(grep -c "A01F" "$TMP/sim.log")" -gt "$before" ] && break; sleep 0.1; done
+  if [ "$(grep -c "A01F" "$TMP/sim.log")" -eq "$before" ]; then
+    echo "window $BUILD $load: process mode did not start"; kill "$app"; wait "$app" 2>/dev/null
+    return
+  fi
   sleep 1
   measure window "$app" "$load"
   xdotool mousemove --window "$wid" 180 384 click 1
@@ -139,12 +152,14 @@ echo "process mode, 49 ms floor a poll; $(nproc) cores,$(grep -m1 'model name' /
 for run in $(seq "$RUNS"); do
   for load in quiet busy; do
     if [ "$load" = busy ]; then
-      timeout $((4 * SECONDS_EACH + 30)) bash -c 'while :; do :; done' &
+      timeout $((8 * SECONDS_EACH + 60)) bash -c 'while :; do :; done' &
       NEIGHBOUR=$!
       sleep 1
     fi
-    [ -z "${NOWINDOW:-}" ] && runWindow "$load"
-    runQmrctl "$load"
+    for BUILD in $BUILDS; do
+      [ -z "${NOWINDOW:-}" ] && runWindow "$load"
+      runQmrctl "$load"
+    done
     if [ "$load" = busy ]; then kill "$NEIGHBOUR" 2>/dev/null; wait "$NEIGHBOUR" 2>/dev/null; fi
   done
 done

@@ -1,5 +1,5 @@
 // wakelateness: how late this machine wakes a thread that sleeps 2 ms, sampled for a while.
-// Prints "median_us p99_us samples". A plain sleeper, as any program sleeps (the default
+// Prints "median_us p99_us mean_us samples". A plain sleeper, as any program sleeps (the default
 // 50 us timer slack included), unless --min-slack asks for the 1 ns slack the clock of the
 // link sets for itself.
 //
@@ -42,7 +42,10 @@ int main(int argc, char **argv)
     if (lateUs.empty())
         return 1;
     std::sort(lateUs.begin(), lateUs.end());
-    std::printf("%.1f %.1f %zu\n", lateUs[lateUs.size() / 2], lateUs[lateUs.size() * 99 / 100],
-                lateUs.size());
+    double sum = 0;
+    for (const double late : lateUs)
+        sum += late;
+    std::printf("%.1f %.1f %.1f %zu\n", lateUs[lateUs.size() / 2],
+                lateUs[lateUs.size() * 99 / 100], sum / double(lateUs.size()), lateUs.size());
     return 0;
 }

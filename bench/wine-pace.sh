@@ -60,11 +60,11 @@ for run in $(seq "$RUNS"); do
   t1=$(date +%s%N)
   cpu=$(echo "($cpu1 - $cpu0) * 100 / $(getconf CLK_TCK) * 1000000000 / ($t1 - $t0)" | bc -l)
   wait "$LATE"
-  read -r lateMed lateP99 _ <"$TMP/late"
+  read -r lateMed lateP99 lateMean _ <"$TMP/late"
   if [ -n "$NEIGHBOUR" ]; then kill "$NEIGHBOUR" 2>/dev/null; wait "$NEIGHBOUR" 2>/dev/null || true; fi
   # The poll frames the module accepted (A<id>F), their stamps in microseconds.
   awk -F'\t' '$2 == "rx" && $4 ~ /^A[0-9][0-9]F$/ && $5 ~ /accepted$/ { print $1 }' "$TMP/sim.log" |
-    awk -v run="$run-$load" -v cpu="$cpu" -v lm="$lateMed" -v lp="$lateP99" '
+    awk -v run="$run-$load" -v cpu="$cpu" -v lm="$lateMed" -v lp="$lateP99" -v lmean="$lateMean" '
       NR > 1 { gap[NR - 1] = ($1 - last) / 1000.0 }
       NR == 1 { first = $1 }
       { last = $1 }
@@ -74,8 +74,8 @@ for run in $(seq "$RUNS"); do
         # sort the gaps for the median and the extremes
         for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (gap[j] < gap[i]) { t = gap[i]; gap[i] = gap[j]; gap[j] = t }
         mean = (last - first) / 1000.0 / n
-        printf "run %s: %d polls, %.2f ms a poll (median %.2f, min %.2f, max %.2f), %.2f polls/s, ratio to the 49 ms floor %.3f, %.2f ms beyond it, CPU %.1f %% of a core; a 2 ms sleep wakes %.0f us late (median), %.0f us (99 %%)\n",
-               run, n + 1, mean, gap[int((n + 1) / 2)], gap[1], gap[n], 1000.0 / mean, 49.0 / mean, mean - 49, cpu, lm, lp
+        printf "run %s: %d polls, %.2f ms a poll (median %.2f, min %.2f, max %.2f), %.2f polls/s, ratio to the 49 ms floor %.3f, %.2f ms beyond it, CPU %.1f %% of a core; a 2 ms sleep wakes %.0f us late (median), %.0f us (99 %%), %.0f us (mean)\n",
+               run, n + 1, mean, gap[int((n + 1) / 2)], gap[1], gap[n], 1000.0 / mean, 49.0 / mean, mean - 49, cpu, lm, lp, lmean
       }'
  done
 done
