@@ -45,7 +45,7 @@ int main(int argc, char **argv)
     double sum = 0;
     for (const double late : lateUs)
         sum += late;
-    std::printf("%.1f %.1f %.1f %zu\n", lateUs[lateUs.size() / 2],
-                lateUs[lateUs.size() * 99 / 100], sum / double(lateUs.size()), lateUs.size());
+    std::printf("%.1f %.1f %.1f %zu\n", lateUs[lateUs.size() / 2], lateUs[lateUs.size() * 99 / 100],
+                sum / double(lateUs.size()), lateUs.size());
     return 0;
 }
