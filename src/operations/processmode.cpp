@@ -14,15 +14,6 @@ void setLockedControlsEnabled(ModuleView &view, bool enabled)
         view.setControlEnabled(control, enabled);
 }
 
-// Lets the user's clicks and the blink timer run between two polls.
-void pause(ModuleContext &ctx)
-{
-    for (int i = 0; i < PollPauseSlices; ++i) {
-        ctx.view.processMessages();
-        ctx.clock.sleep(PollPauseSliceMs);
-    }
-}
-
 // Polls the reader whose ID the panel shows now; the panel is read afresh for every
 // command, so a moved scroll bar takes effect at once.
 bool poll(ModuleContext &ctx, const std::string &id, void (ModuleView::*show)(const std::string &))
@@ -41,12 +32,12 @@ ProcessOutcome pollLoop(ModuleContext &ctx)
     view.SetBusy(true);
     view.setWindowEnabled(true); // btnProcess must stay usable to stop the mode
     while (ctx.ProcessActive) {
-        pause(ctx);
+        PollPause(ctx.clock, view);
         if (!poll(ctx, view.id1Text(), &ModuleView::setReader1Data))
             break;
         if (view.modeIndex() != 0)
             continue;
-        pause(ctx);
+        PollPause(ctx.clock, view);
         if (!poll(ctx, view.id2Text(), &ModuleView::setReader2Data))
             break;
     }
@@ -60,6 +51,15 @@ ProcessOutcome pollLoop(ModuleContext &ctx)
 }
 
 } // namespace
+
+void PollPause(Clock &clock, ModuleView &view)
+{
+    const std::int64_t start = clock.microseconds();
+    for (int k = 1; k <= PollPauseSlices; ++k) {
+        view.processMessages(); // the user's clicks and the blink timer
+        clock.sleepUntil(start + std::int64_t(k) * PollPauseSliceMs * 1000);
+    }
+}
 
 ProcessOutcome RunProcessMode(ModuleContext &ctx)
 {

@@ -9,6 +9,12 @@ namespace qmr {
 inline constexpr int PollPauseSlices = 20;
 inline constexpr int PollPauseSliceMs = 2;
 
+// The pause before a poll, as the module hears it: one pause of PollPauseSlices x
+// PollPauseSliceMs. Slice k ends k x PollPauseSliceMs after the pause began, whenever the
+// slices before it woke, so late wake-ups do not add up; each slice first lets the window's
+// events run. Never shorter than the whole; a slice whose deadline has passed does not sleep.
+void PollPause(Clock &clock, ModuleView &view);
+
 enum class ProcessOutcome
 {
     NoScan,      // refused: "Start Scan Module!"

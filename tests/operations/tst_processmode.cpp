@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <functional>
 #include <iterator>
 #include <ostream>
@@ -359,4 +360,52 @@ TEST(ProcessMode, RefusedWithoutScan)
     EXPECT_THAT(rig.view.log, ElementsAre("message: Start Scan Module!", "beep: 300 300"));
     EXPECT_THAT(rig.memory.opens(), IsEmpty());
     EXPECT_FALSE(rig.ctx.ProcessActive);
+}
+
+// The pause before a poll: every slice ends at its deadline counted from the pause's start, so
+// a late wake-up (or slow message processing) shortens what follows instead of lengthening
+// the pause, and the window's events run in every slice.
+TEST(ProcessMode, PauseSlicesEndAtDeadlinesFromItsStart)
+{
+    struct Row
+    {
+        const char *name;
+        std::deque<std::int64_t> lateUs;                   // how late each wake-up comes, in turn
+        int slowPump;                                      // this pump takes 5 ms (0: none)
+        std::vector<std::pair<int, std::int64_t>> pumpsAt; // pump index: microseconds in
+        std::int64_t lengthUs;
+    };
+    std::deque<std::int64_t> lastLate(PollPauseSlices - 1, 0);
+    lastLate.push_back(300);
+    const std::vector<Row> rows = {
+        {"OnTime", {}, 0, {{1, 2000}, {19, 38000}}, 40000},
+        {"LateWakeUpShortensTheNextSlice", {0, 700}, 0, {{2, 4700}, {3, 6000}}, 40000},
+        {"WakeUpPastTheNextDeadlines", {0, 4500}, 0, {{2, 8500}, {4, 8500}, {5, 10000}}, 40000},
+        {"SlowMessagesEatIntoLaterSlices", {}, 5, {{5, 13000}, {6, 13000}, {7, 14000}}, 40000},
+        {"OnlyTheLastWakeUpLengthensThePause", lastLate, 0, {{19, 38000}}, 40300},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeClock clock(0xFFFFFFF0u); // the millisecond count wraps inside the pause
+        RecordingView view;
+        clock.wakeLate(row.lateUs);
+        const std::int64_t start = clock.microseconds();
+        std::vector<std::int64_t> pumpsAt;
+        view.onProcessMessages = [&](int pump) {
+            pumpsAt.push_back(clock.microseconds() - start);
+            if (pump == row.slowPump)
+                clock.advance(5);
+        };
+        PollPause(clock, view);
+
+        EXPECT_EQ(clock.microseconds() - start, row.lengthUs);
+        std::vector<std::int64_t> deadlines;
+        for (int k = 1; k <= PollPauseSlices; ++k)
+            deadlines.push_back(start + k * PollPauseSliceMs * 1000);
+        EXPECT_EQ(clock.wakeDeadlines(), deadlines);
+        ASSERT_EQ(pumpsAt.size(), std::size_t(PollPauseSlices));
+        EXPECT_EQ(pumpsAt[0], 0);
+        for (const auto &[pump, at] : row.pumpsAt)
+            EXPECT_EQ(pumpsAt[std::size_t(pump)], at) << "pump " << pump;
+    }
 }

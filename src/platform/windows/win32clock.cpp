@@ -25,9 +25,16 @@ struct PowerThrottlingState
 
 using SetProcessInformationFunction = BOOL(WINAPI *)(HANDLE, int, LPVOID, DWORD);
 
-// The most a pause is cut short of its due time to be waited out on the CPU: it bounds what
-// the busy wait costs (a few per cent of a core in process mode at 2 ms pauses).
-constexpr std::int64_t MostMarginUs = 250;
+// The longest single sleep, so the conversions cannot overflow.
+constexpr std::int64_t LongestSleepUs = 1'000'000;
+
+// The system time now in 100 ns units since 1601, the base of absolute due times.
+std::int64_t systemTime100ns()
+{
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    return std::int64_t((std::uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
 
 // Asks Windows to keep honouring the timer resolution this process asked for, also while its
 // window is minimised or hidden. False where Windows has no such call or refuses it.
@@ -53,7 +60,6 @@ Win32Clock::Win32Clock()
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency); // never fails on Windows XP and later
     m_frequency = frequency.QuadPart;
-    m_mostMargin = MostMarginUs * m_frequency / 1'000'000;
     // The system's own sleep with a 100 ns interval, which Sleep calls with whole
     // milliseconds; where it exists it can sleep to a fraction of a millisecond (how close it
     // comes depends on the system: the timer resolution on Windows, none under Wine).
@@ -66,22 +72,18 @@ Win32Clock::Win32Clock()
         CloseHandle(m_timer);
         m_timer = nullptr;
     }
-    m_margin = 0;
-    m_lateMean = 0;
-    m_lateSpread = 0;
 }
 
 bool Win32Clock::timerIsFiner()
 {
     // A few 1 ms sleeps each way (some 10 ms in all); the median of how late each ends.
     constexpr int Tries = 5;
-    const std::int64_t oneMs = m_frequency / 1000;
     auto lateness = [&] {
         std::array<std::int64_t, Tries> late{};
         for (std::int64_t &l : late) {
-            const std::int64_t start = counter();
-            sleepFor(oneMs);
-            l = counter() - start - oneMs;
+            const std::int64_t start = microseconds();
+            sleepUntil(start + 1000);
+            l = microseconds() - start - 1000;
         }
         std::sort(late.begin(), late.end());
         return late[Tries / 2];
@@ -93,32 +95,27 @@ bool Win32Clock::timerIsFiner()
     return withTimer <= withDelay;
 }
 
-bool Win32Clock::fineSleep() const
+void Win32Clock::sleepOnce(std::int64_t leftUs)
 {
-    return m_timer || m_delay;
-}
-
-void Win32Clock::sleepFor(std::int64_t ticks)
-{
-    // Relative (negative) in 100 ns units, rounded up.
+    if (m_timer) {
+        // Due at an absolute time, so a thread that loses the CPU before the timer is armed
+        // still wakes at the deadline. That time is the system's, which may be set back while
+        // the timer runs: the wait ends by its own (relative) time-out then, a tick or two
+        // after the deadline, and the caller sleeps again for what is left.
+        LARGE_INTEGER due;
+        due.QuadPart = systemTime100ns() + leftUs * 10;
+        if (SetWaitableTimer(m_timer, &due, 0, nullptr, nullptr, FALSE)) {
+            const DWORD bound = DWORD(leftUs / 1000 + 2);
+            if (WaitForSingleObject(m_timer, bound) != WAIT_FAILED)
+                return;
+        }
+    }
+    // Relative (negative) in 100 ns units.
     LARGE_INTEGER relative;
-    relative.QuadPart = -((ticks * 10'000'000 + m_frequency - 1) / m_frequency);
-    if (m_timer && SetWaitableTimer(m_timer, &relative, 0, nullptr, nullptr, FALSE) &&
-        WaitForSingleObject(m_timer, INFINITE) == WAIT_OBJECT_0)
-        return;
+    relative.QuadPart = -leftUs * 10;
     if (m_delay && m_delay(FALSE, &relative) >= 0)
         return;
-    Sleep(DWORD((ticks * 1000 + m_frequency - 1) / m_frequency));
-}
-
-void Win32Clock::learn(std::int64_t late)
-{
-    // How late a sleep ends, as a running mean and spread (1/16 of each new value); the
-    // margin is the mean plus twice the spread, at most MostMarginUs.
-    m_lateMean += (late - m_lateMean) / 16;
-    const std::int64_t off = late > m_lateMean ? late - m_lateMean : m_lateMean - late;
-    m_lateSpread += (off - m_lateSpread) / 16;
-    m_margin = std::clamp<std::int64_t>(m_lateMean + 2 * m_lateSpread, 0, m_mostMargin);
+    Sleep(DWORD((leftUs + 999) / 1000));
 }
 
 Win32Clock::~Win32Clock()
@@ -144,29 +141,19 @@ std::uint32_t Win32Clock::milliseconds()
     return std::uint32_t(ms);
 }
 
-void Win32Clock::sleep(int ms)
+std::int64_t Win32Clock::microseconds()
 {
-    if (ms <= 0)
-        return;
-    // The due time in counter ticks, rounded up.
-    const std::int64_t due = counter() + (std::int64_t(ms) * m_frequency + 999) / 1000;
-    if (!fineSleep()) {
-        // Whole milliseconds, again for what is left until the counter says the time is due.
-        for (std::int64_t left = due - counter(); left > 0; left = due - counter())
-            Sleep(DWORD((std::min(left, m_frequency) * 1000 + m_frequency - 1) / m_frequency));
-        return;
-    }
-    // Sleeps to the learnt margin before the due time, then waits out the rest on the CPU:
-    // a woken thread runs a little late, and 25 pauses a poll add up.
-    for (std::int64_t left = due - counter(); left > m_margin; left = due - counter()) {
-        // At most a second at a time, so the conversions cannot overflow.
-        const std::int64_t length = std::min(left - m_margin, m_frequency);
-        const std::int64_t start = counter();
-        sleepFor(length);
-        learn(counter() - start - length);
-    }
-    while (counter() < due)
-        YieldProcessor();
+    const std::int64_t now = counter();
+    return now / m_frequency * 1'000'000 + now % m_frequency * 1'000'000 / m_frequency;
+}
+
+void Win32Clock::sleepUntil(std::int64_t deadlineUs)
+{
+    // Sleeps again for what is left whenever a wake-up comes before the deadline; accepts a
+    // late one as it comes.
+    for (std::int64_t left = deadlineUs - microseconds(); left > 0;
+         left = deadlineUs - microseconds())
+        sleepOnce(std::min(left, LongestSleepUs));
 }
 
 } // namespace qmr

@@ -9,15 +9,17 @@
 namespace qmr {
 
 // The real clock on Windows: milliseconds of the performance counter (wrapping at 2^32,
-// callers take unsigned differences) and pauses that last at least their milliseconds.
+// callers take unsigned differences), its microseconds, and pauses that sleep to an absolute
+// deadline on that counter.
 //
-// A pause is measured with the performance counter and slept with a high-resolution waitable
-// timer (Windows 10 1803 and later), which wakes within a fraction of a millisecond of its
-// due time; until the counter says the pause is over the clock sleeps again for what is left,
-// so it never ends early. Where Windows has no such timer it sleeps with Sleep, whole
-// milliseconds rounded up; and where the timer is there but wakes later than Sleep (as under
-// Wine, whose timers wake about a millisecond late while its Sleep is Linux's), Sleep serves
-// too: the clock tries both as it starts (some 10 ms) and keeps the finer.
+// A pause sleeps on a high-resolution waitable timer (Windows 10 1803 and later) armed with
+// an absolute due time, which wakes within a fraction of a millisecond of it; until the
+// counter says the deadline has passed the clock sleeps again for what is left, so it never
+// ends early, and it never waits on the CPU. Where Windows has no such timer it sleeps with
+// the system's 100 ns sleep, or with Sleep, whole milliseconds rounded up; and where the timer
+// is there but wakes later than the system's sleep (as under Wine, whose timers wake about a
+// millisecond late while its sleep is Linux's), that sleep serves too: the clock tries both as
+// it starts (some 10 ms) and keeps the finer.
 //
 // Sleep and the ordinary timers round up to the system tick, 15.6 ms by default, so the 1 ms
 // pauses between the bytes of a frame would make a 9 ms frame take some 78 ms. The clock
@@ -36,7 +38,8 @@ public:
     Win32Clock &operator=(const Win32Clock &) = delete;
 
     std::uint32_t milliseconds() override;
-    void sleep(int ms) override;
+    std::int64_t microseconds() override;
+    void sleepUntil(std::int64_t deadlineUs) override;
 
     // What the clock found on this Windows, for tests and the benchmark: whether it sleeps on
     // the high-resolution timer, and whether the throttling opt-out was taken.
@@ -49,21 +52,15 @@ private:
     std::int64_t counter() const;
     // True when 1 ms sleeps on the timer end no later than with the system's own sleep.
     bool timerIsFiner();
-    bool fineSleep() const;
-    // Sleeps about ticks (never less) on the finest means there is.
-    void sleepFor(std::int64_t ticks);
-    // Takes how late a sleep ended into the margin.
-    void learn(std::int64_t late);
+    // Sleeps once towards a deadline leftUs ahead (at most a second) on the finest means
+    // there is; may wake a little before it.
+    void sleepOnce(std::int64_t leftUs);
 
     bool m_periodRaised = false;
     bool m_optedOut = false;
     std::int64_t m_frequency = 0;    // performance-counter ticks a second
     HANDLE m_timer = nullptr;        // the high-resolution waitable timer, if Windows has one
     DelayFunction m_delay = nullptr; // NtDelayExecution, if it can be found
-    std::int64_t m_margin = 0;       // ticks before the due time at which a sleep ends
-    std::int64_t m_mostMargin = 0;
-    std::int64_t m_lateMean = 0;
-    std::int64_t m_lateSpread = 0;
 };
 
 } // namespace qmr
