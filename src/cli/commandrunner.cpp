@@ -485,7 +485,8 @@ int CommandRunner::setLine(Run &r)
         return finish(r, false, {});
     json result{{"scan", identity(r.scan)}};
     r.view.selectBaudRate(r.args.baudRateNo);
-    const bool ok = RunSetModuleBaudRate(r.ctx) == SettingOutcome::Ok;
+    const SettingOutcome outcome = RunSetModuleBaudRate(r.ctx);
+    const bool ok = outcome == SettingOutcome::Ok;
     if (ok) {
         // Every qmrctl call starts afresh: without this the next one would look for the
         // module at the old line setting, which it no longer answers at.
@@ -493,7 +494,8 @@ int CommandRunner::setLine(Run &r)
     }
     result["line"] = BaudRateTable[std::size_t(r.args.baudRateNo)];
     result["lineIndex"] = r.args.baudRateNo;
-    return finish(r, ok, result);
+    const int code = finish(r, ok, result);
+    return outcome == SettingOutcome::LineFixed ? 2 : code; // refused, nothing was sent
 }
 
 int CommandRunner::setMode(Run &r)
@@ -517,7 +519,8 @@ int CommandRunner::quickSetting(Run &r)
     json result{{"scan", identity(r.scan)}};
     const QuickSetting which = r.args.command == CliCommand::Factory ? QuickSetting::FactoryDefault
                                                                      : QuickSetting::OneReader;
-    const bool ok = RunQuickSetting(r.ctx, which) == SettingOutcome::Ok;
+    const SettingOutcome outcome = RunQuickSetting(r.ctx, which);
+    const bool ok = outcome == SettingOutcome::Ok;
     if (ok) {
         // The module now answers at 19200,e,8,1 on the same port; remember that, so the next
         // call finds it at once (see setLine).
@@ -525,7 +528,8 @@ int CommandRunner::quickSetting(Run &r)
         r.ctx.settings.ScanBaudRate = BaudRateTable[DefaultBaudRateNo];
         SaveScanSettings(r.ctx.store, r.ctx.settings);
     }
-    return finish(r, ok, result);
+    const int code = finish(r, ok, result);
+    return outcome == SettingOutcome::LineFixed ? 2 : code; // refused, nothing was sent
 }
 
 int CommandRunner::poll(Run &r)

@@ -1,5 +1,7 @@
 #include "settingframe.h"
 
+#include "linechange.h"
+
 
 namespace qmr {
 
@@ -19,8 +21,17 @@ SettingOutcome SettingFrame::run(const SettingProcedure &procedure)
     } else {
         if (procedure.prepare)
             procedure.prepare(m_ctx);
+        const std::string refusal =
+            lineChangeRefusal(m_ctx, procedure.newLine ? procedure.newLine(m_ctx) : -1);
         bool ok = false;
-        if (openRememberedPort(m_ctx)) {
+        const ConnectionHold hold(m_ctx.link);
+        if (!refusal.empty()) {
+            view.setLamp(LampColour::Red);
+            view.setMessage(refusal);
+            view.setMessageDetail(refusal);
+            view.sound(FailureTone);
+            outcome = SettingOutcome::LineFixed;
+        } else if (openRememberedPort(m_ctx)) {
             // A failed attempt starts again from its first command.
             for (int attempt = 0; attempt < Attempts && !ok; ++attempt)
                 ok = procedure.attempt(m_ctx, *this);
@@ -28,7 +39,9 @@ SettingOutcome SettingFrame::run(const SettingProcedure &procedure)
                 procedure.onSuccess(m_ctx);
             m_ctx.link.ComClose();
         }
-        if (ok) {
+        if (outcome == SettingOutcome::LineFixed) {
+            // said above
+        } else if (ok) {
             view.setLamp(LampColour::Yellow);
             view.setMessage(view.text(procedure.okMessage));
             view.sound(SuccessTone);

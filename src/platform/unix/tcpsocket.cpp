@@ -4,20 +4,23 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace qmr {
 
 namespace {
 
-// A send that moves no byte for this long counts as failed: the server takes no more.
-constexpr int SendStallMs = 2000;
+// A send that moves no byte for this long counts as failed: the server takes no more. No send
+// outlasts the link's reply window (120 ms).
+constexpr int SendStallMs = 120;
 
 int millisecondsLeft(std::chrono::steady_clock::time_point end)
 {
@@ -61,60 +64,153 @@ void TcpSocket::setSystemError(int code)
     }
 }
 
+bool TcpSocket::resolve(const std::string &host, std::uint16_t port, int budgetMs,
+                        std::vector<ResolvedAddress> &addresses)
+{
+    // The look-up runs on a worker, so a name server that never answers costs the budget and
+    // no more; a look-up still running is waited for again by the next connect, and a result
+    // is kept for the rest of the run.
+    auto &lookup = m_lookups[host];
+    if (!lookup) {
+        lookup = std::make_shared<Lookup>();
+        std::thread([lookup, host] {
+            addrinfo hints{};
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo *found = nullptr;
+            const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+            std::vector<ResolvedAddress> result;
+            for (const addrinfo *a = found; rc == 0 && a; a = a->ai_next) {
+                ResolvedAddress r;
+                std::memcpy(&r.address, a->ai_addr, std::min<std::size_t>(a->ai_addrlen, sizeof r.address));
+                r.length = socklen_t(a->ai_addrlen);
+                result.push_back(r);
+            }
+            if (found)
+                ::freeaddrinfo(found);
+            const std::lock_guard lock(lookup->mutex);
+            lookup->rc = rc;
+            lookup->addresses = std::move(result);
+            lookup->done = true;
+            lookup->ready.notify_all();
+        }).detach();
+    }
+    std::unique_lock lock(lookup->mutex);
+    if (!lookup->ready.wait_for(lock, std::chrono::milliseconds(budgetMs),
+                                [&] { return lookup->done; })) {
+        setError(Error::TimedOut, "cannot resolve " + host + ": no answer from the name server "
+                                                             "within " +
+                                      std::to_string(budgetMs) + " ms");
+        return false;
+    }
+    const int rc = lookup->rc;
+    addresses = lookup->addresses;
+    lock.unlock();
+    if (rc != 0) {
+        setError(Error::HostNotFound, "cannot resolve " + host + ": " + ::gai_strerror(rc));
+        m_lookups.erase(host); // a name server may know it next time
+        return false;
+    }
+    for (ResolvedAddress &a : addresses) {
+        if (a.address.ss_family == AF_INET6)
+            reinterpret_cast<sockaddr_in6 &>(a.address).sin6_port = htons(port);
+        else
+            reinterpret_cast<sockaddr_in &>(a.address).sin_port = htons(port);
+    }
+    return true;
+}
+
+void TcpSocket::keepWatch(int fd)
+{
+    // Nagle off: a frame's bytes leave as they are written, not held for a fuller packet.
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // A server that vanishes without a word is noticed within about LossLimitMs: keepalive
+    // probes on an idle connection, a limit on unacknowledged data on a busy one.
+    const int idle = 2;
+    const int interval = 1;
+    const int count = 5;
+    const unsigned userTimeout = LossLimitMs;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
+}
+
 bool TcpSocket::connect(const std::string &host, std::uint16_t port, std::uint32_t timeoutMs)
 {
     close();
     setError(Error::NoError, {});
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    const std::string service = std::to_string(port);
-    if (const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found); rc != 0) {
-        setError(Error::HostNotFound, "cannot resolve " + host + ": " + ::gai_strerror(rc));
+    std::vector<ResolvedAddress> addresses;
+    if (!resolve(host, port, int(timeoutMs), addresses))
         return false;
-    }
-    setError(Error::TimedOut, "no answer from " + host);
-    for (const addrinfo *a = found; a; a = a->ai_next) {
-        const int fd =
-            ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0) {
-            setSystemError(errno);
+    setError(Error::TimedOut,
+             "no answer from " + host + " within " + std::to_string(timeoutMs) + " ms");
+
+    // Every address gets its chance (Happy Eyeballs): the next attempt starts when the last
+    // one failed or AttemptDelayMs after it began, while the earlier ones go on.
+    std::vector<pollfd> pending;
+    std::size_t next = 0;
+    auto nextStart = std::chrono::steady_clock::now();
+    while (m_fd < 0 && millisecondsLeft(end) > 0) {
+        if (next < addresses.size() &&
+            (pending.empty() || std::chrono::steady_clock::now() >= nextStart)) {
+            const ResolvedAddress &a = addresses[next++];
+            const int fd = ::socket(a.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            if (fd < 0) {
+                setSystemError(errno);
+                continue;
+            }
+            if (::connect(fd, reinterpret_cast<const sockaddr *>(&a.address), a.length) == 0) {
+                m_fd = fd;
+                break;
+            }
+            if (errno != EINPROGRESS) {
+                setSystemError(errno);
+                ::close(fd);
+                continue;
+            }
+            pending.push_back({fd, POLLOUT, 0});
+            nextStart = std::chrono::steady_clock::now() + std::chrono::milliseconds(AttemptDelayMs);
             continue;
         }
-        int rc = ::connect(fd, a->ai_addr, a->ai_addrlen);
-        if (rc != 0 && errno == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
-            rc = ::poll(&p, 1, millisecondsLeft(end));
-            if (rc == 0) {
-                ::close(fd);
-                setError(Error::TimedOut,
-                         "no answer from " + host + " within " + std::to_string(timeoutMs) + " ms");
-                break; // the time is spent
+        if (pending.empty())
+            break; // every address failed
+        int wait = millisecondsLeft(end);
+        if (next < addresses.size())
+            wait = std::min(wait, std::max(1, millisecondsLeft(nextStart)));
+        if (::poll(pending.data(), nfds_t(pending.size()), wait) < 0 && errno != EINTR) {
+            setSystemError(errno);
+            break;
+        }
+        for (auto p = pending.begin(); p != pending.end() && m_fd < 0;) {
+            if (p->revents == 0) {
+                ++p;
+                continue;
             }
             int code = 0;
             socklen_t length = sizeof code;
-            if (rc > 0 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &code, &length) == 0)
-                rc = code == 0 ? 0 : (errno = code, -1);
-            else
-                rc = -1;
+            if (::getsockopt(p->fd, SOL_SOCKET, SO_ERROR, &code, &length) != 0)
+                code = errno;
+            if (code == 0) {
+                m_fd = p->fd;
+                p = pending.erase(p);
+            } else {
+                setSystemError(code);
+                ::close(p->fd);
+                p = pending.erase(p);
+            }
         }
-        if (rc != 0) {
-            setSystemError(errno);
-            ::close(fd);
-            continue;
-        }
-        // Nagle off: a frame's bytes leave as they are written, not held for a fuller packet.
-        const int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        m_fd = fd;
-        setError(Error::NoError, {});
-        break;
     }
-    ::freeaddrinfo(found);
-    return m_fd >= 0;
+    for (const pollfd &p : pending)
+        ::close(p.fd);
+    if (m_fd < 0)
+        return false;
+    keepWatch(m_fd);
+    setError(Error::NoError, {});
+    return true;
 }
 
 bool TcpSocket::send(const char *data, std::size_t count)
@@ -134,7 +230,13 @@ bool TcpSocket::send(const char *data, std::size_t count)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             pollfd p{m_fd, POLLOUT, 0};
-            if (::poll(&p, 1, SendStallMs) > 0)
+            const auto end =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(SendStallMs);
+            int ready = 0;
+            do
+                ready = ::poll(&p, 1, millisecondsLeft(end));
+            while (ready < 0 && errno == EINTR);
+            if (ready > 0)
                 continue;
             setError(Error::Other, "the server takes no more bytes");
             return false;
@@ -152,10 +254,12 @@ std::int64_t TcpSocket::receive(char *buffer, std::size_t size, std::uint32_t ti
         return -1;
     }
     pollfd p{m_fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, int(timeoutMs > INT_MAX ? INT_MAX : timeoutMs));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int ready = 0;
+    do // a signal does not cut the wait short: it goes on for the time left
+        ready = ::poll(&p, 1, millisecondsLeft(end));
+    while (ready < 0 && errno == EINTR);
     if (ready < 0) {
-        if (errno == EINTR)
-            return 0;
         setSystemError(errno);
         return -1;
     }

@@ -2,10 +2,18 @@
 
 #include "link/streamsocket.h"
 
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <sys/socket.h>
+#include <vector>
+
 namespace qmr {
 
 // A TCP connection over POSIX sockets, non-blocking underneath so that every wait has its
-// limit (poll()).
+// limit (poll()): the name look-up, every address of the name, a server that vanishes.
 class TcpSocket : public StreamSocket
 {
 public:
@@ -21,11 +29,34 @@ public:
     Error error() const override { return m_error; }
     std::string errorString() const override { return m_errorString; }
 
+    // A second address is tried this long after the first began, the first still waited for.
+    static constexpr int AttemptDelayMs = 250;
+    // A connection whose server vanished silently fails within about this.
+    static constexpr unsigned LossLimitMs = 8000;
+
 private:
+    struct ResolvedAddress
+    {
+        sockaddr_storage address{};
+        socklen_t length = 0;
+    };
+    // One name's look-up, shared with the worker that runs it.
+    struct Lookup
+    {
+        std::mutex mutex;
+        std::condition_variable ready;
+        bool done = false;
+        int rc = 0;
+        std::vector<ResolvedAddress> addresses;
+    };
+    bool resolve(const std::string &host, std::uint16_t port, int budgetMs,
+                 std::vector<ResolvedAddress> &addresses);
+    static void keepWatch(int fd);
     void setError(Error error, std::string text);
     void setSystemError(int code);
 
     int m_fd = -1;
+    std::map<std::string, std::shared_ptr<Lookup>> m_lookups; // kept for the program's run
     Error m_error = Error::NoError;
     std::string m_errorString;
 };
