@@ -12,7 +12,7 @@ SettingOutcome SettingFrame::run(const SettingProcedure &procedure)
     view.setWindowEnabled(false);
     view.processMessages(); // draw the disabled window before the work starts
 
-    SettingOutcome outcome;
+    SettingOutcome outcome = SettingOutcome::Error;
     if (!m_ctx.ScanOk) {
         view.setLamp(LampColour::Red);
         view.setMessage(view.text(TextRow::StartScanModule));
@@ -28,7 +28,7 @@ SettingOutcome SettingFrame::run(const SettingProcedure &procedure)
         if (!refusal.empty()) {
             view.setLamp(LampColour::Red);
             view.setMessage(refusal);
-            view.setMessageDetail(refusal);
+            view.setMessageDetail(std::string());
             view.sound(FailureTone);
             outcome = SettingOutcome::LineFixed;
         } else if (openRememberedPort(m_ctx)) {
@@ -39,7 +39,7 @@ SettingOutcome SettingFrame::run(const SettingProcedure &procedure)
                 procedure.onSuccess(m_ctx);
             m_ctx.link.ComClose();
         }
-        if (outcome == SettingOutcome::LineFixed) {
+        if (!refusal.empty()) {
             // said above
         } else if (ok) {
             view.setLamp(LampColour::Yellow);
