@@ -121,7 +121,8 @@ int Provisioner::run(std::ostream &out, std::ostream &err)
     m_err = &err;
     for (const ProvisionPort &port : m_options.ports) {
         // A module given another line on a raw port would be stranded: refused up front.
-        if (const std::string why = lineChangeRefusal(port.device); m_options.lineNo && !why.empty()) {
+        if (const std::string why = lineChangeRefusal(port.device);
+            m_options.lineNo && !why.empty()) {
             err << "qmrctl: provision --line: " << why << '\n' << std::flush;
             return 2;
         }

@@ -271,14 +271,15 @@ bool NetworkPort::negotiate(const Deadline &limit)
         if (pump(std::min<std::uint32_t>(limit.remaining() + 1, 50)) < 0)
             return closedEarly();
     }
-    std::string missing = !m_telnet.comPortAgreed()   ? "COM port control"
-                          : !m_telnet.binaryAgreed()  ? "binary transfer"
+    std::string missing = !m_telnet.comPortAgreed()      ? "COM port control"
+                          : !m_telnet.binaryAgreed()     ? "binary transfer"
                           : !m_telnet.confirmed().line() ? "the questions about its line"
                                                          : "";
-    setError(PortError::Other, m_device + ": the server did not complete the COM port "
-                                          "negotiation within " +
-                                   std::to_string(ConnectLimitMs) + " ms (no answer to " +
-                                   missing + ")");
+    setError(PortError::Other, m_device +
+                                   ": the server did not complete the COM port "
+                                   "negotiation within " +
+                                   std::to_string(ConnectLimitMs) + " ms (no answer to " + missing +
+                                   ")");
     return false;
 }
 
@@ -357,9 +358,11 @@ bool NetworkPort::setLineSettings(const LineSettings &settings)
     while (!m_telnet.confirmed().all()) {
         if (limit.expired()) {
             const auto &c = m_telnet.confirmed();
-            const char *what = !c.baud ? "baud rate" : !c.dataSize ? "data size"
-                               : !c.parity ? "parity" : !c.stopSize ? "stop size"
-                                                                    : "flow control";
+            const char *what = !c.baud       ? "baud rate"
+                               : !c.dataSize ? "data size"
+                               : !c.parity   ? "parity"
+                               : !c.stopSize ? "stop size"
+                                             : "flow control";
             m_lineRefusal = "the server did not confirm the line setting (no answer about its " +
                             std::string(what) + ")";
             setError(PortError::Other, m_device + ": " + m_lineRefusal);

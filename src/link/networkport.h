@@ -103,18 +103,18 @@ private:
     std::string m_device;
     std::string m_data; // module bytes received, not yet read
     std::size_t m_dataRead = 0;
-    std::string m_early;         // what the server sent before the port was ours (bounded)
-    bool m_spoken = false;       // a raw port: we wrote to the module since connecting
-    bool m_moduleSpoke = false;  // a raw port: bytes came after our first write
+    std::string m_early;        // what the server sent before the port was ours (bounded)
+    bool m_spoken = false;      // a raw port: we wrote to the module since connecting
+    bool m_moduleSpoke = false; // a raw port: bytes came after our first write
     bool m_open = false;
-    bool m_connected = false;    // the connection is up (open, or kept after close())
-    bool m_lost = false;         // the connection closed or failed while open
-    int m_keeps = 0;             // keepConnection(true) calls not yet ended
-    std::string m_failedDevice;  // a port that did not open while kept, and why
+    bool m_connected = false;   // the connection is up (open, or kept after close())
+    bool m_lost = false;        // the connection closed or failed while open
+    int m_keeps = 0;            // keepConnection(true) calls not yet ended
+    std::string m_failedDevice; // a port that did not open while kept, and why
     PortError m_failedError = PortError::NoError;
     std::string m_failedText;
     TelnetSession::LineCodes m_found; // the server's line at connect
-    bool m_negotiated = false; // rfc2217: the negotiation completed, the port is ours
+    bool m_negotiated = false;        // rfc2217: the negotiation completed, the port is ours
     bool m_lineChanged = false;
     std::string m_lineRefusal;
     CommTimeouts m_timeouts;

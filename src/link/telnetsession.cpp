@@ -176,7 +176,8 @@ void TelnetSession::subnegotiation()
             m_confirmed.baud = true;
             v.baud = std::uint32_t(std::uint8_t(value[0])) << 24 |
                      std::uint32_t(std::uint8_t(value[1])) << 16 |
-                     std::uint32_t(std::uint8_t(value[2])) << 8 | std::uint32_t(std::uint8_t(value[3]));
+                     std::uint32_t(std::uint8_t(value[2])) << 8 |
+                     std::uint32_t(std::uint8_t(value[3]));
         }
         break;
     case ServerOffset + SetDataSize:

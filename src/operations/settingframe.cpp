@@ -2,7 +2,6 @@
 
 #include "linechange.h"
 
-
 namespace qmr {
 
 SettingOutcome SettingFrame::run(const SettingProcedure &procedure)

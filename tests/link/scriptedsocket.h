@@ -161,8 +161,9 @@ struct ComPortServer
                 *small = v != 0 ? std::uint8_t(v) : *small;
                 v = *small;
             }
-            std::string value = code == 1 ? std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}
-                                          : std::string(1, char(v));
+            std::string value =
+                code == 1 ? std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}
+                          : std::string(1, char(v));
             out += std::string("\xff\xfa\x2c", 3) + char(code + 100) + value + "\xff\xf0";
         }
         return out;

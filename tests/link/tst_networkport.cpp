@@ -264,9 +264,9 @@ struct ServerHabit
 {
     const char *name;
     std::function<void(ScriptedSocket &, ComPortServer &)> arrange;
-    LineSettings line;   // set after the open; the open alone when baud is 0
-    PortError error;     // NoError: it works
-    const char *reason;  // in the error text
+    LineSettings line;  // set after the open; the open alone when baud is 0
+    PortError error;    // NoError: it works
+    const char *reason; // in the error text
     std::uint32_t maxMs;
 };
 
@@ -275,30 +275,59 @@ TEST(ServerHabits, EachGetsItsReasonInBoundedTime)
     const std::string greeting = ser2netGreeting();
     const std::string noBinary = bytes({255, 253, 44, 255, 252, 0, 255, 254, 0});
     const ServerHabit habits[] = {
-        {"refuses binary", [&](auto &s, auto &) { s.onConnect = [&] { return noBinary; }; },
-         {0, 'e', 8, 1}, PortError::NotASerialPort, "refuses binary transfer", 60},
-        {"answers another parity", [](auto &, auto &c) { c.answerInstead[3] = 1; },
-         {19200, 'e', 8, 1}, PortError::Other, "cannot set parity even", 60},
+        {"refuses binary",
+         [&](auto &s, auto &) { s.onConnect = [&] { return noBinary; }; },
+         {0, 'e', 8, 1},
+         PortError::NotASerialPort,
+         "refuses binary transfer",
+         60},
+        {"answers another parity",
+         [](auto &, auto &c) { c.answerInstead[3] = 1; },
+         {19200, 'e', 8, 1},
+         PortError::Other,
+         "cannot set parity even",
+         60},
         {"won't COM port control",
-         [](auto &s, auto &) { s.onConnect = [] { return bytes({255, 252, 44}); }; },
-         {0, 'e', 8, 1}, PortError::NotASerialPort, "COM port control", 60},
-        {"silent", [](auto &s, auto &) { s.onConnect = nullptr; s.server = nullptr; },
-         {0, 'e', 8, 1}, PortError::Other, "did not complete", NetworkPort::ConnectLimitMs + 60},
-        {"leaves out one answer", [](auto &, auto &c) { c.answerInstead[4] = -1; },
-         {19200, 'e', 8, 2}, PortError::Other, "no answer about its stop size",
+         [](auto &s, auto &) { s.onConnect = [] {
+                                   return bytes({255, 252, 44});
+                               }; },
+         {0, 'e', 8, 1},
+         PortError::NotASerialPort,
+         "COM port control",
+         60},
+        {"silent",
+         [](auto &s, auto &) {
+             s.onConnect = nullptr;
+             s.server = nullptr;
+         },
+         {0, 'e', 8, 1},
+         PortError::Other,
+         "did not complete",
+         NetworkPort::ConnectLimitMs + 60},
+        {"leaves out one answer",
+         [](auto &, auto &c) { c.answerInstead[4] = -1; },
+         {19200, 'e', 8, 2},
+         PortError::Other,
+         "no answer about its stop size",
          NetworkPort::LineSettingLimitMs + 60},
         {"floods before the port is open",
          [&](auto &s, auto &) {
              s.onConnect = [&] { return std::string(100000, 'x') + greeting; };
          },
-         {19200, 'e', 8, 1}, PortError::NoError, "", 60},
+         {19200, 'e', 8, 1},
+         PortError::NoError,
+         "",
+         60},
         {"held, gone before our first word",
          [&](auto &s, auto &) {
              s.onConnect = [&] { return greeting + "Port already in use\r\n"; };
              s.resetOnSend = s.closeWhenDrained = true;
          },
-         {0, 'e', 8, 1}, PortError::Busy, "in use by another client (the server says \"Port "
-                                          "already in use\")", 60},
+         {0, 'e', 8, 1},
+         PortError::Busy,
+         "in use by another client (the server says \"Port "
+         "already in use\")",
+         60},
     };
     for (const ServerHabit &habit : habits) {
         FakeClock clock;
@@ -332,7 +361,7 @@ TEST(ServerHabits, ASweepKeepsOneConnectionAndLeavesTheServersLine)
     FakeClock clock;
     auto owned = std::make_unique<ScriptedSocket>(clock);
     ScriptedSocket &socket = *owned;
-    ComPortServer server; // found at 9600,n,8,1
+    ComPortServer server;        // found at 9600,n,8,1
     server.answerInstead[3] = 1; // and it cannot do even parity
     socket.onConnect = ser2netGreeting;
     socket.server = std::ref(server);

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
-#include <memory>
 #include <fcntl.h>
+#include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -82,7 +82,8 @@ bool TcpSocket::resolve(const std::string &host, std::uint16_t port, int budgetM
             std::vector<ResolvedAddress> result;
             for (const addrinfo *a = found; rc == 0 && a; a = a->ai_next) {
                 ResolvedAddress r;
-                std::memcpy(&r.address, a->ai_addr, std::min<std::size_t>(a->ai_addrlen, sizeof r.address));
+                std::memcpy(&r.address, a->ai_addr,
+                            std::min<std::size_t>(a->ai_addrlen, sizeof r.address));
                 r.length = socklen_t(a->ai_addrlen);
                 result.push_back(r);
             }
@@ -98,8 +99,9 @@ bool TcpSocket::resolve(const std::string &host, std::uint16_t port, int budgetM
     std::unique_lock lock(lookup->mutex);
     if (!lookup->ready.wait_for(lock, std::chrono::milliseconds(budgetMs),
                                 [&] { return lookup->done; })) {
-        setError(Error::TimedOut, "cannot resolve " + host + ": no answer from the name server "
-                                                             "within " +
+        setError(Error::TimedOut, "cannot resolve " + host +
+                                      ": no answer from the name server "
+                                      "within " +
                                       std::to_string(budgetMs) + " ms");
         return false;
     }
@@ -158,7 +160,8 @@ bool TcpSocket::connect(const std::string &host, std::uint16_t port, std::uint32
         if (next < addresses.size() &&
             (pending.empty() || std::chrono::steady_clock::now() >= nextStart)) {
             const ResolvedAddress &a = addresses[next++];
-            const int fd = ::socket(a.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            const int fd =
+                ::socket(a.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
             if (fd < 0) {
                 setSystemError(errno);
                 continue;
@@ -173,7 +176,8 @@ bool TcpSocket::connect(const std::string &host, std::uint16_t port, std::uint32
                 continue;
             }
             pending.push_back({fd, POLLOUT, 0});
-            nextStart = std::chrono::steady_clock::now() + std::chrono::milliseconds(AttemptDelayMs);
+            nextStart =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(AttemptDelayMs);
             continue;
         }
         if (pending.empty())
