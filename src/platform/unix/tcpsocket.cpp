@@ -1,5 +1,6 @@
 #include "tcpsocket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -11,7 +12,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 namespace qmr {
@@ -64,61 +64,38 @@ void TcpSocket::setSystemError(int code)
     }
 }
 
-bool TcpSocket::resolve(const std::string &host, std::uint16_t port, int budgetMs,
-                        std::vector<ResolvedAddress> &addresses)
+bool TcpSocket::resolve(const std::string &host, std::uint32_t budgetMs,
+                        std::vector<std::string> &addresses)
 {
-    // The look-up runs on a worker, so a name server that never answers costs the budget and
-    // no more; a look-up still running is waited for again by the next connect, and a result
-    // is kept for the rest of the run.
-    auto &lookup = m_lookups[host];
-    if (!lookup) {
-        lookup = std::make_shared<Lookup>();
-        std::thread([lookup, host] {
-            addrinfo hints{};
-            hints.ai_family = AF_UNSPEC;
-            hints.ai_socktype = SOCK_STREAM;
-            addrinfo *found = nullptr;
-            const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
-            std::vector<ResolvedAddress> result;
-            for (const addrinfo *a = found; rc == 0 && a; a = a->ai_next) {
-                ResolvedAddress r;
-                std::memcpy(&r.address, a->ai_addr,
-                            std::min<std::size_t>(a->ai_addrlen, sizeof r.address));
-                r.length = socklen_t(a->ai_addrlen);
-                result.push_back(r);
-            }
-            if (found)
-                ::freeaddrinfo(found);
-            const std::lock_guard lock(lookup->mutex);
-            lookup->rc = rc;
-            lookup->addresses = std::move(result);
-            lookup->done = true;
-            lookup->ready.notify_all();
-        }).detach();
-    }
-    std::unique_lock lock(lookup->mutex);
-    if (!lookup->ready.wait_for(lock, std::chrono::milliseconds(budgetMs),
-                                [&] { return lookup->done; })) {
-        setError(Error::TimedOut, "cannot resolve " + host +
-                                      ": no answer from the name server "
-                                      "within " +
-                                      std::to_string(budgetMs) + " ms");
+    std::string why;
+    switch (m_lookup.find(host, budgetMs, addresses, why)) {
+    case AddressLookup::Outcome::TimedOut:
+        setError(Error::TimedOut, "cannot resolve " + host + ": " + why);
         return false;
+    case AddressLookup::Outcome::NotFound:
+        setError(Error::HostNotFound, "cannot resolve " + host + ": " + why);
+        return false;
+    case AddressLookup::Outcome::Found:
+        break;
     }
-    const int rc = lookup->rc;
-    addresses = lookup->addresses;
-    lock.unlock();
+    return true;
+}
+
+bool TcpSocket::systemLookup(const std::string &host, std::vector<std::string> &addresses,
+                             std::string &why)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
     if (rc != 0) {
-        setError(Error::HostNotFound, "cannot resolve " + host + ": " + ::gai_strerror(rc));
-        m_lookups.erase(host); // a name server may know it next time
+        why = ::gai_strerror(rc);
         return false;
     }
-    for (ResolvedAddress &a : addresses) {
-        if (a.address.ss_family == AF_INET6)
-            reinterpret_cast<sockaddr_in6 &>(a.address).sin6_port = htons(port);
-        else
-            reinterpret_cast<sockaddr_in &>(a.address).sin_port = htons(port);
-    }
+    for (const addrinfo *a = found; a; a = a->ai_next)
+        addresses.emplace_back(reinterpret_cast<const char *>(a->ai_addr), a->ai_addrlen);
+    ::freeaddrinfo(found);
     return true;
 }
 
@@ -145,8 +122,8 @@ bool TcpSocket::connect(const std::string &host, std::uint16_t port, std::uint32
     close();
     setError(Error::NoError, {});
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::vector<ResolvedAddress> addresses;
-    if (!resolve(host, port, int(timeoutMs), addresses))
+    std::vector<std::string> addresses;
+    if (!resolve(host, timeoutMs, addresses))
         return false;
     setError(Error::TimedOut,
              "no answer from " + host + " within " + std::to_string(timeoutMs) + " ms");
@@ -159,14 +136,21 @@ bool TcpSocket::connect(const std::string &host, std::uint16_t port, std::uint32
     while (m_fd < 0 && millisecondsLeft(end) > 0) {
         if (next < addresses.size() &&
             (pending.empty() || std::chrono::steady_clock::now() >= nextStart)) {
-            const ResolvedAddress &a = addresses[next++];
+            const std::string &a = addresses[next++];
+            sockaddr_storage address{};
+            std::memcpy(&address, a.data(), std::min(a.size(), sizeof address));
+            if (address.ss_family == AF_INET6)
+                reinterpret_cast<sockaddr_in6 &>(address).sin6_port = htons(port);
+            else
+                reinterpret_cast<sockaddr_in &>(address).sin_port = htons(port);
             const int fd =
-                ::socket(a.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+                ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
             if (fd < 0) {
                 setSystemError(errno);
                 continue;
             }
-            if (::connect(fd, reinterpret_cast<const sockaddr *>(&a.address), a.length) == 0) {
+            if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), socklen_t(a.size())) ==
+                0) {
                 m_fd = fd;
                 break;
             }

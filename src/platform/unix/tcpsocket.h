@@ -1,13 +1,9 @@
 #pragma once
 
+#include "link/addresslookup.h"
 #include "link/streamsocket.h"
 
-#include <condition_variable>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <sys/socket.h>
 #include <vector>
 
 namespace qmr {
@@ -35,28 +31,16 @@ public:
     static constexpr unsigned LossLimitMs = 8000;
 
 private:
-    struct ResolvedAddress
-    {
-        sockaddr_storage address{};
-        socklen_t length = 0;
-    };
-    // One name's look-up, shared with the worker that runs it.
-    struct Lookup
-    {
-        std::mutex mutex;
-        std::condition_variable ready;
-        bool done = false;
-        int rc = 0;
-        std::vector<ResolvedAddress> addresses;
-    };
-    bool resolve(const std::string &host, std::uint16_t port, int budgetMs,
-                 std::vector<ResolvedAddress> &addresses);
+    bool resolve(const std::string &host, std::uint32_t budgetMs,
+                 std::vector<std::string> &addresses);
+    static bool systemLookup(const std::string &host, std::vector<std::string> &addresses,
+                             std::string &why);
     static void keepWatch(int fd);
     void setError(Error error, std::string text);
     void setSystemError(int code);
 
     int m_fd = -1;
-    std::map<std::string, std::shared_ptr<Lookup>> m_lookups; // kept for the program's run
+    AddressLookup m_lookup{&TcpSocket::systemLookup};
     Error m_error = Error::NoError;
     std::string m_errorString;
 };
