@@ -117,6 +117,29 @@ void TcpSocket::keepWatch(int fd)
     ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
 }
 
+int TcpSocket::startAttempt(const std::string &a, std::uint16_t port, bool &connected)
+{
+    sockaddr_storage address{};
+    std::memcpy(&address, a.data(), std::min(a.size(), sizeof address));
+    if (address.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6 &>(address).sin6_port = htons(port);
+    else
+        reinterpret_cast<sockaddr_in &>(address).sin_port = htons(port);
+    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        setSystemError(errno);
+        return -1;
+    }
+    connected =
+        ::connect(fd, reinterpret_cast<const sockaddr *>(&address), socklen_t(a.size())) == 0;
+    if (!connected && errno != EINPROGRESS) {
+        setSystemError(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 bool TcpSocket::connect(const std::string &host, std::uint16_t port, std::uint32_t timeoutMs)
 {
     close();
@@ -136,28 +159,13 @@ bool TcpSocket::connect(const std::string &host, std::uint16_t port, std::uint32
     while (m_fd < 0 && millisecondsLeft(end) > 0) {
         if (next < addresses.size() &&
             (pending.empty() || std::chrono::steady_clock::now() >= nextStart)) {
-            const std::string &a = addresses[next++];
-            sockaddr_storage address{};
-            std::memcpy(&address, a.data(), std::min(a.size(), sizeof address));
-            if (address.ss_family == AF_INET6)
-                reinterpret_cast<sockaddr_in6 &>(address).sin6_port = htons(port);
-            else
-                reinterpret_cast<sockaddr_in &>(address).sin_port = htons(port);
-            const int fd =
-                ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            if (fd < 0) {
-                setSystemError(errno);
+            bool connected = false;
+            const int fd = startAttempt(addresses[next++], port, connected);
+            if (fd < 0)
                 continue;
-            }
-            if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), socklen_t(a.size())) ==
-                0) {
+            if (connected) {
                 m_fd = fd;
                 break;
-            }
-            if (errno != EINPROGRESS) {
-                setSystemError(errno);
-                ::close(fd);
-                continue;
             }
             pending.push_back({fd, POLLOUT, 0});
             nextStart =

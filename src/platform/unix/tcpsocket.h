@@ -35,6 +35,9 @@ private:
                  std::vector<std::string> &addresses);
     static bool systemLookup(const std::string &host, std::vector<std::string> &addresses,
                              std::string &why);
+    // Starts a non-blocking connect to one address: its socket (connected already, or under
+    // way), -1 when it failed at once (the error set).
+    int startAttempt(const std::string &address, std::uint16_t port, bool &connected);
     static void keepWatch(int fd);
     void setError(Error error, std::string text);
     void setSystemError(int code);

@@ -125,6 +125,47 @@ void TcpSocket::keepWatch(std::uintptr_t socket)
 #endif
 }
 
+bool TcpSocket::resolve(const std::string &host, std::uint32_t budgetMs,
+                        std::vector<std::string> &addresses)
+{
+    std::string why;
+    switch (m_lookup.find(host, budgetMs, addresses, why)) {
+    case AddressLookup::Outcome::TimedOut:
+        setError(Error::TimedOut, "cannot resolve " + host + ": " + why);
+        return false;
+    case AddressLookup::Outcome::NotFound:
+        setError(Error::HostNotFound, "cannot resolve " + host + ": " + why);
+        return false;
+    case AddressLookup::Outcome::Found:
+        break;
+    }
+    return true;
+}
+
+std::uintptr_t TcpSocket::startAttempt(const std::string &a, std::uint16_t port, bool &connected)
+{
+    sockaddr_storage address{};
+    std::memcpy(&address, a.data(), std::min(a.size(), sizeof address));
+    if (address.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6 &>(address).sin6_port = htons(port);
+    else
+        reinterpret_cast<sockaddr_in &>(address).sin_port = htons(port);
+    const SOCKET s = ::socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        setSystemError(WSAGetLastError());
+        return INVALID_SOCKET;
+    }
+    u_long nonBlocking = 1;
+    ::ioctlsocket(s, FIONBIO, &nonBlocking);
+    connected = ::connect(s, reinterpret_cast<const sockaddr *>(&address), int(a.size())) == 0;
+    if (!connected && WSAGetLastError() != WSAEWOULDBLOCK) {
+        setSystemError(WSAGetLastError());
+        ::closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
 bool TcpSocket::connect(const std::string &host, std::uint16_t port, std::uint32_t timeoutMs)
 {
     close();
@@ -135,17 +176,8 @@ bool TcpSocket::connect(const std::string &host, std::uint16_t port, std::uint32
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::vector<std::string> addresses;
-    std::string why;
-    switch (m_lookup.find(host, timeoutMs, addresses, why)) {
-    case AddressLookup::Outcome::TimedOut:
-        setError(Error::TimedOut, "cannot resolve " + host + ": " + why);
+    if (!resolve(host, timeoutMs, addresses))
         return false;
-    case AddressLookup::Outcome::NotFound:
-        setError(Error::HostNotFound, "cannot resolve " + host + ": " + why);
-        return false;
-    case AddressLookup::Outcome::Found:
-        break;
-    }
     setError(Error::TimedOut,
              "no answer from " + host + " within " + std::to_string(timeoutMs) + " ms");
 
@@ -158,28 +190,13 @@ bool TcpSocket::connect(const std::string &host, std::uint16_t port, std::uint32
     while (won == INVALID_SOCKET && millisecondsLeft(end) > 0) {
         if (next < addresses.size() &&
             (pending.empty() || std::chrono::steady_clock::now() >= nextStart)) {
-            const std::string &a = addresses[next++];
-            sockaddr_storage address{};
-            std::memcpy(&address, a.data(), std::min(a.size(), sizeof address));
-            if (address.ss_family == AF_INET6)
-                reinterpret_cast<sockaddr_in6 &>(address).sin6_port = htons(port);
-            else
-                reinterpret_cast<sockaddr_in &>(address).sin_port = htons(port);
-            const SOCKET s = ::socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
-            if (s == INVALID_SOCKET) {
-                setSystemError(WSAGetLastError());
+            bool connected = false;
+            const SOCKET s = startAttempt(addresses[next++], port, connected);
+            if (s == INVALID_SOCKET)
                 continue;
-            }
-            u_long nonBlocking = 1;
-            ::ioctlsocket(s, FIONBIO, &nonBlocking);
-            if (::connect(s, reinterpret_cast<const sockaddr *>(&address), int(a.size())) == 0) {
+            if (connected) {
                 won = s;
                 break;
-            }
-            if (WSAGetLastError() != WSAEWOULDBLOCK) {
-                setSystemError(WSAGetLastError());
-                ::closesocket(s);
-                continue;
             }
             pending.push_back(s);
             nextStart =

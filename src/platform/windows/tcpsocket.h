@@ -35,6 +35,11 @@ public:
 private:
     static bool systemLookup(const std::string &host, std::vector<std::string> &addresses,
                              std::string &why);
+    bool resolve(const std::string &host, std::uint32_t budgetMs,
+                 std::vector<std::string> &addresses);
+    // Starts a non-blocking connect to one address: its socket (connected already, or under
+    // way), INVALID_SOCKET when it failed at once (the error set).
+    std::uintptr_t startAttempt(const std::string &address, std::uint16_t port, bool &connected);
     static void keepWatch(std::uintptr_t socket);
     void setError(Error error, std::string text);
     void setSystemError(int code);
