@@ -104,5 +104,24 @@ kill -INT $PROVISION
 for _ in $(seq 100); do kill -0 $PROVISION 2>/dev/null || break; sleep 0.1; done
 kill -0 $PROVISION 2>/dev/null && fail "provision did not stop on SIGINT: $(cat "$WORK/provision.out")"
 
+# Process mode while the server vanishes without a word: it ends in its failure outcome (at the
+# first poll left without a reply), not as a success and not never.
+ip netns exec "$NS" "$QMRCTL" --config "$WORK/conf.ini" --port "rfc2217://127.0.0.1:$PORT" \
+  poll --count 100000 >"$WORK/poll.out" 2>&1 &
+POLL=$!
+sleep 1.5
+in_ns nft add table ip qmrloss
+in_ns nft add chain ip qmrloss in '{ type filter hook input priority 0; }'
+in_ns nft add rule ip qmrloss in tcp sport "$PORT" drop
+start=$(date +%s%N)
+for _ in $(seq 200); do kill -0 $POLL 2>/dev/null || break; sleep 0.1; done
+if kill -0 $POLL 2>/dev/null; then
+  fail "poll went on for 20 s after its server was lost"
+  kill -9 $POLL
+fi
+wait $POLL && fail "poll ended as a success without its server"
+echo "process mode noticed the loss after $(ms_since "$start") ms: $(tail -2 "$WORK/poll.out")"
+in_ns nft delete table ip qmrloss
+
 [ "$FAILURES" = 0 ] && echo "all network fault checks passed"
 exit $((FAILURES > 0))
