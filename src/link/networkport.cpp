@@ -145,6 +145,7 @@ bool NetworkPort::open(const std::string &device)
     if (m_connected && reuseKept(device))
         return true;
     finish();
+    setError(PortError::NoError, {}); // a kept connection found lost says nothing of the new one
     const bool ok = connectAndNegotiate(device);
     if (!ok && m_keeps > 0) {
         m_failedDevice = device;
