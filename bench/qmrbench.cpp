@@ -11,6 +11,7 @@
 #include "link/commands.h"
 #include "link/linedefinition.h"
 #include "link/link.h"
+#include "link/networkport.h"
 #include "link/portmap.h"
 #include "operations/modulecontext.h"
 #include "operations/processmode.h"
@@ -19,6 +20,7 @@
 #include "platform/unix/qtserialportbackend.h"
 #include "platform/unix/systemclock.h"
 #include "platform/unix/systemport.h"
+#include "platform/unix/tcpsocket.h"
 #include "settings/settingsstore.h"
 #include "vocabulary/decimal.h"
 
@@ -611,6 +613,77 @@ void benchOperations(const std::string &sim, const std::filesystem::path &dir, b
     figures.pollsPerSecond = 1000.0 / perPollMs;
 }
 
+// A network port's connections counted: the real socket underneath.
+class CountingSocket : public StreamSocket
+{
+public:
+    bool connect(const std::string &host, std::uint16_t port, std::uint32_t timeoutMs) override
+    {
+        ++connects;
+        return m_socket.connect(host, port, timeoutMs);
+    }
+    bool send(const char *data, std::size_t count) override { return m_socket.send(data, count); }
+    std::int64_t receive(char *buffer, std::size_t size, std::uint32_t timeoutMs) override
+    {
+        return m_socket.receive(buffer, size, timeoutMs);
+    }
+    void close() override { m_socket.close(); }
+    Error error() const override { return m_socket.error(); }
+    std::string errorString() const override { return m_socket.errorString(); }
+    int connects = 0;
+
+private:
+    TcpSocket m_socket;
+};
+
+// A sweep over the twelve line settings behind ser2net: the connections it makes, and what
+// one provisioning probe (open at the line, "A00M", close) costs on the connection kept for
+// the port loop against one that connects afresh.
+void benchNetworkSweep(const std::string &sim, const std::filesystem::path &dir)
+{
+    // The module at the last line setting: the sweep tries all twelve.
+    Emulator emu(sim, dir / "sweep", {QStringLiteral("--line"), QStringLiteral("115200,e,8,1")});
+    const Server server(dir / "sweep", emu.link());
+    SystemClock clock;
+    auto owned = std::make_unique<CountingSocket>();
+    CountingSocket &socket = *owned;
+    NetworkPort port(clock, std::move(owned));
+    FixedPortMap map({{1, server.url()}});
+    Link link(port, clock, map);
+    Settings settings;
+    NullStore store;
+    BenchView view;
+    view.lock = false;
+    ModuleContext ctx{link, clock, settings, store, view};
+    const ScanResult scan = RunScan(ctx);
+    std::printf("\nSweep of the twelve line settings over ser2net (module at the last)\n");
+    std::printf("%-34s %10d      (target 1; found: %s)\n", "connections per sweep",
+                socket.connects, scan.ok() ? "yes" : "no");
+
+    constexpr int Probes = 20;
+    auto probe = [&] {
+        const std::int64_t t0 = nowUs();
+        if (link.ComOpen(1, "115200,e,8,1"))
+            link.SendCommand(Command::readFirstReader());
+        link.ComClose();
+        return double(nowUs() - t0) / 1000.0;
+    };
+    std::vector<double> fresh;
+    std::vector<double> kept;
+    for (int i = 0; i < Probes; ++i)
+        fresh.push_back(probe());
+    {
+        const ConnectionHold hold(link);
+        probe(); // the connection made
+        for (int i = 0; i < Probes; ++i)
+            kept.push_back(probe());
+    }
+    const Stats f = stats(fresh);
+    const Stats k = stats(kept);
+    std::printf("%-34s %10.3f ms   (connecting afresh %.3f ms; ratio %.3f)\n",
+                "provisioning probe, median", k.median, f.median, k.median / f.median);
+}
+
 // The network figures as ratios of the local ones (goal: within 1.05 on localhost).
 void compare(const Figures &local, const Figures &net)
 {
@@ -658,6 +731,7 @@ int main(int argc, char **argv)
             benchLink(sim, dir / "net", true, net);
             benchOperations(sim, dir / "net", true, net);
             compare(local, net);
+            benchNetworkSweep(sim, dir / "net");
         } else {
             std::printf("\nser2net is not installed: no network figures\n");
         }

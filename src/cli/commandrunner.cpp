@@ -402,7 +402,8 @@ int CommandRunner::setLine(CommandRun &r)
         return finish(r, false, {});
     json result{{"scan", identity(r.scan)}};
     r.view.selectBaudRate(r.args.baudRateNo);
-    const bool ok = RunSetModuleBaudRate(r.ctx) == SettingOutcome::Ok;
+    const SettingOutcome outcome = RunSetModuleBaudRate(r.ctx);
+    const bool ok = outcome == SettingOutcome::Ok;
     if (ok) {
         // Every qmrctl call starts afresh: without this the next one would look for the
         // module at the old line setting, which it no longer answers at.
@@ -410,7 +411,8 @@ int CommandRunner::setLine(CommandRun &r)
     }
     result["line"] = BaudRateTable[std::size_t(r.args.baudRateNo)];
     result["lineIndex"] = r.args.baudRateNo;
-    return finish(r, ok, result);
+    const int code = finish(r, ok, result);
+    return outcome == SettingOutcome::LineFixed ? 2 : code; // refused, nothing was sent
 }
 
 int CommandRunner::setMode(CommandRun &r)
@@ -442,7 +444,8 @@ int CommandRunner::quickSetting(CommandRun &r, QuickSetting which)
     if (!scanModule(r))
         return finish(r, false, {});
     json result{{"scan", identity(r.scan)}};
-    const bool ok = RunQuickSetting(r.ctx, which) == SettingOutcome::Ok;
+    const SettingOutcome outcome = RunQuickSetting(r.ctx, which);
+    const bool ok = outcome == SettingOutcome::Ok;
     if (ok) {
         // The module now answers at 19200,e,8,1 on the same port; remember that, so the next
         // call finds it at once (see setLine).
@@ -450,7 +453,8 @@ int CommandRunner::quickSetting(CommandRun &r, QuickSetting which)
         r.ctx.settings.ScanBaudRate = BaudRateTable[DefaultBaudRateNo];
         SaveScanSettings(r.ctx.store, r.ctx.settings);
     }
-    return finish(r, ok, result);
+    const int code = finish(r, ok, result);
+    return outcome == SettingOutcome::LineFixed ? 2 : code; // refused, nothing was sent
 }
 
 int CommandRunner::poll(CommandRun &r)

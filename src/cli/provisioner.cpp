@@ -6,6 +6,7 @@
 #include "link/commands.h"
 #include "link/link.h"
 #include "link/portmap.h"
+#include "operations/linechange.h"
 #include "operations/modulecontext.h"
 #include "operations/scan.h"
 #include "operations/setbaudrate.h"
@@ -113,6 +114,14 @@ int Provisioner::run(std::ostream &out, std::ostream &err)
 {
     m_out = &out;
     m_err = &err;
+    for (const ProvisionPort &port : m_options.ports) {
+        // A module given another line on a raw port would be stranded: refused up front.
+        if (const std::string why = lineChangeRefusal(port.device);
+            m_options.lineNo && !why.empty()) {
+            err << "qmrctl: provision --line: " << why << '\n' << std::flush;
+            return 2;
+        }
+    }
     std::string error;
     std::string notice;
     if (m_record.open(m_options.recordFile, m_devices, error, notice) !=
@@ -230,6 +239,7 @@ Provisioner::Probe Provisioner::probe(ModuleContext &ctx, int lineNo, std::strin
                                       std::string *serial)
 {
     Link &link = ctx.link;
+    const ConnectionHold hold(link); // within the port loop's: a port that failed is tried again
     if (!link.ComOpen(ctx.settings.ScanCommNo, BaudRateTable[std::size_t(lineNo)])) {
         why = link.lastOpenErrorString();
         if (why.empty())
@@ -493,6 +503,8 @@ void Provisioner::portLoop(std::size_t index)
         const FixedPortMap map({{number, port.device}});
         std::optional<FrameTrace> trace; // outlives the link that reports to it
         Link link(*devices.port, *devices.clock, map);
+        // One connection to a network port for the whole loop; probes reuse it.
+        const ConnectionHold hold(link);
         Settings settings;
         NoSettingsStore store;
         std::ostringstream viewErrors; // errors reach the status line through the message

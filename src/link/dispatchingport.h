@@ -33,6 +33,12 @@ public:
     }
     int readByte(char *byte) override { return m_current->readByte(byte); }
     bool fixedLine() const override { return m_current->fixedLine(); }
+    std::string lineRefusal() const override { return m_current->lineRefusal(); }
+    void keepConnection(bool keep) override
+    {
+        m_local->keepConnection(keep);
+        m_network->keepConnection(keep);
+    }
     PortError error() const override { return m_current->error(); }
     std::string errorString() const override { return m_current->errorString(); }
 

@@ -29,8 +29,8 @@ bool Link::ComOpen(std::int32_t portNumber, const char *lineDefinition)
     // A definition the port does not take is not an open failure: the commands that follow
     // simply find no reply.
     const auto line = parseLineDefinition(lineDefinition ? lineDefinition : "");
-    if (line)
-        PortHandle.setLineSettings(*line);
+    if (line && !PortHandle.setLineSettings(*line))
+        m_lineRefusal = PortHandle.lineRefusal();
     return true;
 }
 
@@ -45,6 +45,7 @@ bool Link::openDevice(std::int32_t portNumber, bool probeOnly)
     if (m_open)
         ComClose();
 
+    m_lineRefusal.clear();
     m_lastDevice = m_ports.deviceFor(portNumber);
     if (m_lastDevice.empty()) {
         m_lastOpenError = PortError::NotFound;

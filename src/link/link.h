@@ -87,6 +87,13 @@ public:
     std::string lastDevice() const { return m_lastDevice; }
     // The map of COM numbers this link opens by (which also knows each port's adapter).
     const PortMap &portMap() const { return m_ports; }
+    // The device behind COM portNumber in the port map.
+    std::string deviceOf(std::int32_t portNumber) const { return m_ports.deviceFor(portNumber); }
+    // Why the device opened by the last ComOpen cannot carry its line definition (a network
+    // server that cannot set it); empty when it can.
+    std::string lineRefusal() const { return m_lineRefusal; }
+    // Brackets one operation's use of the port (see SerialPort::keepConnection).
+    void keepConnection(bool keep) { PortHandle.keepConnection(keep); }
 
     // The reply state, overwritten by every SendCommand.
     std::array<char, ReplyBufferSize> ReplyBuffer{};
@@ -116,6 +123,22 @@ private:
     PortError m_lastOpenError = PortError::NoError;
     std::string m_lastOpenErrorString;
     std::string m_lastDevice;
+    std::string m_lineRefusal;
+};
+
+// One operation's hold on the port, for its whole scope: a network port keeps one connection
+// through the operation's opens and closes and ends it (the server's line restored) at its
+// end, or at the close after it when the operation leaves the port open.
+class ConnectionHold
+{
+public:
+    explicit ConnectionHold(Link &link) : m_link(link) { m_link.keepConnection(true); }
+    ~ConnectionHold() { m_link.keepConnection(false); }
+    ConnectionHold(const ConnectionHold &) = delete;
+    ConnectionHold &operator=(const ConnectionHold &) = delete;
+
+private:
+    Link &m_link;
 };
 
 } // namespace qmr

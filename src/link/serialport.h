@@ -80,6 +80,14 @@ public:
     // The line setting belongs to the far end (a raw network port): setLineSettings cannot
     // change it, so trying other settings is pointless.
     virtual bool fixedLine() const { return false; }
+    // Brackets one operation's use of the port (calls nest): in between, a network port keeps
+    // its connection over close() for the next open() of the same device, and a device that
+    // did not open is not tried again. A local device ignores it.
+    virtual void keepConnection(bool /*keep*/) {}
+    // Why the far end cannot carry the line setting last asked for (a network server that
+    // answered another value or none); empty when it can, and for a local device, whose
+    // driver may refuse a setting its line still carries (a pseudo-terminal's parity).
+    virtual std::string lineRefusal() const { return {}; }
 
     virtual PortError error() const = 0;
     virtual std::string errorString() const = 0;

@@ -68,22 +68,42 @@ std::string TelnetSession::encode(std::string_view data)
     return out;
 }
 
-std::string TelnetSession::lineSettingCommands(const LineSettings &settings)
+TelnetSession::LineCodes TelnetSession::codesOf(const LineSettings &settings)
 {
-    m_confirmed = {};
-    const auto baud = std::uint32_t(settings.baud);
-    const std::string baudBytes{char(baud >> 24), char(baud >> 16), char(baud >> 8), char(baud)};
-    return comPortCommand(SetBaudRate, baudBytes) +
-           comPortCommand(SetDataSize, std::string(1, char(settings.dataBits))) +
-           comPortCommand(SetParity, std::string(1, char(parityCode(settings.parity)))) +
-           comPortCommand(SetStopSize, std::string(1, char(settings.stopBits == 2 ? 2 : 1))) +
-           comPortCommand(SetControl, std::string(1, char(1))); // no flow control
+    return {std::uint32_t(settings.baud), std::uint8_t(settings.dataBits),
+            parityCode(settings.parity), std::uint8_t(settings.stopBits == 2 ? 2 : 1), 1};
 }
 
-std::string TelnetSession::baudQuery()
+std::string TelnetSession::lineSettingCommands(const LineSettings &settings)
 {
-    m_confirmed.baud = false;
-    return comPortCommand(SetBaudRate, std::string(4, '\0'));
+    return lineCodeCommands(codesOf(settings));
+}
+
+std::string TelnetSession::lineCodeCommands(const LineCodes &codes)
+{
+    m_confirmed = {};
+    const std::uint32_t baud = codes.baud;
+    const std::string baudBytes{char(baud >> 24), char(baud >> 16), char(baud >> 8), char(baud)};
+    std::string out = comPortCommand(SetBaudRate, baudBytes) +
+                      comPortCommand(SetDataSize, std::string(1, char(codes.dataSize))) +
+                      comPortCommand(SetParity, std::string(1, char(codes.parity))) +
+                      comPortCommand(SetStopSize, std::string(1, char(codes.stopSize)));
+    if (codes.control != 0)
+        out += comPortCommand(SetControl, std::string(1, char(codes.control)));
+    return out;
+}
+
+std::string TelnetSession::lineQuery()
+{
+    return lineCodeCommands({0, 0, 0, 0, 0});
+}
+
+std::string TelnetSession::controlCommands()
+{
+    // 1: no flow control; 8: DTR on; 11: RTS on.
+    return comPortCommand(SetControl, std::string(1, char(1))) +
+           comPortCommand(SetControl, std::string(1, char(8))) +
+           comPortCommand(SetControl, std::string(1, char(11)));
 }
 
 void TelnetSession::option(std::uint8_t verb, std::uint8_t code, std::string &reply)
@@ -103,6 +123,8 @@ void TelnetSession::option(std::uint8_t verb, std::uint8_t code, std::string &re
     case Dont:
         if (code == ComPort)
             m_comPortRefused = true;
+        if (code == Binary)
+            m_binaryRefused = true;
         if (m_local[code])
             reply += command(Wont, code);
         m_local[code] = false;
@@ -119,6 +141,12 @@ void TelnetSession::option(std::uint8_t verb, std::uint8_t code, std::string &re
         m_askedRemote[code] = false;
         break;
     default: // Wont
+        // A server that will not run COM port control on its side refuses it as surely as
+        // one that tells us not to.
+        if (code == ComPort)
+            m_comPortRefused = true;
+        if (code == Binary)
+            m_binaryRefused = true;
         if (m_remote[code])
             reply += command(Dont, code);
         m_remote[code] = false;
@@ -135,27 +163,48 @@ void TelnetSession::subnegotiation()
         return;
     const std::uint8_t code = std::uint8_t(m_sub[1]);
     const std::string_view value = std::string_view(m_sub).substr(2);
+    const auto one = [&](bool &flag, std::uint8_t &to) {
+        if (value.size() == 1) {
+            flag = true;
+            to = std::uint8_t(value[0]);
+        }
+    };
+    LineCodes &v = m_confirmed.value;
     switch (code) {
     case ServerOffset + SetBaudRate:
         if (value.size() == 4) {
             m_confirmed.baud = true;
-            m_confirmed.baudValue = std::uint32_t(std::uint8_t(value[0])) << 24 |
-                                    std::uint32_t(std::uint8_t(value[1])) << 16 |
-                                    std::uint32_t(std::uint8_t(value[2])) << 8 |
-                                    std::uint32_t(std::uint8_t(value[3]));
+            v.baud = std::uint32_t(std::uint8_t(value[0])) << 24 |
+                     std::uint32_t(std::uint8_t(value[1])) << 16 |
+                     std::uint32_t(std::uint8_t(value[2])) << 8 |
+                     std::uint32_t(std::uint8_t(value[3]));
         }
         break;
     case ServerOffset + SetDataSize:
-        m_confirmed.dataSize = value.size() == 1;
+        one(m_confirmed.dataSize, v.dataSize);
         break;
     case ServerOffset + SetParity:
-        m_confirmed.parity = value.size() == 1;
+        one(m_confirmed.parity, v.parity);
         break;
     case ServerOffset + SetStopSize:
-        m_confirmed.stopSize = value.size() == 1;
+        one(m_confirmed.stopSize, v.stopSize);
         break;
-    case ServerOffset + SetControl:
-        m_confirmed.control = value.size() == 1;
+    case ServerOffset + SetControl: {
+        // Answers to the DTR and RTS commands (8 to 13) are no flow control answer.
+        std::uint8_t answer = 0;
+        bool seen = false;
+        one(seen, answer);
+        if (seen && (answer < 8 || answer > 13)) {
+            m_confirmed.control = true;
+            v.control = answer;
+        }
+        break;
+    }
+    case ServerOffset + FlowControlSuspend:
+        m_suspended = true;
+        break;
+    case ServerOffset + FlowControlResume:
+        m_suspended = false;
         break;
     default:
         break;

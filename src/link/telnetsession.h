@@ -32,11 +32,26 @@ public:
     static constexpr std::uint8_t SetParity = 3;
     static constexpr std::uint8_t SetStopSize = 4;
     static constexpr std::uint8_t SetControl = 5;
+    static constexpr std::uint8_t FlowControlSuspend = 8;
+    static constexpr std::uint8_t FlowControlResume = 9;
     static constexpr std::uint8_t ServerOffset = 100;
     // The longest subnegotiation kept; the rest of a longer one is skipped up to its end.
     static constexpr std::size_t MaxSubnegotiation = 32;
 
-    // What the server confirmed of the line setting, one flag per SET- command.
+    // The server's line in its own codes (RFC 2217: parity 1 none, 2 odd, 3 even; stop size
+    // 1 one, 2 two; control 1 no flow control).
+    struct LineCodes
+    {
+        std::uint32_t baud = 0;
+        std::uint8_t dataSize = 0;
+        std::uint8_t parity = 0;
+        std::uint8_t stopSize = 0;
+        std::uint8_t control = 0;
+        friend bool operator==(const LineCodes &, const LineCodes &) = default;
+    };
+    static LineCodes codesOf(const LineSettings &settings);
+
+    // What the server answered to the SET- commands, one flag per command, with its values.
     struct Confirmed
     {
         bool baud = false;
@@ -44,8 +59,9 @@ public:
         bool parity = false;
         bool stopSize = false;
         bool control = false;
-        std::uint32_t baudValue = 0;
+        LineCodes value;
         bool all() const { return baud && dataSize && parity && stopSize && control; }
+        bool line() const { return baud && dataSize && parity && stopSize; }
     };
 
     // Our opening offers: binary both ways and COM port control.
@@ -59,12 +75,22 @@ public:
     // The five commands that set the server's line: baud, data bits, parity, stop bits and
     // no flow control. Clears what was confirmed before.
     std::string lineSettingCommands(const LineSettings &settings);
-    // Asks for the server's baud rate without changing it (the answer confirms the port is ours).
-    std::string baudQuery();
+    // The same with the server's own codes; the control command only when codes.control is set.
+    std::string lineCodeCommands(const LineCodes &codes);
+    // Asks for the server's baud rate, data size, parity and stop size without changing them
+    // (value 0 asks); the answers give the line as found and confirm the port is ours.
+    std::string lineQuery();
+    // No flow control, DTR and RTS raised: what a module without modem lines wants.
+    static std::string controlCommands();
 
     // The server agreed to COM port control (it said DO), or refused it (DONT or WONT).
     bool comPortAgreed() const { return m_local[ComPort]; }
     bool comPortRefused() const { return m_comPortRefused; }
+    // Binary transfer agreed both ways, or refused by the server either way.
+    bool binaryAgreed() const { return m_local[Binary] && m_remote[Binary]; }
+    bool binaryRefused() const { return m_binaryRefused; }
+    // The server asked us to hold the module's bytes (FLOWCONTROL-SUSPEND until RESUME).
+    bool suspended() const { return m_suspended; }
     const Confirmed &confirmed() const { return m_confirmed; }
 
 private:
@@ -92,6 +118,8 @@ private:
     std::array<bool, 256> m_askedLocal{};
     std::array<bool, 256> m_askedRemote{};
     bool m_comPortRefused = false;
+    bool m_binaryRefused = false;
+    bool m_suspended = false;
     Confirmed m_confirmed;
 };
 

@@ -54,6 +54,7 @@ SettingOutcome RunQuickSetting(ModuleContext &ctx, QuickSetting which)
             return false;
         return frame.send(Command::setLine(DefaultBaudRateNo));
     };
+    procedure.newLine = [](ModuleContext &) { return DefaultBaudRateNo; };
     procedure.okMessage = TextRow::SetFactoryDefaultOk;
     procedure.errorMessage = TextRow::SetFactoryDefaultError;
     return SettingFrame(ctx).run(procedure);

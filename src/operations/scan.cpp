@@ -79,6 +79,16 @@ private:
         return false;
     }
 
+    // A server that cannot set the line is not asked at it; the detail says why.
+    bool lineCarried(std::int32_t port)
+    {
+        if (m_link.lineRefusal().empty())
+            return true;
+        m_view.setMessageDetail(openedPortDetail(port, m_link) + ": " + m_link.lineRefusal());
+        m_telling = true;
+        return false;
+    }
+
     // The remembered port is opened with the remembered text, not with a table entry.
     void tryRememberedPort()
     {
@@ -88,7 +98,7 @@ private:
             return;
         }
         showScanning(m_settings.ScanCommNo);
-        m_found = askFirstReader(RememberedPortAttempts);
+        m_found = lineCarried(m_settings.ScanCommNo) && askFirstReader(RememberedPortAttempts);
         m_link.ComClose();
     }
 
@@ -107,7 +117,7 @@ private:
                 }
                 showScanning(port);
                 const bool fixed = m_link.lineFixed();
-                if (askFirstReader(ScanSearchAttempts)) {
+                if (lineCarried(port) && askFirstReader(ScanSearchAttempts)) {
                     m_found = true;
                     m_settings.ScanCommNo = port;
                     m_settings.ScanBaudRate = BaudRateTable[index];
@@ -251,6 +261,8 @@ private:
 
 ScanResult RunScan(ModuleContext &ctx)
 {
+    // One connection to a network port for the whole sweep: the line changes over it.
+    const ConnectionHold hold(ctx.link);
     return Scan(ctx).run();
 }
 

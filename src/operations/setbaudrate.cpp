@@ -36,6 +36,7 @@ SettingOutcome RunSetModuleBaudRate(ModuleContext &ctx)
         c.settings.ScanBaudRateNo = index;
         c.settings.ScanBaudRate = BaudRateTable[index];
     };
+    procedure.newLine = [](ModuleContext &c) { return c.view.baudRateIndex(); };
     procedure.okMessage = TextRow::SetModuleBaudRateOk;
     procedure.errorMessage = TextRow::SetModuleBaudRateError;
     return SettingFrame(ctx).run(procedure);

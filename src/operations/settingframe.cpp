@@ -1,5 +1,6 @@
 #include "settingframe.h"
 
+#include "linechange.h"
 
 namespace qmr {
 
@@ -10,7 +11,7 @@ SettingOutcome SettingFrame::run(const SettingProcedure &procedure)
     view.setWindowEnabled(false);
     view.processMessages(); // draw the disabled window before the work starts
 
-    SettingOutcome outcome;
+    SettingOutcome outcome = SettingOutcome::Error;
     if (!m_ctx.ScanOk) {
         view.setLamp(LampColour::Red);
         view.setMessage(view.text(TextRow::StartScanModule));
@@ -19,8 +20,17 @@ SettingOutcome SettingFrame::run(const SettingProcedure &procedure)
     } else {
         if (procedure.prepare)
             procedure.prepare(m_ctx);
+        const std::string refusal =
+            lineChangeRefusal(m_ctx, procedure.newLine ? procedure.newLine(m_ctx) : -1);
         bool ok = false;
-        if (openRememberedPort(m_ctx)) {
+        const ConnectionHold hold(m_ctx.link);
+        if (!refusal.empty()) {
+            view.setLamp(LampColour::Red);
+            view.setMessage(refusal);
+            view.setMessageDetail(std::string());
+            view.sound(FailureTone);
+            outcome = SettingOutcome::LineFixed;
+        } else if (openRememberedPort(m_ctx)) {
             // A failed attempt starts again from its first command.
             for (int attempt = 0; attempt < Attempts && !ok; ++attempt)
                 ok = procedure.attempt(m_ctx, *this);
@@ -28,7 +38,9 @@ SettingOutcome SettingFrame::run(const SettingProcedure &procedure)
                 procedure.onSuccess(m_ctx);
             m_ctx.link.ComClose();
         }
-        if (ok) {
+        if (!refusal.empty()) {
+            // said above
+        } else if (ok) {
             view.setLamp(LampColour::Yellow);
             view.setMessage(view.text(procedure.okMessage));
             view.sound(SuccessTone);

@@ -12,6 +12,7 @@ enum class SettingOutcome
     NoScan, // "Start Scan Module!"
     Ok,
     Error,
+    LineFixed, // refused before sending: the port's line is the server's (a raw network port)
 };
 
 // What one setting procedure gives the shared frame.
@@ -24,6 +25,8 @@ struct SettingProcedure
     std::function<bool(ModuleContext &, class SettingFrame &)> attempt;
     // Runs after a successful attempt, before the port is closed.
     std::function<void(ModuleContext &)> onSuccess;
+    // The line setting (table index) the procedure moves the module to; -1 when it keeps it.
+    std::function<int(ModuleContext &)> newLine;
     TextRow okMessage;
     TextRow errorMessage;
 };
@@ -31,6 +34,8 @@ struct SettingProcedure
 // The run every setting procedure shares: wait cursor and disabled window, the ScanOk
 // check, the port opened at the remembered settings, at most two attempts with a 100 ms
 // pause before every command, the port closed, and the outcome in lamp, message and beep.
+// A procedure that would move the module off a raw network port's line is refused before
+// anything is sent: the module would answer nobody after it.
 class SettingFrame
 {
 public:

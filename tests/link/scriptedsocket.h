@@ -1,12 +1,14 @@
 #pragma once
 
 #include "link/streamsocket.h"
+#include "link/telnetsession.h"
 #include "sim/fakeclock.h"
 
 #include <algorithm>
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 
 namespace qmr {
@@ -24,6 +26,7 @@ public:
     std::function<std::string()> onConnect; // the server's first bytes
     std::deque<std::string> incoming;
     bool closeWhenDrained = false; // the server closes once its queue is empty
+    bool resetOnSend = false;      // the server is gone: sends fail, its last bytes still come
     bool refuse = false;
     bool silent = false; // the host never answers the connect
     std::string sent;
@@ -46,7 +49,7 @@ public:
     }
     bool send(const char *data, std::size_t count) override
     {
-        if (!m_connected || m_closed) {
+        if (!m_connected || m_closed || resetOnSend) {
             m_error = Error::Closed;
             return false;
         }
@@ -122,5 +125,49 @@ inline std::string answerComPort(std::string_view sent, std::uint32_t baud = 192
     }
     return out;
 }
+
+// A server's COM port side with a line of its own: a question (value 0) is answered with the
+// port's value, a setting is taken and confirmed, unless the test has it answer another
+// value (or none, -1) to a command.
+struct ComPortServer
+{
+    TelnetSession::LineCodes line{9600, 8, 1, 1, 1};
+    std::map<int, int> answerInstead; // command code -> value answered to a setting
+    std::string operator()(std::string_view sent)
+    {
+        std::string out;
+        const std::string_view start("\xff\xfa\x2c", 3);
+        for (std::size_t at = sent.find(start); at != std::string_view::npos;
+             at = sent.find(start, at + 1)) {
+            const std::size_t end = sent.find(std::string_view("\xff\xf0", 2), at);
+            if (end == std::string_view::npos)
+                break;
+            const auto code = std::uint8_t(sent[at + 3]);
+            std::uint32_t v = 0;
+            for (const char c : sent.substr(at + 4, end - at - 4))
+                v = v << 8 | std::uint8_t(c);
+            std::uint8_t *small = code == 2   ? &line.dataSize
+                                  : code == 3 ? &line.parity
+                                  : code == 4 ? &line.stopSize
+                                              : nullptr;
+            if (v != 0 && answerInstead.count(code)) {
+                if (answerInstead[code] < 0)
+                    continue;
+                v = std::uint32_t(answerInstead[code]);
+            } else if (code == 1) {
+                line.baud = v != 0 ? v : line.baud;
+                v = line.baud;
+            } else if (small) {
+                *small = v != 0 ? std::uint8_t(v) : *small;
+                v = *small;
+            }
+            std::string value =
+                code == 1 ? std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}
+                          : std::string(1, char(v));
+            out += std::string("\xff\xfa\x2c", 3) + char(code + 100) + value + "\xff\xf0";
+        }
+        return out;
+    }
+};
 
 } // namespace qmr

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace qmr;
 
 namespace {
@@ -104,7 +106,7 @@ TEST(TelnetSession, LineSettingCommandsAndConfirmations)
     EXPECT_FALSE(telnet.confirmed().all());
     telnet.receive(answerComPort(sent).substr(30), data, reply);
     EXPECT_TRUE(telnet.confirmed().all());
-    EXPECT_EQ(telnet.confirmed().baudValue, 57600u);
+    EXPECT_EQ(telnet.confirmed().value.baud, 57600u);
     EXPECT_TRUE(data.empty());
     EXPECT_EQ(telnet.lineSettingCommands({9600, 'n', 8, 2}).substr(17, 14),
               bytes({255, 250, 44, 3, 1, 255, 240, 255, 250, 44, 4, 2, 255, 240}));
@@ -239,11 +241,184 @@ TEST_F(NetworkPortTest, RawPortSendsNoTelnetAndKeepsTheServersLine)
     EXPECT_EQ(std::uint8_t(byte), 255);
     port->close();
 
+    // A raw server whose message comes after the settle time and closes: still a held port.
+    socket->onConnect = nullptr;
+    ASSERT_TRUE(port->open("tcp://127.0.0.1:4002"));
+    socket->incoming.push_back("Port already in use\r\n");
+    socket->closeWhenDrained = true;
+    ASSERT_TRUE(port->setTimeouts(Link::WorkingTimeouts));
+    EXPECT_EQ(port->readByte(&byte), -1);
+    EXPECT_EQ(port->error(), PortError::Busy);
+    port->close();
+
     // A held raw port: the server's message and the close come at once.
     socket->onConnect = [] { return std::string("Port's device already in use\r\n"); };
     socket->closeWhenDrained = true;
     EXPECT_FALSE(port->open("tcp://127.0.0.1:4002"));
     EXPECT_EQ(port->error(), PortError::Busy);
+}
+
+// The habits of device servers other than ser2net, each with the outcome it must get and the
+// most (fake) time it may cost.
+struct ServerHabit
+{
+    const char *name;
+    std::function<void(ScriptedSocket &, ComPortServer &)> arrange;
+    LineSettings line;  // set after the open; the open alone when baud is 0
+    PortError error;    // NoError: it works
+    const char *reason; // in the error text
+    std::uint32_t maxMs;
+};
+
+TEST(ServerHabits, EachGetsItsReasonInBoundedTime)
+{
+    const std::string greeting = ser2netGreeting();
+    const std::string noBinary = bytes({255, 253, 44, 255, 252, 0, 255, 254, 0});
+    const ServerHabit habits[] = {
+        {"refuses binary",
+         [&](auto &s, auto &) { s.onConnect = [&] { return noBinary; }; },
+         {0, 'e', 8, 1},
+         PortError::NotASerialPort,
+         "refuses binary transfer",
+         60},
+        {"answers another parity",
+         [](auto &, auto &c) { c.answerInstead[3] = 1; },
+         {19200, 'e', 8, 1},
+         PortError::Other,
+         "cannot set parity even",
+         60},
+        {"won't COM port control",
+         [](auto &s, auto &) { s.onConnect = [] {
+                                   return bytes({255, 252, 44});
+                               }; },
+         {0, 'e', 8, 1},
+         PortError::NotASerialPort,
+         "COM port control",
+         60},
+        {"silent",
+         [](auto &s, auto &) {
+             s.onConnect = nullptr;
+             s.server = nullptr;
+         },
+         {0, 'e', 8, 1},
+         PortError::Other,
+         "did not complete",
+         NetworkPort::ConnectLimitMs + 60},
+        {"leaves out one answer",
+         [](auto &, auto &c) { c.answerInstead[4] = -1; },
+         {19200, 'e', 8, 2},
+         PortError::Other,
+         "no answer about its stop size",
+         NetworkPort::LineSettingLimitMs + 60},
+        {"floods before the port is open",
+         [&](auto &s, auto &) {
+             s.onConnect = [&] { return std::string(100000, 'x') + greeting; };
+         },
+         {19200, 'e', 8, 1},
+         PortError::NoError,
+         "",
+         60},
+        {"held, gone before our first word",
+         [&](auto &s, auto &) {
+             s.onConnect = [&] { return greeting + "Port already in use\r\n"; };
+             s.resetOnSend = s.closeWhenDrained = true;
+         },
+         {0, 'e', 8, 1},
+         PortError::Busy,
+         "in use by another client (the server says \"Port "
+         "already in use\")",
+         60},
+    };
+    for (const ServerHabit &habit : habits) {
+        FakeClock clock;
+        auto owned = std::make_unique<ScriptedSocket>(clock);
+        ScriptedSocket &socket = *owned;
+        ComPortServer server;
+        socket.onConnect = ser2netGreeting;
+        socket.server = std::ref(server);
+        habit.arrange(socket, server);
+        NetworkPort port(clock, std::move(owned));
+        const std::uint32_t start = clock.milliseconds();
+        bool ok = port.open("rfc2217://127.0.0.1:4001");
+        if (ok && habit.line.baud != 0)
+            ok = port.setLineSettings(habit.line);
+        EXPECT_LE(clock.milliseconds() - start, habit.maxMs) << habit.name;
+        EXPECT_EQ(ok, habit.error == PortError::NoError) << habit.name;
+        if (ok) {
+            ASSERT_TRUE(port.setTimeouts(Link::WorkingTimeouts));
+            char byte = 0;
+            EXPECT_EQ(port.readByte(&byte), 0) << habit.name << ": the flood is no module byte";
+            continue;
+        }
+        EXPECT_EQ(port.error(), habit.error) << habit.name;
+        EXPECT_NE(port.errorString().find(habit.reason), std::string::npos)
+            << habit.name << ": " << port.errorString();
+    }
+}
+
+TEST(ServerHabits, ASweepKeepsOneConnectionAndLeavesTheServersLine)
+{
+    FakeClock clock;
+    auto owned = std::make_unique<ScriptedSocket>(clock);
+    ScriptedSocket &socket = *owned;
+    ComPortServer server;        // found at 9600,n,8,1
+    server.answerInstead[3] = 1; // and it cannot do even parity
+    socket.onConnect = ser2netGreeting;
+    socket.server = std::ref(server);
+    NetworkPort port(clock, std::move(owned));
+    const FixedPortMap map({{5, "rfc2217://127.0.0.1:4001"}});
+    Link link(port, clock, map);
+    {
+        const ConnectionHold hold(link);
+        for (const char *line : {"57600,e,8,1", "115200,n,8,1", "38400,n,8,2"}) {
+            ASSERT_TRUE(link.ComOpen(5, line));
+            link.ComClose();
+        }
+        EXPECT_EQ(socket.connects, 1);
+        EXPECT_EQ(server.line.baud, 38400u);
+        ASSERT_TRUE(link.ComOpen(5, "57600,e,8,1"));
+        EXPECT_EQ(link.lineRefusal(), "the server cannot set parity even");
+        link.ComClose();
+    }
+    // The DTR and RTS were raised once; the server's port is at its own line again.
+    EXPECT_NE(socket.sent.find(bytes({255, 250, 44, 5, 8, 255, 240, 255, 250, 44, 5, 11})),
+              std::string::npos);
+    EXPECT_EQ(server.line, (TelnetSession::LineCodes{9600, 8, 1, 1, 1}));
+    EXPECT_EQ(socket.connects, 1);
+
+    // A dead port is tried once per operation, not per open.
+    socket.silent = true;
+    {
+        const ConnectionHold hold(link);
+        EXPECT_FALSE(link.ComOpen(5, "57600,e,8,1"));
+        EXPECT_FALSE(link.ComOpen(5, "19200,e,8,1"));
+        EXPECT_EQ(socket.connects, 2);
+    }
+    EXPECT_FALSE(link.ComOpen(5, "19200,e,8,1"));
+    EXPECT_EQ(socket.connects, 3);
+}
+
+TEST(ServerHabits, FlowControlSuspendHoldsTheModulesBytes)
+{
+    FakeClock clock;
+    auto owned = std::make_unique<ScriptedSocket>(clock);
+    ScriptedSocket &socket = *owned;
+    socket.onConnect = ser2netGreeting;
+    socket.server = ComPortServer();
+    NetworkPort port(clock, std::move(owned));
+    ASSERT_TRUE(port.open("rfc2217://127.0.0.1:4001"));
+    ASSERT_TRUE(port.setTimeouts(Link::WorkingTimeouts));
+    socket.incoming.push_back(bytes({255, 250, 44, 108, 255, 240}));
+    char byte = 0;
+    EXPECT_EQ(port.readByte(&byte), 0);
+    const std::size_t before = socket.sent.size();
+    const std::uint32_t start = clock.milliseconds();
+    EXPECT_EQ(port.write("A", 1), -1); // no resume within a reply window
+    EXPECT_LE(clock.milliseconds() - start, NetworkPort::SuspendLimitMs + 30);
+    EXPECT_EQ(socket.sent.size(), before);
+    socket.incoming.push_back(bytes({255, 250, 44, 109, 255, 240}));
+    EXPECT_EQ(port.readByte(&byte), 0);
+    EXPECT_EQ(port.write("A", 1), 1);
 }
 
 TEST(DispatchingPort, ChoosesTheBackendByName)

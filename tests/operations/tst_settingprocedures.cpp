@@ -489,3 +489,32 @@ TEST(SettingProcedures, QuickSettingFailureKeepsControls)
     EXPECT_EQ(rig.settings.ScanBaudRateNo, 9);
     expectClosedAndEnabled(rig);
 }
+
+TEST(SettingProcedures, ARawNetworkPortKeepsItsLine)
+{
+    // On a raw TCP port the line is the server's: a procedure that would move the module off
+    // it is refused before anything is sent; one that keeps the line goes on.
+    struct Row
+    {
+        Procedure procedure;
+        int rememberedLine;
+        bool refused;
+    };
+    for (const Row &row : {Row{Procedure::BaudRate, 5, true}, Row{Procedure::Factory, 2, true},
+                           Row{Procedure::Factory, 5, false}, Row{Procedure::Id, 2, false}}) {
+        Rig rig;
+        ASSERT_TRUE(rig.scanned());
+        rig.map.set(3, "tcp://10.0.0.7:4002"); // no such device in memory: an open fails
+        rig.remember(3, row.rememberedLine);
+        rig.view.baudIndex = 2;
+        const SettingOutcome outcome = run(row.procedure, rig.ctx);
+        EXPECT_EQ(outcome == SettingOutcome::LineFixed, row.refused) << int(row.procedure);
+        EXPECT_THAT(rig.port.sent, IsEmpty());
+        if (row.refused) {
+            EXPECT_THAT(rig.view.message, ::testing::HasSubstr("raw TCP port"));
+            EXPECT_THAT(rig.clock.sleeps(), IsEmpty());
+            EXPECT_EQ(rig.view.lamp, LampColour::Red);
+        }
+        expectClosedAndEnabled(rig);
+    }
+}

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "link/addresslookup.h"
 #include "link/streamsocket.h"
+
+#include <string>
+#include <vector>
 
 namespace qmr {
 
 // A TCP connection over POSIX sockets, non-blocking underneath so that every wait has its
-// limit (poll()).
+// limit (poll()): the name look-up, every address of the name, a server that vanishes.
 class TcpSocket : public StreamSocket
 {
 public:
@@ -21,11 +25,25 @@ public:
     Error error() const override { return m_error; }
     std::string errorString() const override { return m_errorString; }
 
+    // A second address is tried this long after the first began, the first still waited for.
+    static constexpr int AttemptDelayMs = 250;
+    // A connection whose server vanished silently fails within about this.
+    static constexpr unsigned LossLimitMs = 8000;
+
 private:
+    bool resolve(const std::string &host, std::uint32_t budgetMs,
+                 std::vector<std::string> &addresses);
+    static bool systemLookup(const std::string &host, std::vector<std::string> &addresses,
+                             std::string &why);
+    // Starts a non-blocking connect to one address: its socket (connected already, or under
+    // way), -1 when it failed at once (the error set).
+    int startAttempt(const std::string &address, std::uint16_t port, bool &connected);
+    static void keepWatch(int fd);
     void setError(Error error, std::string text);
     void setSystemError(int code);
 
     int m_fd = -1;
+    AddressLookup m_lookup{&TcpSocket::systemLookup};
     Error m_error = Error::NoError;
     std::string m_errorString;
 };

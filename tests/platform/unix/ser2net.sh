@@ -172,12 +172,44 @@ out=$(ctl --port "rfc2217://127.0.0.1:${RAW[c]}" scan --all-lines 2>&1) && fail 
 took=$((($(date +%s%N) - start) / 1000000))
 [ "$took" -le 8000 ] || fail "a silent server took $took ms"
 grep -q "did not complete" <<<"$out" || fail "silent server not named: $out"
-# A host that does not answer (TEST-NET, unrouted): bounded the same way.
+# A host that does not answer, without a packet leaving this machine: a listener whose accept
+# queue is full drops further connection attempts silently. Bounded the same way.
+python3 - "$WORK/deadport" <<'PY' &
+import socket, sys, time
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+s.listen(0)
+fillers = []
+for _ in range(4):  # fill the queue; the kernel takes one more than the backlog
+    c = socket.socket()
+    c.setblocking(False)
+    c.connect_ex(s.getsockname())
+    fillers.append(c)
+open(sys.argv[1], "w").write(str(s.getsockname()[1]))
+time.sleep(60)
+PY
+DEAD=$!
+for _ in $(seq 50); do [ -s "$WORK/deadport" ] && break; sleep 0.1; done
+dead="rfc2217://127.0.0.1:$(cat "$WORK/deadport")"
 start=$(date +%s%N)
-out=$(ctl --port rfc2217://192.0.2.1:4001 scan --all-lines 2>&1) && fail "scan of a dead host succeeded"
+out=$(ctl --port "$dead" scan --all-lines 2>&1) && fail "scan of a dead host succeeded"
 took=$((($(date +%s%N) - start) / 1000000))
 [ "$took" -le 8000 ] || fail "dead host took $took ms"
-grep -q "192.0.2.1" <<<"$out" || fail "dead host not named: $out"
+grep -q "no answer from 127.0.0.1" <<<"$out" || fail "dead host not named: $out"
+kill $DEAD 2>/dev/null
+
+# A raw port's line is the server's: an operation that would move the module off it is
+# refused before a setting command goes out, with exit 2 (the module stays reachable).
+plug b --line 57600,e,8,1
+rawurl="tcp://127.0.0.1:${RAW[b]}"
+ctl --port "$rawurl" scan --all-lines >/dev/null || fail "raw scan before set-line"
+out=$(ctl --port "$rawurl" set-line 115200,e,8,1 2>&1)
+rc=$?
+[ "$rc" = 2 ] || fail "set-line on a raw port: exit $rc: $out"
+grep -q "raw TCP port" <<<"$out" || fail "set-line on a raw port: reason not given: $out"
+[ "$(state b .line)" = 57600,e,8,1 ] || fail "set-line on a raw port moved the module: $(state b .line)"
+out=$(ctl --port "$rawurl" set-id 03 04 2>&1) || fail "set-id on a raw port: $out"
+
 out=$(ctl --port "tcp://127.0.0.1:$(free_port)" scan 2>&1) && fail "scan of a closed port succeeded"
 grep -q "refused" <<<"$out" || fail "refused connection not named: $out"
 
