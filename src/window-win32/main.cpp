@@ -3,10 +3,10 @@
 // window.
 
 #include "link/link.h"
-#include "platform/windows/registrysettingsstore.h"
+#include "platform/windows/systemclock.h"
 #include "platform/windows/systemport.h"
-#include "platform/windows/win32clock.h"
-#include "platform/windows/win32portmap.h"
+#include "platform/windows/systemportmap.h"
+#include "platform/windows/systemsettingsstore.h"
 #include "texts/languagetable.h"
 #include "win32window.h"
 #include "wintext.h"
@@ -20,10 +20,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     try {
         // The table first, before the window exists.
         const qmr::LanguageTable languages;
-        qmr::RegistrySettingsStore store;
-        qmr::Win32Clock clock;
+        qmr::SystemSettingsStore store;
+        qmr::SystemClock clock;
         const auto port = qmr::makeSystemPort(clock);
-        const qmr::Win32PortMap ports(qmr::Win32PortMap::registryAssignments());
+        const qmr::SystemPortMap ports(qmr::SystemPortMap::registryAssignments());
         qmr::Link link(*port, clock, ports);
 
         qmr::Win32Window frmModule(link, clock, store, languages, instance);

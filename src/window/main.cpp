@@ -3,9 +3,9 @@
 #include "link/link.h"
 #include "platform/unix/eventwait.h"
 #include "platform/unix/framelog.h"
-#include "platform/unix/inisettingsstore.h"
 #include "platform/unix/systemclock.h"
 #include "platform/unix/systemport.h"
+#include "platform/unix/systemsettingsstore.h"
 #include "qtwindow.h"
 #include "systemportmap.h" // the Unix system's own port map
 #include "texts/languagetable.h"
@@ -17,7 +17,7 @@ int main(int argc, char *argv[])
     QGuiApplication::setWindowIcon(qmr::QtWindow::programIcon());
     try {
         const qmr::LanguageTable languages;
-        qmr::IniSettingsStore store;
+        qmr::SystemSettingsStore store;
         qmr::SystemClock clock;
         const auto port = qmr::makeSystemPort(clock);
         const qmr::SystemPortMap ports(store.portAssignments());

@@ -4,9 +4,9 @@
 
 #include "cli/commandrunner.h"
 #include "link/link.h"
-#include "platform/unix/inisettingsstore.h"
 #include "platform/unix/systemclock.h"
 #include "platform/unix/systemport.h"
+#include "platform/unix/systemsettingsstore.h"
 #include "systemportmap.h" // the Unix system's own port map
 
 #include <QCoreApplication>
@@ -153,7 +153,7 @@ int main(int argc, char *argv[])
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const qmr::CliArguments args = qmr::parseCliArguments(arguments);
 
-    qmr::IniSettingsStore store(args.configFile);
+    qmr::SystemSettingsStore store(args.configFile);
     qmr::SystemClock clock;
     const auto port = qmr::makeSystemPort(clock);
     qmr::SystemPortMap ports(store.portAssignments());

@@ -6,11 +6,11 @@
 #include "link/link.h"
 #include "link/networkport.h"
 #include "platform/windows/console.h"
-#include "platform/windows/registrysettingsstore.h"
+#include "platform/windows/serialdevice.h"
+#include "platform/windows/systemclock.h"
 #include "platform/windows/systemport.h"
-#include "platform/windows/win32clock.h"
-#include "platform/windows/win32portmap.h"
-#include "platform/windows/win32serialport.h"
+#include "platform/windows/systemportmap.h"
+#include "platform/windows/systemsettingsstore.h"
 
 #include <windows.h>
 
@@ -69,7 +69,7 @@ public:
     }
     qmr::PortDevices makeDevices(const std::string &) override
     {
-        auto clock = std::make_unique<qmr::Win32Clock>();
+        auto clock = std::make_unique<qmr::SystemClock>();
         auto port = qmr::makeSystemPort(*clock);
         return {std::move(clock), std::move(port)};
     }
@@ -80,7 +80,7 @@ public:
                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         const bool ok = handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
         if (!ok)
-            why = qmr::Win32SerialPort::systemMessage(GetLastError());
+            why = qmr::SerialDevice::systemMessage(GetLastError());
         if (handle != INVALID_HANDLE_VALUE)
             CloseHandle(handle);
         return ok;
@@ -99,7 +99,7 @@ public:
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
-            why = qmr::Win32SerialPort::systemMessage(GetLastError());
+            why = qmr::SerialDevice::systemMessage(GetLastError());
             return nullptr;
         }
         // Locks on Windows bar other handles from the bytes they cover, so the lock covers one
@@ -111,7 +111,7 @@ public:
                         &at)) {
             const DWORD error = GetLastError();
             heldElsewhere = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING;
-            why = qmr::Win32SerialPort::systemMessage(error);
+            why = qmr::SerialDevice::systemMessage(error);
             CloseHandle(handle);
             return nullptr;
         }
@@ -160,10 +160,10 @@ int main()
                      "registry";
     }
 
-    qmr::RegistrySettingsStore store;
-    qmr::Win32Clock clock;
+    qmr::SystemSettingsStore store;
+    qmr::SystemClock clock;
     const auto port = qmr::makeSystemPort(clock);
-    const qmr::Win32PortMap ports(qmr::Win32PortMap::registryAssignments());
+    const qmr::SystemPortMap ports(qmr::SystemPortMap::registryAssignments());
     qmr::Link link(*port, clock, ports);
 
     qmr::CommandRunner runner(
