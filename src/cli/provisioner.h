@@ -96,13 +96,13 @@ private:
     bool waitForModule(std::size_t index, ModuleContext &ctx);
     void handleModule(std::size_t index, ModuleContext &ctx, const ScanResult &scan,
                       const std::string &serial2);
-    // The second reader's serial number ("A00N"), which the scan does not keep.
     // Takes the module's IDs (new ones, or those the record reserved for it) and enters them
     // in the record; the event says whether it is to be configured, left alone or failed.
     void reserveIds(const ScanResult &scan, RecordEntry &entry, ProvisionEvent &event);
     // Sets mode, IDs and line and reads them back; false with the reason when that failed.
     bool configure(ModuleContext &ctx, const ScanResult &scan, const RecordEntry &entry,
                    int rs485Index, int lineNo, std::string &why);
+    // The second reader's serial number ("A00N"), which the scan does not keep.
     bool readSecondSerial(ModuleContext &ctx, std::string &serial2);
     // Asks a reader of the open port for its serial number, a few times, each try after
     // pauseMs; serial, when given, gets it.
