@@ -80,7 +80,7 @@ struct Pty
 
 } // namespace
 
-class TestSerialPort : public QObject
+class TestSerialDevice : public QObject
 {
     Q_OBJECT
 
@@ -426,5 +426,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSerialPort)
-#include "tst_serialport.moc"
+QTEST_GUILESS_MAIN(TestSerialDevice)
+#include "tst_serialdevice.moc"
