@@ -3,6 +3,7 @@
 #include "frametrace.h"
 #include "jsonoutput.h"
 #include "link/linedefinition.h"
+#include "operations/linechange.h"
 #include "operations/setbaudrate.h"
 #include "operations/setmode.h"
 #include "operations/setmoduleid.h"
@@ -396,8 +397,23 @@ int CommandRunner::setId(CommandRun &r)
     return finish(r, RunSetModuleId(r.ctx) == SettingOutcome::Ok, result);
 }
 
+// On a raw network port the module's line is the server's. Where the port the command tries
+// first is such a port, a move off its line is refused before the scan: nothing at all is
+// sent. (A module found elsewhere by the sweep is judged again by the setting itself.)
+bool CommandRunner::lineChangeRefused(CommandRun &r, int newLineNo)
+{
+    const std::string why = lineChangeRefusal(r.ctx, newLineNo);
+    if (why.empty())
+        return false;
+    r.view.setMessage(why);
+    finish(r, false, {});
+    return true;
+}
+
 int CommandRunner::setLine(CommandRun &r)
 {
+    if (lineChangeRefused(r, r.args.baudRateNo))
+        return 2;
     if (!scanModule(r))
         return finish(r, false, {});
     json result{{"scan", identity(r.scan)}};
@@ -441,6 +457,8 @@ int CommandRunner::oneReader(CommandRun &r)
 
 int CommandRunner::quickSetting(CommandRun &r, QuickSetting which)
 {
+    if (lineChangeRefused(r, DefaultBaudRateNo))
+        return 2;
     if (!scanModule(r))
         return finish(r, false, {});
     json result{{"scan", identity(r.scan)}};

@@ -89,6 +89,7 @@ private:
     int usageError(const std::string &message);
     // The scan every module command starts with; true when it read all module information.
     bool scanModule(CommandRun &run);
+    bool lineChangeRefused(CommandRun &run, int newLineNo);
     std::string namedPortDetail(CommandRun &run);
     int quickSetting(CommandRun &run, QuickSetting which);
     // Process mode until Ctrl-C or the count; the outcome and the replies counted in run.

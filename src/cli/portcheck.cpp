@@ -11,13 +11,21 @@
 
 namespace qmr {
 
+int bitsPerByte(const LineSettings &line)
+{
+    return 1 + line.dataBits + (line.parity == 'n' ? 0 : 1) + line.stopBits;
+}
+
 namespace {
 
 using nlohmann::json;
 
-// Bytes in flight at most: enough to keep the line busy between reads, few enough that no
-// driver buffer fills while nothing is read.
-constexpr std::int64_t InFlight = 256;
+// Bytes in flight at most: 200 ms of line time, so a reader held up by a busy machine does not
+// leave the line idle (which would read as a slow adapter), and never more than a driver's
+// buffer holds while nothing is read.
+constexpr double InFlightSeconds = 0.2;
+constexpr std::int64_t MinInFlight = 256;
+constexpr std::int64_t MaxInFlight = 2048;
 constexpr std::int64_t WriteChunk = 64;
 // Nothing more came back for this long: the rest is lost (an adapter's latency timer holds
 // bytes back 16 ms at most).
@@ -25,14 +33,21 @@ constexpr std::uint32_t SilenceMs = 250;
 constexpr double PatternSeconds = 0.4;
 
 // Sends the pattern and gathers what comes back with its arrival times; false on a port fault.
-bool exchange(SerialPort &port, Clock &clock, const std::string &pattern, std::string &received,
-              std::vector<std::uint32_t> &arrivals)
+std::int64_t inFlightFor(const LineSettings &line)
 {
+    const double bytesPerSecond = double(line.baud) / bitsPerByte(line);
+    return std::clamp(std::int64_t(bytesPerSecond * InFlightSeconds), MinInFlight, MaxInFlight);
+}
+
+bool exchange(SerialPort &port, Clock &clock, const LineSettings &line, const std::string &pattern,
+              std::string &received, std::vector<std::uint32_t> &arrivals)
+{
+    const std::int64_t inFlight = inFlightFor(line);
     const std::int64_t total = std::int64_t(pattern.size());
     std::int64_t sent = 0;
     std::uint32_t last = clock.milliseconds();
     for (;;) {
-        const std::int64_t room = InFlight - (sent - std::int64_t(received.size()));
+        const std::int64_t room = inFlight - (sent - std::int64_t(received.size()));
         if (sent < total && room > 0) {
             const std::int64_t n = std::min({WriteChunk, total - sent, room});
             if (port.write(pattern.data() + sent, n) != n)
@@ -80,11 +95,6 @@ bool LineCheck::ok() const
 {
     return sent > 0 && received == sent && changed == 0 && rate > 0 &&
            std::fabs(rate - 1) <= MaxRateError;
-}
-
-int bitsPerByte(const LineSettings &line)
-{
-    return 1 + line.dataBits + (line.parity == 'n' ? 0 : 1) + line.stopBits;
 }
 
 std::string checkPattern(const LineSettings &line)
@@ -170,7 +180,7 @@ int runCheckPort(const std::string &portName, bool json, DeviceFactory &devices,
         const std::string pattern = checkPattern(line);
         std::string back;
         std::vector<std::uint32_t> arrivals;
-        const bool worked = exchange(*d.port, *d.clock, pattern, back, arrivals);
+        const bool worked = exchange(*d.port, *d.clock, line, pattern, back, arrivals);
         const std::string why = worked ? std::string() : d.port->errorString();
         d.port->close();
         if (!worked)

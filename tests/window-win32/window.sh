@@ -138,12 +138,19 @@ shot() {
 }
 
 # The display's DPI as Windows' display settings set it; programs started after it take it.
+# (On a busy machine Wine now and then fails to start reg.exe at all, "Application could not
+# be started": that start is tried again, up to three times.)
 set_dpi() {
-  local key
+  local key try
   for key in 'HKCU\Control Panel\Desktop' \
     'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
-    wine reg add "$key" /v LogPixels /t REG_DWORD /d "$1" /f >"$WORK/reg.out" 2>&1 </dev/null ||
+    for try in 1 2 3; do
+      wine reg add "$key" /v LogPixels /t REG_DWORD /d "$1" /f >"$WORK/reg.out" 2>&1 </dev/null &&
+        break
+      grep -q "could not be started" "$WORK/reg.out" && [ "$try" -lt 3 ] && sleep 1 && continue
       fail "LogPixels $1: $(tr -d '\r' <"$WORK/reg.out")"
+      break
+    done
   done
 }
 unit_tests() {

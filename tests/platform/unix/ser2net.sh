@@ -203,9 +203,11 @@ kill $DEAD 2>/dev/null
 plug b --line 57600,e,8,1
 rawurl="tcp://127.0.0.1:${RAW[b]}"
 ctl --port "$rawurl" scan --all-lines >/dev/null || fail "raw scan before set-line"
+heard=$(state b .commands)
 out=$(ctl --port "$rawurl" set-line 115200,e,8,1 2>&1)
 rc=$?
 [ "$rc" = 2 ] || fail "set-line on a raw port: exit $rc: $out"
+[ "$(state b .commands)" = "$heard" ] || fail "set-line on a raw port sent $(($(state b .commands) - heard)) commands"
 grep -q "raw TCP port" <<<"$out" || fail "set-line on a raw port: reason not given: $out"
 [ "$(state b .line)" = 57600,e,8,1 ] || fail "set-line on a raw port moved the module: $(state b .line)"
 out=$(ctl --port "$rawurl" set-id 03 04 2>&1) || fail "set-id on a raw port: $out"
