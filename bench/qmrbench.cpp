@@ -17,7 +17,7 @@
 #include "operations/processmode.h"
 #include "operations/scan.h"
 #include "platform/unix/eventwait.h"
-#include "platform/unix/qtserialportbackend.h"
+#include "platform/unix/serialdevice.h"
 #include "platform/unix/systemclock.h"
 #include "platform/unix/systemport.h"
 #include "platform/unix/tcpsocket.h"
@@ -657,8 +657,8 @@ void benchNetworkSweep(const std::string &sim, const std::filesystem::path &dir)
     ModuleContext ctx{link, clock, settings, store, view};
     const ScanResult scan = RunScan(ctx);
     std::printf("\nSweep of the twelve line settings over ser2net (module at the last)\n");
-    std::printf("%-34s %10d      (target 1; found: %s)\n", "connections per sweep",
-                socket.connects, scan.ok() ? "yes" : "no");
+    std::printf("%-34s %10d      (target 1; found: %s)\n", "connections per sweep", socket.connects,
+                scan.ok() ? "yes" : "no");
 
     constexpr int Probes = 20;
     auto probe = [&] {

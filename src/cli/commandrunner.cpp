@@ -207,7 +207,7 @@ int CommandRunner::provision(CommandRun &r)
 {
     const CliArguments &args = r.args;
     const ModuleContext &ctx = r.ctx;
-    if (!m_devices)
+    if (!m_devices || !m_files)
         return usageError("provision is not available here");
     ProvisionOptions options;
     options.languageIndex = args.languageIndex.value_or(ctx.settings.LanguageIndex);
@@ -237,7 +237,7 @@ int CommandRunner::provision(CommandRun &r)
     options.columns = m_terminalColumns;
     options.trace = args.trace;
 
-    Provisioner provisioner(*m_devices, m_table, options);
+    Provisioner provisioner(*m_devices, *m_files, m_table, options);
     provisioner.setInterruptSource(m_interrupt);
     return provisioner.run(m_out, m_err);
 }

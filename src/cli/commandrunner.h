@@ -4,6 +4,7 @@
 #include "clitable.h"
 #include "consoleview.h"
 #include "devicefactory.h"
+#include "fileservices.h"
 #include "frametrace.h"
 #include "interruptsource.h"
 #include "operations/modulecontext.h"
@@ -58,6 +59,8 @@ public:
     // Where the devices of ports named on the command line come from (--port, provision);
     // without one those commands fail with a usage error.
     void setDeviceFactory(DeviceFactory *factory) { m_devices = factory; }
+    // Durable writes and the lock of the provisioning record; provision needs them too.
+    void setFileServices(FileServices *files) { m_files = files; }
     // Status lines of provision redrawn in place (only when standard output is a terminal),
     // cut to the terminal's width in columns (0 when it is not known).
     void setTerminalOutput(bool terminal, int columns = 0)
@@ -107,6 +110,7 @@ private:
     InterruptSource *m_interrupt = nullptr;
     bool m_progressAllowed = false;
     DeviceFactory *m_devices = nullptr;
+    FileServices *m_files = nullptr;
     bool m_terminalOut = false;
     int m_terminalColumns = 0;
 };

@@ -2,7 +2,6 @@
 
 #include "consoleview.h"
 #include "frametrace.h"
-#include "jsonoutput.h"
 #include "link/commands.h"
 #include "link/link.h"
 #include "link/portmap.h"
@@ -14,8 +13,6 @@
 #include "operations/setmoduleid.h"
 #include "settings/settingsstore.h"
 #include "terminaltext.h"
-
-#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <cstdio>
@@ -29,8 +26,6 @@ namespace qmr {
 
 namespace {
 
-using nlohmann::json;
-
 // The threads remember nothing: each module is looked for at the line the run was given.
 class NoSettingsStore : public SettingsStore
 {
@@ -41,68 +36,12 @@ public:
     void write(const std::vector<NamedValue> &) override {}
 };
 
-std::string ids(int id1, int id2)
-{
-    return ConsoleView::idText(id1) + (id2 > 0 ? "/" + ConsoleView::idText(id2) : "");
-}
-
-std::string serials(const ProvisionEvent &e)
-{
-    return escapeControls(e.serial1) + "/" + escapeControls(e.serial2);
-}
-
 } // namespace
 
-Provisioner::Provisioner(DeviceFactory &devices, const LanguageTable &table,
+Provisioner::Provisioner(DeviceFactory &devices, FileServices &files, const LanguageTable &table,
                          ProvisionOptions options)
-    : m_devices(devices), m_table(table), m_options(std::move(options))
+    : m_devices(devices), m_files(files), m_table(table), m_options(std::move(options))
 {
-}
-
-const char *Provisioner::stateName(PortState state)
-{
-    switch (state) {
-    case PortState::Waiting:
-        return "waiting";
-    case PortState::Configuring:
-        return "configuring";
-    case PortState::Done:
-        return "done";
-    case PortState::Failed:
-        return "failed";
-    case PortState::Skipped:
-        return "skipped";
-    case PortState::Unavailable:
-        return "unavailable";
-    case PortState::Stopped:
-        break;
-    }
-    return "stopped";
-}
-
-std::string Provisioner::statusText(const ProvisionEvent &e)
-{
-    const std::string port = escapeControls(e.port, Backslash::AsIs) + ": ";
-    switch (e.state) {
-    case PortState::Waiting:
-        return port + "waiting for a module";
-    case PortState::Configuring:
-        return port + "configuring " + serials(e) + " -> " + ids(e.id1, e.id2);
-    case PortState::Done:
-        return port + "done: " + serials(e) + " -> " + ids(e.id1, e.id2);
-    case PortState::Failed:
-        return port + "failed: " + (e.serial1.empty() ? "" : serials(e) + " ") +
-               (e.id1 > 0 ? "(" + ids(e.id1, e.id2) + ") " : "") +
-               escapeControls(e.text, Backslash::AsIs);
-    case PortState::Skipped:
-        return port + "already in the record: " + serials(e) +
-               " (left alone; --again configures it)";
-    case PortState::Unavailable:
-        return port + "not available: " + escapeControls(e.text, Backslash::AsIs);
-    case PortState::Stopped:
-        break;
-    }
-    return port + "stopped";
 }
 
 bool Provisioner::stopping() const
@@ -112,8 +51,6 @@ bool Provisioner::stopping() const
 
 int Provisioner::run(std::ostream &out, std::ostream &err)
 {
-    m_out = &out;
-    m_err = &err;
     for (const ProvisionPort &port : m_options.ports) {
         // A module given another line on a raw port would be stranded: refused up front.
         if (const std::string why = lineChangeRefusal(port.device);
@@ -124,7 +61,7 @@ int Provisioner::run(std::ostream &out, std::ostream &err)
     }
     std::string error;
     std::string notice;
-    if (m_record.open(m_options.recordFile, m_devices, error, notice) !=
+    if (m_record.open(m_options.recordFile, m_files, error, notice) !=
         ProvisionRecord::OpenOutcome::Opened) {
         err << "qmrctl: " << error << '\n' << std::flush;
         return 2;
@@ -140,15 +77,12 @@ int Provisioner::run(std::ostream &out, std::ostream &err)
             << std::flush;
         return 1;
     }
-    if (!m_options.json) {
-        std::string names;
-        for (const ProvisionPort &p : m_options.ports)
-            names += (names.empty() ? "" : ", ") + escapeControls(p.name, Backslash::AsIs);
-        err << "qmrctl: provisioning on " << names << ", next ID " << ConsoleView::idText(m_nextId)
-            << "; Ctrl-C stops\n"
-            << std::flush;
-    }
-    m_status.assign(m_options.ports.size(), std::string());
+    m_output.emplace(out, err,
+                     ProvisionOutput::Style{.json = m_options.json,
+                                            .terminal = m_options.terminal,
+                                            .columns = m_options.columns},
+                     m_options.ports.size(), m_hook);
+    m_output->start(m_options.ports, m_nextId);
     if (m_interrupt)
         m_interrupt->arm();
 
@@ -158,81 +92,13 @@ int Provisioner::run(std::ostream &out, std::ostream &err)
     for (std::thread &t : threads)
         t.join();
 
-    const bool ok = m_failed == 0 && !m_unhandled;
-    if (m_options.json) {
-        json end{{"event", "end"},       {"done", m_done},     {"failed", m_failed},
-                 {"skipped", m_skipped}, {"nextId", m_nextId}, {"idsLeft", !m_outOfIds}};
-        out << jsonLine(end) << '\n' << std::flush;
-    } else {
-        if (m_outOfIds)
-            err << "qmrctl: no reader IDs left (IDs end at 99): provisioning stopped\n";
-        err << "qmrctl: " << m_done << (m_done == 1 ? " module" : " modules") << " configured, "
-            << m_failed << " failed, " << m_skipped << " left alone\n"
-            << std::flush;
-    }
+    const bool ok = m_output->finish(m_nextId, m_outOfIds);
     return ok ? 0 : 1;
 }
 
 void Provisioner::report(std::size_t index, const ProvisionEvent &event)
 {
-    const std::lock_guard lock(m_outputMutex);
-    switch (event.state) {
-    case PortState::Done:
-        ++m_done;
-        break;
-    case PortState::Failed:
-        if (event.id1 > 0)
-            ++m_failed;
-        break;
-    case PortState::Skipped:
-        ++m_skipped;
-        break;
-    default:
-        break;
-    }
-    if (m_hook)
-        m_hook(event);
-    std::ostream &out = *m_out;
-    if (m_options.json) {
-        json j{{"event", stateName(event.state)},
-               {"port", escapeControls(event.port, Backslash::AsIs)},
-               {"time", localTimeStamp(TimePrecision::Seconds)}};
-        if (!event.serial1.empty() || !event.serial2.empty()) {
-            j["serial1"] = escapeControls(event.serial1);
-            j["serial2"] = escapeControls(event.serial2);
-        }
-        if (event.id1 > 0)
-            j["id1"] = event.id1;
-        if (event.id2 > 0)
-            j["id2"] = event.id2;
-        if (!event.text.empty())
-            j["reason"] = escapeControls(event.text, Backslash::AsIs);
-        out << jsonLine(j) << '\n' << std::flush;
-        return;
-    }
-    m_status[index] = statusText(event);
-    if (m_options.terminal) {
-        redraw();
-        return;
-    }
-    out << m_status[index] << '\n' << std::flush;
-}
-
-// One line per port, rewritten in place: back to the first line, then every line cleared
-// and written again.
-void Provisioner::redraw()
-{
-    std::ostream &out = *m_out;
-    if (m_drawnLines > 0)
-        out << "\x1b[" << m_drawnLines << 'A';
-    // A line as wide as the terminal would wrap, and the cursor would no longer go back to
-    // the first: each is cut one column short of the width.
-    for (const std::string &line : m_status) {
-        out << '\r' << "\x1b[K"
-            << (m_options.columns > 1 ? cutToColumns(line, m_options.columns - 1) : line) << '\n';
-    }
-    m_drawnLines = int(m_status.size());
-    out << std::flush;
+    m_output->report(index, event);
 }
 
 Provisioner::Probe Provisioner::probe(ModuleContext &ctx, int lineNo, std::string &why,
@@ -246,13 +112,7 @@ Provisioner::Probe Provisioner::probe(ModuleContext &ctx, int lineNo, std::strin
             why = "the port does not open";
         return Probe::Unavailable;
     }
-    bool answered = false;
-    for (int i = 0; i < ScanSearchAttempts && !answered; ++i) {
-        answered = link.SendCommand(Command::readFirstReader()) &&
-                   link.ReplyLength == Reply::ReaderReplyLength;
-    }
-    if (answered && serial)
-        *serial = Reply::serialNumber(link.ReplyText);
+    const bool answered = askSerial(ctx, false, 0, serial);
     link.ComClose();
     return answered ? Probe::Answer : Probe::Silent;
 }
@@ -349,10 +209,8 @@ void Provisioner::handleModule(std::size_t index, ModuleContext &ctx, const Scan
     entry.line = BaudRateTable[std::size_t(lineNo)];
     reserveIds(scan, entry, event);
     if (event.state != PortState::Configuring) {
-        if (event.state == PortState::Failed) {
-            const std::lock_guard lock(m_outputMutex);
-            m_unhandled = true;
-        }
+        if (event.state == PortState::Failed)
+            m_output->markUnhandled();
         report(index, event);
         return;
     }
@@ -393,10 +251,12 @@ void Provisioner::reserveIds(const ScanResult &scan, RecordEntry &entry, Provisi
         // Its IDs are reserved in the record; new ones would leave those orphaned and the
         // module's own unknown.
         event.state = PortState::Failed;
-        event.text = "the record reserves " +
-                     (last->id2 > 0 ? "IDs " + ids(last->id1, last->id2) + " in two-reader"
-                                    : "ID " + ids(last->id1, 0) + " in one-reader") +
-                     " mode for this module: run with --mode " + last->mode + " to finish it";
+        event.text =
+            "the record reserves " +
+            (last->id2 > 0
+                 ? "IDs " + ProvisionOutput::idsText(last->id1, last->id2) + " in two-reader"
+                 : "ID " + ProvisionOutput::idsText(last->id1, 0) + " in one-reader") +
+            " mode for this module: run with --mode " + last->mode + " to finish it";
     } else if (!last || finished) {
         if (m_outOfIds || m_nextId + needed - 1 > MaxReaderId) {
             m_outOfIds = true;
@@ -479,15 +339,23 @@ bool Provisioner::readSecondSerial(ModuleContext &ctx, std::string &serial2)
 {
     if (!openRememberedPort(ctx))
         return false;
+    const bool ok = askSerial(ctx, true, ScanInfoPauseMs, &serial2);
+    ctx.link.ComClose();
+    return ok;
+}
+
+bool Provisioner::askSerial(ModuleContext &ctx, bool secondReader, int pauseMs, std::string *serial)
+{
     bool ok = false;
     for (int i = 0; i < ScanSearchAttempts && !ok; ++i) {
-        ctx.clock.sleep(ScanInfoPauseMs);
-        ok = ctx.link.SendCommand(Command::readSecondReader()) &&
+        if (pauseMs > 0)
+            ctx.clock.sleep(pauseMs);
+        ok = ctx.link.SendCommand(secondReader ? Command::readSecondReader()
+                                               : Command::readFirstReader()) &&
              ctx.link.ReplyLength == Reply::ReaderReplyLength;
     }
-    if (ok)
-        serial2 = Reply::serialNumber(ctx.link.ReplyText);
-    ctx.link.ComClose();
+    if (ok && serial)
+        *serial = Reply::serialNumber(ctx.link.ReplyText);
     return ok;
 }
 
@@ -512,12 +380,9 @@ void Provisioner::portLoop(std::size_t index)
         view.setLockChecked(true);
         ModuleContext ctx{link, *devices.clock, settings, store, view};
         if (m_options.trace) {
-            trace.emplace(
-                [this](const std::string &line) {
-                    const std::lock_guard lock(m_outputMutex);
-                    *m_err << line << std::flush;
-                },
-                escapeControls(port.name, Backslash::AsIs) + ": ", ctx.clock.milliseconds());
+            trace.emplace([this](const std::string &line) { m_output->trace(line); },
+                          escapeControls(port.name, Backslash::AsIs) + ": ",
+                          ctx.clock.milliseconds());
             link.setFrameObserver([&trace, &ctx](FrameEvent event, std::string_view bytes) {
                 trace->frame(event, bytes, ctx.clock.milliseconds());
             });

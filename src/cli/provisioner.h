@@ -1,8 +1,10 @@
 #pragma once
 
 #include "devicefactory.h"
+#include "fileservices.h"
 #include "interruptsource.h"
 #include "link/linedefinition.h"
+#include "provisionoutput.h"
 #include "provisionrecord.h"
 #include "texts/languagetable.h"
 
@@ -18,13 +20,6 @@ namespace qmr {
 
 struct ModuleContext;
 struct ScanResult;
-
-// A port to provision on: the name as typed and the device behind it.
-struct ProvisionPort
-{
-    std::string name;
-    std::string device;
-};
 
 struct ProvisionOptions
 {
@@ -42,28 +37,6 @@ struct ProvisionOptions
     int columns = 0;                      // the terminal's width, 0 unknown
     bool trace = false;                   // every port's frames on the error stream
     int languageIndex = 0;
-};
-
-enum class PortState
-{
-    Waiting,     // for a module to answer
-    Configuring, // IDs given out, settings being sent
-    Done,        // configured and read back; waiting for it to be unplugged
-    Failed,      // a command or the read-back failed; waiting for it to be unplugged
-    Skipped,     // the record has it already (no --again); waiting for it to be unplugged
-    Unavailable, // the port does not open
-    Stopped,     // the port's thread has ended
-};
-
-struct ProvisionEvent
-{
-    std::string port;
-    PortState state = PortState::Waiting;
-    std::string serial1;
-    std::string serial2;
-    int id1 = 0;
-    int id2 = 0;      // 0 in one-reader mode
-    std::string text; // why it failed, or the port is unavailable
 };
 
 // qmrctl provision: on every port at once, each on a thread of its own with its own link,
@@ -89,7 +62,9 @@ public:
     // ... and replaced only once another serial number was read this many times in a row.
     static constexpr int ReplacedReads = 2;
 
-    Provisioner(DeviceFactory &devices, const LanguageTable &table, ProvisionOptions options);
+    // devices: each port's; files: the record's.
+    Provisioner(DeviceFactory &devices, FileServices &files, const LanguageTable &table,
+                ProvisionOptions options);
 
     void setInterruptSource(InterruptSource *source) { m_interrupt = source; }
     // Called with every event, on the thread of its port, one event at a time.
@@ -106,10 +81,6 @@ public:
     // parse), before anything is sent.
     int run(std::ostream &out, std::ostream &err);
 
-    // The status line of an event, as printed (module bytes escaped).
-    static std::string statusText(const ProvisionEvent &event);
-    static const char *stateName(PortState state);
-
 private:
     enum class Probe
     {
@@ -125,20 +96,23 @@ private:
     bool waitForModule(std::size_t index, ModuleContext &ctx);
     void handleModule(std::size_t index, ModuleContext &ctx, const ScanResult &scan,
                       const std::string &serial2);
-    // The second reader's serial number ("A00N"), which the scan does not keep.
     // Takes the module's IDs (new ones, or those the record reserved for it) and enters them
     // in the record; the event says whether it is to be configured, left alone or failed.
     void reserveIds(const ScanResult &scan, RecordEntry &entry, ProvisionEvent &event);
     // Sets mode, IDs and line and reads them back; false with the reason when that failed.
     bool configure(ModuleContext &ctx, const ScanResult &scan, const RecordEntry &entry,
                    int rs485Index, int lineNo, std::string &why);
+    // The second reader's serial number ("A00N"), which the scan does not keep.
     bool readSecondSerial(ModuleContext &ctx, std::string &serial2);
+    // Asks a reader of the open port for its serial number, a few times, each try after
+    // pauseMs; serial, when given, gets it.
+    static bool askSerial(ModuleContext &ctx, bool secondReader, int pauseMs, std::string *serial);
     void waitForUnplug(ModuleContext &ctx, const std::string &serial1);
     bool stopping() const;
     void report(std::size_t index, const ProvisionEvent &event);
-    void redraw();
 
     DeviceFactory &m_devices;
+    FileServices &m_files;
     const LanguageTable &m_table;
     ProvisionOptions m_options;
     InterruptSource *m_interrupt = nullptr;
@@ -150,15 +124,7 @@ private:
     int m_nextId = 1;
     bool m_outOfIds = false;
 
-    std::mutex m_outputMutex; // the streams, the status lines, the counts
-    std::ostream *m_out = nullptr;
-    std::ostream *m_err = nullptr;
-    std::vector<std::string> m_status;
-    int m_drawnLines = 0;
-    int m_done = 0;
-    int m_failed = 0;
-    int m_skipped = 0;
-    bool m_unhandled = false; // a module was found but got no IDs
+    std::optional<ProvisionOutput> m_output; // from run() on
 };
 
 } // namespace qmr

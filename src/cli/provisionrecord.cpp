@@ -379,7 +379,7 @@ bool ProvisionRecord::parseText(const std::string &text, Format format,
     return true;
 }
 
-ProvisionRecord::OpenOutcome ProvisionRecord::open(const std::string &path, DeviceFactory &files,
+ProvisionRecord::OpenOutcome ProvisionRecord::open(const std::string &path, FileServices &files,
                                                    std::string &error, std::string &notice)
 {
     if (path.empty())

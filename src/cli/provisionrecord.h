@@ -1,6 +1,6 @@
 #pragma once
 
-#include "devicefactory.h"
+#include "fileservices.h"
 
 #include <filesystem>
 #include <fstream>
@@ -67,7 +67,7 @@ public:
     // it whole and opens it for appending; the lock is held until the record goes. Without a path
     // nothing is recorded. error says what is wrong; notice, when set, is to be shown (a cut
     // last line set aside).
-    OpenOutcome open(const std::string &path, DeviceFactory &files, std::string &error,
+    OpenOutcome open(const std::string &path, FileServices &files, std::string &error,
                      std::string &notice);
     bool isOpen() const { return m_file.is_open(); }
     const std::string &path() const { return m_path; }
@@ -105,7 +105,7 @@ private:
     std::ofstream m_file;
     std::string m_path;
     std::filesystem::path m_filePath;
-    DeviceFactory *m_files = nullptr;
+    FileServices *m_files = nullptr;
     std::vector<RecordEntry> m_entries;
 };
 

@@ -1,6 +1,6 @@
 #include "report.h"
 
-#include "devicefactory.h"
+#include "fileservices.h"
 #include "frametrace.h"
 #include "link/commands.h"
 #include "portstatus.h"

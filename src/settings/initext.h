@@ -12,7 +12,7 @@
 namespace qmr {
 
 // The text of the INI settings file, read and written in memory (the file format is described
-// at IniSettingsStore). Standard C++ only, so it is fuzzed and tested without any file.
+// at SystemSettingsStore). Standard C++ only, so it is fuzzed and tested without any file.
 namespace ini {
 
 inline constexpr std::string_view SettingsGroup = "QMRConfig";

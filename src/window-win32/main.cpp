@@ -1,12 +1,8 @@
 // qmrconfig.exe: the configuration window on Windows, over the same core as the Qt window on
-// Linux. This builds the program's devices (COM port, clock, port map, registry) and runs the
-// window.
+// Linux. The platform's device assembly gives the program's devices (COM port, clock, port
+// map, registry); this runs the window over them.
 
-#include "link/link.h"
-#include "platform/windows/registrysettingsstore.h"
-#include "platform/windows/systemport.h"
-#include "platform/windows/win32clock.h"
-#include "platform/windows/win32portmap.h"
+#include "platform/windows/systemdevices.h"
 #include "texts/languagetable.h"
 #include "win32window.h"
 #include "wintext.h"
@@ -20,13 +16,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     try {
         // The table first, before the window exists.
         const qmr::LanguageTable languages;
-        qmr::RegistrySettingsStore store;
-        qmr::Win32Clock clock;
-        const auto port = qmr::makeSystemPort(clock);
-        const qmr::Win32PortMap ports(qmr::Win32PortMap::registryAssignments());
-        qmr::Link link(*port, clock, ports);
+        const qmr::SystemDevices system = qmr::makeSystemDevices();
+        qmr::Link &link = *system.link;
 
-        qmr::Win32Window frmModule(link, clock, store, languages, instance);
+        qmr::Win32Window frmModule(link, *system.line.clock, *system.store, languages, instance);
         // While a reply is awaited the window keeps painting, blinking and taking the click
         // that stops process mode.
         link.setMessagePump([&frmModule] { frmModule.pumpEvents(); });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/devicefactory.h"
+#include "cli/fileservices.h"
 #include "sim/fakeclock.h"
 #include "sim/memoryport.h"
 
@@ -51,8 +52,9 @@ private:
 
 // Ports named on the command line, for tests: each name stands for an in-memory device, and
 // every makeDevices() call makes a fresh fake clock and in-memory port of its own (as each
-// provisioning thread gets), on which the test puts its modules through setUp.
-class MemoryDevices : public DeviceFactory
+// provisioning thread gets), on which the test puts its modules through setUp. It keeps the
+// record's files too: every persist() call is counted, and locks hold among its copies.
+class MemoryDevices : public DeviceFactory, public FileServices
 {
 public:
     std::map<std::string, std::string> names; // port name -> device

@@ -110,6 +110,7 @@ struct Rig
         runner.setInterruptSource(interrupt);
         runner.setProgressAllowed(progress);
         runner.setDeviceFactory(&devices);
+        runner.setFileServices(&devices);
         const int code = runner.run(args);
         out = liveOut.str();
         err = e.str();

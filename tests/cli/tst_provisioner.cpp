@@ -135,7 +135,7 @@ public:
     int run(InterruptSource *interrupt = nullptr)
     {
         events.clear();
-        Provisioner provisioner(devices, m_table, options);
+        Provisioner provisioner(devices, devices, m_table, options);
         provisioner.setInterruptSource(interrupt);
         provisioner.setEventHook([&](const ProvisionEvent &e) { onEvent(provisioner, e); });
         std::ostringstream out;
@@ -724,7 +724,7 @@ TEST(Provisioner, OneRunPerRecord)
         other.locks = floor.devices.locks;
         LanguageTable table;
         ProvisionOptions options = floor.options;
-        Provisioner provisioner(other, table, options);
+        Provisioner provisioner(other, other, table, options);
         std::ostringstream out;
         std::ostringstream err;
         second = provisioner.run(out, err);

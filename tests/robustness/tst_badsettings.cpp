@@ -4,9 +4,9 @@
 #include "link/link.h"
 #include "link/portmap.h"
 #include "platform/linux/systemportmap.h"
-#include "platform/unix/inisettingsstore.h"
-#include "platform/unix/qtserialportbackend.h"
+#include "platform/unix/serialdevice.h"
 #include "platform/unix/systemclock.h"
+#include "platform/unix/systemsettingsstore.h"
 #include "sim/fakeclock.h"
 #include "sim/memoryport.h"
 #include "sim/modulemodel.h"
@@ -58,7 +58,7 @@ std::string nativePath(const QString &path)
 
 Settings loadFrom(const QString &path)
 {
-    IniSettingsStore store(nativePath(path));
+    SystemSettingsStore store(nativePath(path));
     Settings settings;
     LoadSettings(store, settings);
     return settings;
@@ -92,7 +92,7 @@ int startScanSaveUnwritable(const std::string &file)
     port.addDevice("/dev/ttyQ3", &module);
     const FixedPortMap map(sixteenMemoryPorts());
     Link link(port, clock, map);
-    IniSettingsStore store(file);
+    SystemSettingsStore store(file);
     QuietBeeper beeper;
     const LanguageTable languages;
     QtWindow window(link, clock, store, beeper, languages);
@@ -115,7 +115,7 @@ void verifyWellFormed(const QString &path, const QByteArray &before)
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray data = file.readAll();
-    QVERIFY(data.size() <= IniSettingsStore::MaxFileBytes + 4096);
+    QVERIFY(data.size() <= SystemSettingsStore::MaxFileBytes + 4096);
     const QList<QByteArray> old = before.split('\n');
     const QSet<QByteArray> kept(old.begin(), old.end());
     for (const QByteArray &bytes : data.split('\n')) {
@@ -231,7 +231,7 @@ void TestBadSettings::startScanSave()
     port.addDevice("/dev/ttyQ3", &module);
     const FixedPortMap map(sixteenMemoryPorts());
     Link link(port, clock, map);
-    IniSettingsStore store(nativePath(path()));
+    SystemSettingsStore store(nativePath(path()));
     QuietBeeper beeper;
     const LanguageTable languages;
     QtWindow window(link, clock, store, beeper, languages);
@@ -330,12 +330,12 @@ void TestBadSettings::portsThatAreNoSerialDevices()
         text += "COM" + QByteArray::number(com) + "=\n";
     write(text);
 
-    IniSettingsStore store(nativePath(path()));
+    SystemSettingsStore store(nativePath(path()));
     // No system port is ever used: every COM number is named in [Ports].
     const SystemPortMap map(store.portAssignments(), {"/nonexistent/ttyS0"});
     QCOMPARE(map.deviceFor(1), std::string("/dev/null"));
     SystemClock clock;
-    QtSerialPortBackend port;
+    SerialDevice port;
     Link link(port, clock, map);
     for (int com = 1; com <= 4; ++com) {
         QVERIFY2(!link.ComOpen(com, "19200,e,8,1"), map.deviceFor(com).c_str());

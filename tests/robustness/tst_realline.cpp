@@ -9,7 +9,7 @@
 #include "operations/processmode.h"
 #include "operations/scan.h"
 #include "operations/setmode.h"
-#include "platform/unix/qtserialportbackend.h"
+#include "platform/unix/serialdevice.h"
 #include "platform/unix/systemclock.h"
 #include "support/memorysettingsstore.h"
 #include "support/recordingview.h"
@@ -77,7 +77,7 @@ struct RealRig
         settings.ScanBaudRateNo = DefaultBaudRateNo;
         settings.ScanBaudRate = BaudRateTable[DefaultBaudRateNo];
     }
-    QtSerialPortBackend port;
+    SerialDevice port;
     SystemClock clock;
     FixedPortMap map;
     Link link;
@@ -242,7 +242,7 @@ void TestRealLine::portHeldByAnotherProgram()
 
     // Another copy of the program holds the device through its own backend.
     {
-        QtSerialPortBackend other;
+        SerialDevice other;
         QVERIFY(other.open(QFile::encodeName(linkPath()).toStdString()));
         rig.view.clearRecords();
         QCOMPARE(RunProcessMode(rig.ctx), ProcessOutcome::OpenFailed);

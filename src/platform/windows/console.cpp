@@ -44,6 +44,14 @@ Console::~Console()
     restore();
 }
 
+int Console::outputWidth() const
+{
+    CONSOLE_SCREEN_BUFFER_INFO screen{};
+    return GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &screen)
+               ? screen.srWindow.Right - screen.srWindow.Left + 1
+               : 0;
+}
+
 void Console::enableEscapes(Stream &stream)
 {
     if (!stream.console)

@@ -37,6 +37,8 @@ public:
     // True when standard output / standard error interprets escape sequences.
     bool outputWritesEscapes() const { return m_output.escapes; }
     bool errorWritesEscapes() const { return m_error.escapes; }
+    // The columns of the console window on standard output; 0 when it is no console.
+    int outputWidth() const;
 
     void arm() override { m_armed.store(true); }
     bool requested() const override { return m_requested.load(); }

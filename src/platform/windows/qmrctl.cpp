@@ -1,25 +1,18 @@
 // qmrctl.exe on Windows: the QLN-72RT configuration tool on the command line. Everything but
-// the program's devices (COM port, clock, port map, registry) and the console lives in the
-// portable qmr_cli, so this only builds them, as the Linux program does.
+// the program's devices (COM port, clock, port map, registry, the record's files) and the
+// console lives in the portable qmr_cli, so this only hands them over, as the Linux program does.
 
 #include "cli/commandrunner.h"
-#include "link/link.h"
 #include "link/networkport.h"
 #include "platform/windows/console.h"
-#include "platform/windows/registrysettingsstore.h"
-#include "platform/windows/systemport.h"
-#include "platform/windows/win32clock.h"
-#include "platform/windows/win32portmap.h"
-#include "platform/windows/win32serialport.h"
+#include "platform/windows/systemdevices.h"
+#include "platform/windows/systemfiles.h"
 
 #include <windows.h>
 
 #include <shellapi.h>
 
-#include <cstdio>
-#include <filesystem>
 #include <iostream>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,12 +46,12 @@ std::vector<std::string> commandLineArguments()
 
 // Ports named on the command line: "COMn" is COM n of the port map ("\\.\COMn", COM10 and
 // above open only so, unless the registry's Ports key names another device); a name already
-// in the device namespace or a network port name is taken as it is. Each provisioning thread gets a
-// port and a clock of its own.
-class WindowsDevices : public qmr::DeviceFactory
+// in the device namespace or a network port name is taken as it is. Each provisioning thread
+// gets a line (port and clock) of its own.
+class CommandLineDevices : public qmr::DeviceFactory
 {
 public:
-    explicit WindowsDevices(const qmr::PortMap &ports) : m_ports(ports) {}
+    explicit CommandLineDevices(const qmr::PortMap &ports) : m_ports(ports) {}
     std::string deviceFor(const std::string &portName) const override
     {
         if (const auto number = qmr::comNumberOf(portName))
@@ -69,53 +62,8 @@ public:
     }
     qmr::PortDevices makeDevices(const std::string &) override
     {
-        auto clock = std::make_unique<qmr::Win32Clock>();
-        auto port = qmr::makeSystemPort(*clock);
-        return {std::move(clock), std::move(port)};
-    }
-    bool persist(const std::filesystem::path &file, std::string &why) override
-    {
-        const HANDLE handle =
-            CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        const bool ok = handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
-        if (!ok)
-            why = qmr::Win32SerialPort::systemMessage(GetLastError());
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
-        return ok;
-    }
-    bool persistDirectory(const std::filesystem::path &, std::string &) override
-    {
-        // NTFS journals a new file's directory entry itself; a directory has no buffers a
-        // program can flush.
-        return true;
-    }
-    std::unique_ptr<qmr::FileLock> lockFile(const std::filesystem::path &file, bool &heldElsewhere,
-                                            std::string &why) override
-    {
-        heldElsewhere = false;
-        const HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            why = qmr::Win32SerialPort::systemMessage(GetLastError());
-            return nullptr;
-        }
-        // Locks on Windows bar other handles from the bytes they cover, so the lock covers one
-        // byte far beyond any record's end, where no write ever goes.
-        OVERLAPPED at{};
-        at.Offset = 0xFFFFFFFF;
-        at.OffsetHigh = 0x7FFFFFFF;
-        if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                        &at)) {
-            const DWORD error = GetLastError();
-            heldElsewhere = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING;
-            why = qmr::Win32SerialPort::systemMessage(error);
-            CloseHandle(handle);
-            return nullptr;
-        }
-        return std::make_unique<HandleLock>(handle);
+        qmr::SystemLine line = qmr::makeSystemLine();
+        return {std::move(line.clock), std::move(line.port)};
     }
     std::string deviceIdentity(const std::string &device) const override
     {
@@ -127,19 +75,6 @@ public:
     }
 
 private:
-    // Closing the handle releases the lock, also when the process is ended.
-    class HandleLock : public qmr::FileLock
-    {
-    public:
-        explicit HandleLock(HANDLE handle) : m_handle(handle) {}
-        ~HandleLock() override { CloseHandle(m_handle); }
-        HandleLock(const HandleLock &) = delete;
-        HandleLock &operator=(const HandleLock &) = delete;
-
-    private:
-        HANDLE m_handle;
-    };
-
     const qmr::PortMap &m_ports;
 };
 
@@ -160,26 +95,21 @@ int main()
                      "registry";
     }
 
-    qmr::RegistrySettingsStore store;
-    qmr::Win32Clock clock;
-    const auto port = qmr::makeSystemPort(clock);
-    const qmr::Win32PortMap ports(qmr::Win32PortMap::registryAssignments());
-    qmr::Link link(*port, clock, ports);
-
+    qmr::SystemDevices system = qmr::makeSystemDevices();
     qmr::CommandRunner runner(
         [&](qmr::ModuleView &view, qmr::Settings &settings) {
-            return qmr::ModuleContext{link, clock, settings, store, view};
+            return qmr::ModuleContext{*system.link, *system.line.clock, settings, *system.store,
+                                      view};
         },
         std::cout, std::cerr);
-    WindowsDevices devices(ports);
+    CommandLineDevices devices(*system.ports);
     runner.setDeviceFactory(&devices);
+    qmr::SystemFiles files;
+    runner.setFileServices(&files);
     runner.setInterruptSource(&console);
     // Progress lines and in-place redraws use escape sequences: only where they are understood.
     runner.setProgressAllowed(console.errorWritesEscapes());
     // Status lines are cut to the console window's width, so a redraw never wraps.
-    CONSOLE_SCREEN_BUFFER_INFO screen{};
-    const bool sized = GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &screen);
-    runner.setTerminalOutput(console.outputWritesEscapes(),
-                             sized ? screen.srWindow.Right - screen.srWindow.Left + 1 : 0);
+    runner.setTerminalOutput(console.outputWritesEscapes(), console.outputWidth());
     return runner.run(args);
 }

@@ -1,15 +1,15 @@
 #include "platform/windows/systemport.h"
 
 #include "link/networkport.h"
+#include "platform/windows/serialdevice.h"
 #include "platform/windows/tcpsocket.h"
-#include "platform/windows/win32serialport.h"
 
 namespace qmr {
 
 std::unique_ptr<DispatchingPort> makeSystemPort(Clock &clock)
 {
     return std::make_unique<DispatchingPort>(
-        std::make_unique<Win32SerialPort>(),
+        std::make_unique<SerialDevice>(),
         std::make_unique<NetworkPort>(clock, std::make_unique<TcpSocket>()));
 }
 

@@ -1,9 +1,9 @@
 // The Windows edge without a serial port: the clock's pauses, the COM port names, why an
 // open failed, and the port's handling of read errors on a stand-in device.
 
-#include "platform/windows/win32clock.h"
-#include "platform/windows/win32portmap.h"
-#include "platform/windows/win32serialport.h"
+#include "platform/windows/serialdevice.h"
+#include "platform/windows/systemclock.h"
+#include "platform/windows/systemportmap.h"
 
 #include <gtest/gtest.h>
 
@@ -28,9 +28,9 @@ std::int64_t counterUs()
            now.QuadPart % frequency.QuadPart * 1'000'000 / frequency.QuadPart;
 }
 
-TEST(Win32Clock, PauseNeverEndsEarlyAndOneMillisecondIsShort)
+TEST(SystemClock, PauseNeverEndsEarlyAndOneMillisecondIsShort)
 {
-    Win32Clock clock;
+    SystemClock clock;
     // What this Windows offers (Wine may have neither); the clock works either way.
     RecordProperty("highResolutionTimer", clock.highResolutionTimer());
     RecordProperty("throttlingOptedOut", clock.throttlingOptedOut());
@@ -53,9 +53,9 @@ TEST(Win32Clock, PauseNeverEndsEarlyAndOneMillisecondIsShort)
     clock.sleep(-3);
 }
 
-TEST(Win32Clock, MillisecondsFollowThePerformanceCounter)
+TEST(SystemClock, MillisecondsFollowThePerformanceCounter)
 {
-    Win32Clock clock;
+    SystemClock clock;
     const std::int64_t startUs = counterUs();
     const std::uint32_t startMs = clock.milliseconds();
     Sleep(30);
@@ -65,9 +65,9 @@ TEST(Win32Clock, MillisecondsFollowThePerformanceCounter)
     EXPECT_LE(std::int64_t(passedMs), passedUs / 1000 + 1);
 }
 
-TEST(Win32PortMap, EveryComNumberIsNamedInTheDeviceNamespace)
+TEST(SystemPortMap, EveryComNumberIsNamedInTheDeviceNamespace)
 {
-    const Win32PortMap map;
+    const SystemPortMap map;
     EXPECT_EQ(map.deviceFor(1), "\\\\.\\COM1");
     EXPECT_EQ(map.deviceFor(9), "\\\\.\\COM9");
     EXPECT_EQ(map.deviceFor(10), "\\\\.\\COM10");
@@ -76,30 +76,30 @@ TEST(Win32PortMap, EveryComNumberIsNamedInTheDeviceNamespace)
     EXPECT_EQ(map.deviceFor(-1), "");
 }
 
-TEST(Win32PortMap, ComNamesOfTheSystemList)
+TEST(SystemPortMap, ComNamesOfTheSystemList)
 {
-    EXPECT_EQ(Win32PortMap::comNumberOf("COM3"), 3);
-    EXPECT_EQ(Win32PortMap::comNumberOf("com12"), 12);
+    EXPECT_EQ(SystemPortMap::comNumberOf("COM3"), 3);
+    EXPECT_EQ(SystemPortMap::comNumberOf("com12"), 12);
     for (const char *name :
          {"COM", "COM0", "COM03", "COM3:", "COM-3", "COM+3", "LPT1", "CON", "COM99999999999"})
-        EXPECT_EQ(Win32PortMap::comNumberOf(name), 0) << name;
+        EXPECT_EQ(SystemPortMap::comNumberOf(name), 0) << name;
 
-    const std::vector<int> ports = Win32PortMap::systemComPorts();
+    const std::vector<int> ports = SystemPortMap::systemComPorts();
     EXPECT_TRUE(std::is_sorted(ports.begin(), ports.end()));
     EXPECT_TRUE(std::adjacent_find(ports.begin(), ports.end()) == ports.end());
 }
 
-TEST(Win32SerialPort, WhyAnOpenFailed)
+TEST(SerialDevice, WhyAnOpenFailed)
 {
-    EXPECT_EQ(Win32SerialPort::errorFor(ERROR_FILE_NOT_FOUND), PortError::NotFound);
-    EXPECT_EQ(Win32SerialPort::errorFor(ERROR_PATH_NOT_FOUND), PortError::NotFound);
-    EXPECT_EQ(Win32SerialPort::errorFor(ERROR_ACCESS_DENIED), PortError::Busy);
-    EXPECT_EQ(Win32SerialPort::errorFor(ERROR_SHARING_VIOLATION), PortError::Busy);
-    EXPECT_EQ(Win32SerialPort::errorFor(ERROR_GEN_FAILURE), PortError::Other);
-    EXPECT_EQ(Win32SerialPort::definitionText({9600, 'n', 7, 2}), "9600,n,7,2");
+    EXPECT_EQ(SerialDevice::errorFor(ERROR_FILE_NOT_FOUND), PortError::NotFound);
+    EXPECT_EQ(SerialDevice::errorFor(ERROR_PATH_NOT_FOUND), PortError::NotFound);
+    EXPECT_EQ(SerialDevice::errorFor(ERROR_ACCESS_DENIED), PortError::Busy);
+    EXPECT_EQ(SerialDevice::errorFor(ERROR_SHARING_VIOLATION), PortError::Busy);
+    EXPECT_EQ(SerialDevice::errorFor(ERROR_GEN_FAILURE), PortError::Other);
+    EXPECT_EQ(SerialDevice::definitionText({9600, 'n', 7, 2}), "9600,n,7,2");
 
     // The test prefix maps no port to COM20.
-    Win32SerialPort port;
+    SerialDevice port;
     EXPECT_FALSE(port.open("\\\\.\\COM20"));
     EXPECT_FALSE(port.isOpen());
     EXPECT_EQ(port.error(), PortError::NotFound);
@@ -181,10 +181,10 @@ private:
     Record &m_r;
 };
 
-TEST(Win32SerialPort, LineErrorIsClearedAndCountsAsEmptyRead)
+TEST(SerialDevice, LineErrorIsClearedAndCountsAsEmptyRead)
 {
     LineErrorComm::Record r;
-    Win32SerialPort port(std::make_unique<LineErrorComm>(r));
+    SerialDevice port(std::make_unique<LineErrorComm>(r));
     ASSERT_TRUE(port.open("\\\\.\\COM7"));
     // Opened with abort-on-error off, and it stays off through a new line setting.
     ASSERT_EQ(r.statesSet.size(), 1u);
@@ -212,7 +212,7 @@ TEST(Win32SerialPort, LineErrorIsClearedAndCountsAsEmptyRead)
 }
 
 // A read that fails and cannot be cleared either (the device is gone) is a failed read.
-TEST(Win32SerialPort, ReadFailsWhenTheErrorCannotBeCleared)
+TEST(SerialDevice, ReadFailsWhenTheErrorCannotBeCleared)
 {
     class GoneComm : public LineErrorComm
     {
@@ -225,7 +225,7 @@ TEST(Win32SerialPort, ReadFailsWhenTheErrorCannotBeCleared)
         }
     };
     LineErrorComm::Record r;
-    Win32SerialPort port(std::make_unique<GoneComm>(r));
+    SerialDevice port(std::make_unique<GoneComm>(r));
     ASSERT_TRUE(port.open("COM7"));
     r.lineError = true;
     char byte = 0;

@@ -1,4 +1,4 @@
-#include "platform/windows/win32serialport.h"
+#include "platform/windows/serialdevice.h"
 
 #include <limits>
 #include <utility>
@@ -11,20 +11,20 @@ HANDLE Win32Comm::open(const std::string &device)
                        nullptr);
 }
 
-Win32SerialPort::Win32SerialPort(std::unique_ptr<Win32Comm> comm) : m_comm(std::move(comm)) {}
+SerialDevice::SerialDevice(std::unique_ptr<Win32Comm> comm) : m_comm(std::move(comm)) {}
 
-Win32SerialPort::~Win32SerialPort()
+SerialDevice::~SerialDevice()
 {
     close();
 }
 
-std::string Win32SerialPort::definitionText(const LineSettings &settings)
+std::string SerialDevice::definitionText(const LineSettings &settings)
 {
     return std::to_string(settings.baud) + ',' + settings.parity + ',' +
            std::to_string(settings.dataBits) + ',' + std::to_string(settings.stopBits);
 }
 
-PortError Win32SerialPort::errorFor(DWORD systemError)
+PortError SerialDevice::errorFor(DWORD systemError)
 {
     switch (systemError) {
     case ERROR_SUCCESS:
@@ -42,7 +42,7 @@ PortError Win32SerialPort::errorFor(DWORD systemError)
     }
 }
 
-std::string Win32SerialPort::systemMessage(DWORD systemError)
+std::string SerialDevice::systemMessage(DWORD systemError)
 {
     // The wide form, so the message comes out as UTF-8 whatever the ANSI code page is.
     wchar_t *buffer = nullptr;
@@ -65,7 +65,7 @@ std::string Win32SerialPort::systemMessage(DWORD systemError)
     return text;
 }
 
-bool Win32SerialPort::fail(PortError error, DWORD systemError)
+bool SerialDevice::fail(PortError error, DWORD systemError)
 {
     m_error = error;
     if (error == PortError::Busy)
@@ -76,7 +76,7 @@ bool Win32SerialPort::fail(PortError error, DWORD systemError)
     return false;
 }
 
-std::string Win32SerialPort::lockName(const std::string &device)
+std::string SerialDevice::lockName(const std::string &device)
 {
     std::string name = device;
     if (name.rfind("\\\\.\\", 0) == 0)
@@ -92,7 +92,7 @@ std::string Win32SerialPort::lockName(const std::string &device)
     return "Local\\TAVEX.QMRConfig.port." + name;
 }
 
-bool Win32SerialPort::open(const std::string &device)
+bool SerialDevice::open(const std::string &device)
 {
     close();
     m_device = device;
@@ -126,7 +126,7 @@ bool Win32SerialPort::open(const std::string &device)
     return true;
 }
 
-void Win32SerialPort::close()
+void SerialDevice::close()
 {
     if (m_handle == INVALID_HANDLE_VALUE)
         return;
@@ -140,7 +140,7 @@ void Win32SerialPort::close()
     m_lock = nullptr;
 }
 
-CommTimeouts Win32SerialPort::timeouts() const
+CommTimeouts SerialDevice::timeouts() const
 {
     COMMTIMEOUTS t{};
     if (m_handle == INVALID_HANDLE_VALUE || !m_comm->getTimeouts(m_handle, &t))
@@ -149,7 +149,7 @@ CommTimeouts Win32SerialPort::timeouts() const
             t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant};
 }
 
-bool Win32SerialPort::setTimeouts(const CommTimeouts &timeouts)
+bool SerialDevice::setTimeouts(const CommTimeouts &timeouts)
 {
     if (m_handle == INVALID_HANDLE_VALUE)
         return false;
@@ -161,7 +161,7 @@ bool Win32SerialPort::setTimeouts(const CommTimeouts &timeouts)
     return true;
 }
 
-bool Win32SerialPort::setLineSettings(const LineSettings &settings)
+bool SerialDevice::setLineSettings(const LineSettings &settings)
 {
     if (m_handle == INVALID_HANDLE_VALUE)
         return false;
@@ -181,7 +181,7 @@ bool Win32SerialPort::setLineSettings(const LineSettings &settings)
     return true;
 }
 
-std::int64_t Win32SerialPort::write(const char *data, std::int64_t count)
+std::int64_t SerialDevice::write(const char *data, std::int64_t count)
 {
     if (m_handle == INVALID_HANDLE_VALUE || count < 0 || count > std::numeric_limits<DWORD>::max())
         return -1;
@@ -193,7 +193,7 @@ std::int64_t Win32SerialPort::write(const char *data, std::int64_t count)
     return written;
 }
 
-int Win32SerialPort::readByte(char *byte)
+int SerialDevice::readByte(char *byte)
 {
     if (m_handle == INVALID_HANDLE_VALUE)
         return -1;

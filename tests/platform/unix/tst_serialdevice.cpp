@@ -2,7 +2,7 @@
 #include "platform/unix/deviceholders.h"
 #include "platform/unix/eventwait.h"
 #include "platform/unix/framelog.h"
-#include "platform/unix/qtserialportbackend.h"
+#include "platform/unix/serialdevice.h"
 #include "platform/unix/systemclock.h"
 
 #include <QElapsedTimer>
@@ -80,7 +80,7 @@ struct Pty
 
 } // namespace
 
-class TestSerialPort : public QObject
+class TestSerialDevice : public QObject
 {
     Q_OBJECT
 
@@ -89,8 +89,8 @@ private slots:
     {
         Pty pty;
         QVERIFY(!pty.path.empty());
-        QtSerialPortBackend first;
-        QtSerialPortBackend second;
+        SerialDevice first;
+        SerialDevice second;
         QVERIFY2(first.open(pty.path), first.errorString().c_str());
         QVERIFY(first.isOpen());
 
@@ -123,7 +123,7 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(int, error);
-        QtSerialPortBackend port;
+        SerialDevice port;
         QVERIFY(!port.open(path.toStdString()));
         QCOMPARE(int(port.error()), error);
         QVERIFY(!port.errorString().empty());
@@ -140,7 +140,7 @@ private slots:
         }
         const QString dangling = dir.filePath("dangling");
         QVERIFY(QFile::link(dir.filePath("gone"), dangling));
-        QtSerialPortBackend port;
+        SerialDevice port;
         QVERIFY(!port.open(file.toStdString()));
         QCOMPARE(port.error(), PortError::NotASerialPort);
         QVERIFY(!port.open(dangling.toStdString()));
@@ -149,7 +149,7 @@ private slots:
 
     void permissionMessageNamesGroup()
     {
-        QCOMPARE(QString::fromStdString(QtSerialPortBackend::permissionMessage("/dev/null")),
+        QCOMPARE(QString::fromStdString(SerialDevice::permissionMessage("/dev/null")),
                  QStringLiteral("permission denied for /dev/null (owned by group root)"));
     }
 
@@ -169,7 +169,7 @@ private slots:
         QFETCH(char, parity);
         QFETCH(int, speed);
         Pty pty;
-        QtSerialPortBackend port;
+        SerialDevice port;
         QVERIFY(port.open(pty.path));
         // A pseudo-terminal carries no parity (the kernel clears PARENB), so an even-parity
         // setting is refused there; the rest of the settings still take effect.
@@ -195,7 +195,7 @@ private slots:
         QCOMPARE(::tcsetattr(pty.slave, TCSANOW, &before), 0);
         before = pty.settings();
 
-        QtSerialPortBackend port;
+        SerialDevice port;
         QVERIFY(port.open(pty.path));
         QVERIFY(port.setLineSettings({115200, 'n', 8, 1}));
         const termios during = pty.settings();
@@ -213,7 +213,7 @@ private slots:
     void readAndWrite()
     {
         Pty pty;
-        QtSerialPortBackend port;
+        SerialDevice port;
         QVERIFY(port.open(pty.path));
         QVERIFY(port.setTimeouts(Link::WorkingTimeouts));
         QCOMPARE(port.timeouts(), Link::WorkingTimeouts);
@@ -236,7 +236,7 @@ private slots:
     void readAfterFarEndGone()
     {
         Pty pty;
-        QtSerialPortBackend port;
+        SerialDevice port;
         QVERIFY(port.open(pty.path));
         port.setTimeouts(Link::WorkingTimeouts);
         pty.closeMaster();
@@ -258,7 +258,7 @@ private slots:
         const int other = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY);
         QVERIFY(other >= 0);
         QCOMPARE(::flock(other, LOCK_EX | LOCK_NB), 0);
-        QtSerialPortBackend port;
+        SerialDevice port;
         QVERIFY(!port.open(pty.path));
         QCOMPARE(port.error(), PortError::Busy);
         ::close(other);
@@ -269,9 +269,9 @@ private slots:
     void lowLatencyNotSupportedOnPty()
     {
         Pty pty;
-        QtSerialPortBackend port;
+        SerialDevice port;
         QVERIFY(port.open(pty.path));
-        QCOMPARE(port.lowLatency(), QtSerialPortBackend::LowLatency::NotSupported);
+        QCOMPARE(port.lowLatency(), SerialDevice::LowLatency::NotSupported);
         QCOMPARE(port.error(), PortError::NoError);
         QVERIFY(port.errorString().empty());
     }
@@ -324,7 +324,7 @@ private slots:
         // The whole exchange on a real descriptor: the reply waits on the line before the
         // command goes out and is read once the frame is sent.
         Pty pty;
-        QtSerialPortBackend port;
+        SerialDevice port;
         SystemClock clock;
         const FixedPortMap ports({{3, pty.path}});
         Link link(port, clock, ports);
@@ -351,7 +351,7 @@ private slots:
         // Sleeping in the event loop instead of polling every millisecond must neither miss
         // a reply that arrives mid-wait nor close the window early on silence.
         Pty pty;
-        QtSerialPortBackend port;
+        SerialDevice port;
         SystemClock clock;
         const FixedPortMap ports({{3, pty.path}});
         Link link(port, clock, ports);
@@ -426,5 +426,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSerialPort)
-#include "tst_serialport.moc"
+QTEST_GUILESS_MAIN(TestSerialDevice)
+#include "tst_serialdevice.moc"

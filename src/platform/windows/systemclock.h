@@ -29,13 +29,13 @@ namespace qmr {
 // timer-resolution throttling (SetProcessInformation, Windows 11 and some Windows 10
 // releases): the clock does so, with the call looked up at run time so that a Windows without
 // it still starts the program.
-class Win32Clock : public Clock
+class SystemClock : public Clock
 {
 public:
-    Win32Clock();
-    ~Win32Clock() override;
-    Win32Clock(const Win32Clock &) = delete;
-    Win32Clock &operator=(const Win32Clock &) = delete;
+    SystemClock();
+    ~SystemClock() override;
+    SystemClock(const SystemClock &) = delete;
+    SystemClock &operator=(const SystemClock &) = delete;
 
     std::uint32_t milliseconds() override;
     std::int64_t microseconds() override;

@@ -41,16 +41,16 @@ namespace qmr {
 // unchanged, that is in the ANSI code page as far as Windows is concerned. Every text this
 // program stores ("19200,e,8,1", "ChineseGB", ...) is ASCII, which reads the same in every
 // code page, so no conversion is made.
-class RegistrySettingsStore : public SettingsStore
+class SystemSettingsStore : public SettingsStore
 {
 public:
     static constexpr const char *DefaultKeyPath = "Software\\TAVEX\\QMRConfig";
 
     // keyPath: the key below HKEY_CURRENT_USER (and HKEY_LOCAL_MACHINE); tests use their own.
-    explicit RegistrySettingsStore(std::string keyPath = DefaultKeyPath);
-    ~RegistrySettingsStore() override;
-    RegistrySettingsStore(const RegistrySettingsStore &) = delete;
-    RegistrySettingsStore &operator=(const RegistrySettingsStore &) = delete;
+    explicit SystemSettingsStore(std::string keyPath = DefaultKeyPath);
+    ~SystemSettingsStore() override;
+    SystemSettingsStore(const SystemSettingsStore &) = delete;
+    SystemSettingsStore &operator=(const SystemSettingsStore &) = delete;
 
     const std::string &keyPath() const { return m_keyPath; }
 

@@ -1,12 +1,12 @@
-// The Win32 serial port against the emulator, run by win32serialport.sh: COM3 is a qmrsim at
+// The Win32 serial port against the emulator, run by serialdevice.sh: COM3 is a qmrsim at
 // its default line setting (19200,e,8,1), COM4 a qmrsim that never answers, COM5 one that
 // answers 60 ms late, and the prefix maps no other COM port.
 
 #include "link/commands.h"
 #include "link/link.h"
-#include "platform/windows/win32clock.h"
-#include "platform/windows/win32portmap.h"
-#include "platform/windows/win32serialport.h"
+#include "platform/windows/serialdevice.h"
+#include "platform/windows/systemclock.h"
+#include "platform/windows/systemportmap.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ constexpr int SilentCom = 4;
 constexpr int SlowCom = 5; // answers 60 ms after a command, as a slow line would
 constexpr const char *ModuleLine = "19200,e,8,1";
 
-// Passes everything on to a Win32SerialPort; gives the port other timeouts than its
+// Passes everything on to a SerialDevice; gives the port other timeouts than its
 // defaults as it opens (as another program may have left them), and notes the timeouts the
 // port has when it is given back.
 class WatchedPort : public SerialPort
@@ -49,20 +49,20 @@ public:
     PortError error() const override { return m_port.error(); }
     std::string errorString() const override { return m_port.errorString(); }
 
-    Win32SerialPort m_port;
+    SerialDevice m_port;
     CommTimeouts m_timeoutsAtClose;
 };
 
 std::string device(int com)
 {
-    return Win32PortMap().deviceFor(com);
+    return SystemPortMap().deviceFor(com);
 }
 
-TEST(Win32SerialPortOnEmulator, OpensAndGivesBackTheTimeoutsItFound)
+TEST(SerialDeviceOnEmulator, OpensAndGivesBackTheTimeoutsItFound)
 {
     WatchedPort port;
-    Win32Clock clock;
-    Win32PortMap map;
+    SystemClock clock;
+    SystemPortMap map;
     Link link(port, clock, map);
     ASSERT_TRUE(link.ComOpen(ModuleCom, ModuleLine)) << link.lastOpenErrorString();
     EXPECT_TRUE(port.isOpen());
@@ -73,11 +73,11 @@ TEST(Win32SerialPortOnEmulator, OpensAndGivesBackTheTimeoutsItFound)
     EXPECT_EQ(port.m_timeoutsAtClose, WatchedPort::FoundAtOpen);
 }
 
-TEST(Win32SerialPortOnEmulator, OpenIsExclusive)
+TEST(SerialDeviceOnEmulator, OpenIsExclusive)
 {
-    Win32SerialPort first;
+    SerialDevice first;
     ASSERT_TRUE(first.open(device(ModuleCom))) << first.errorString();
-    Win32SerialPort second;
+    SerialDevice second;
     for (const std::string &name : {device(ModuleCom), std::string("COM3")}) {
         SCOPED_TRACE(name);
         EXPECT_FALSE(second.open(name));
@@ -90,11 +90,11 @@ TEST(Win32SerialPortOnEmulator, OpenIsExclusive)
     EXPECT_TRUE(second.open(device(ModuleCom))) << second.errorString();
 }
 
-TEST(Win32SerialPortOnEmulator, ReplyWindowOnSilence)
+TEST(SerialDeviceOnEmulator, ReplyWindowOnSilence)
 {
-    Win32SerialPort port;
-    Win32Clock clock;
-    Win32PortMap map;
+    SerialDevice port;
+    SystemClock clock;
+    SystemPortMap map;
     Link link(port, clock, map);
     ASSERT_TRUE(link.ComOpen(SilentCom, ModuleLine)) << link.lastOpenErrorString();
     const std::uint32_t start = clock.milliseconds();
@@ -107,11 +107,11 @@ TEST(Win32SerialPortOnEmulator, ReplyWindowOnSilence)
     link.ComClose();
 }
 
-TEST(Win32SerialPortOnEmulator, AnswersOnlyAtTheModulesLineSetting)
+TEST(SerialDeviceOnEmulator, AnswersOnlyAtTheModulesLineSetting)
 {
-    Win32SerialPort port;
-    Win32Clock clock;
-    Win32PortMap map;
+    SerialDevice port;
+    SystemClock clock;
+    SystemPortMap map;
     Link link(port, clock, map);
     ASSERT_TRUE(link.ComOpen(ModuleCom, ModuleLine)) << link.lastOpenErrorString();
     EXPECT_TRUE(link.SendCommand(Command::readFirstReader()));
@@ -134,11 +134,11 @@ TEST(Win32SerialPortOnEmulator, AnswersOnlyAtTheModulesLineSetting)
 // Event processing that stays away long (a modal loop while the mouse holds a scroll bar),
 // here longer than the stream limit, does not lose the reply that came meanwhile: it lies in
 // the port and is read afterwards, all of it.
-TEST(Win32SerialPortOnEmulator, ReplyWaitingAfterLongEventProcessingIsTaken)
+TEST(SerialDeviceOnEmulator, ReplyWaitingAfterLongEventProcessingIsTaken)
 {
-    Win32SerialPort port;
-    Win32Clock clock;
-    Win32PortMap map;
+    SerialDevice port;
+    SystemClock clock;
+    SystemPortMap map;
     Link link(port, clock, map);
     int pumps = 0;
     link.setMessagePump([&] {
@@ -157,10 +157,10 @@ TEST(Win32SerialPortOnEmulator, ReplyWaitingAfterLongEventProcessingIsTaken)
 
 // A sweep over every COM number reaches the emulator's three ports and nothing else: the prefix
 // maps no port of the machine (its /dev/ttyS0 is the system console).
-TEST(Win32SerialPortOnEmulator, SweepOpensOnlyTheEmulatorsPorts)
+TEST(SerialDeviceOnEmulator, SweepOpensOnlyTheEmulatorsPorts)
 {
-    Win32SerialPort port;
-    Win32PortMap map;
+    SerialDevice port;
+    SystemPortMap map;
     for (int com = 1; com <= 16; ++com) {
         SCOPED_TRACE(com);
         const bool opened = port.open(map.deviceFor(com));

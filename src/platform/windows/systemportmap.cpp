@@ -1,4 +1,4 @@
-#include "platform/windows/win32portmap.h"
+#include "platform/windows/systemportmap.h"
 
 #include "platform/windows/systemadapters.h"
 
@@ -11,7 +11,7 @@
 
 namespace qmr {
 
-std::string Win32PortMap::deviceFor(int comNumber) const
+std::string SystemPortMap::deviceFor(int comNumber) const
 {
     if (const auto it = m_assignments.find(comNumber); it != m_assignments.end())
         return it->second;
@@ -20,7 +20,7 @@ std::string Win32PortMap::deviceFor(int comNumber) const
     return "\\\\.\\COM" + std::to_string(comNumber);
 }
 
-AdapterIdentity Win32PortMap::adapterFor(const std::string &device) const
+AdapterIdentity SystemPortMap::adapterFor(const std::string &device) const
 {
     const std::string prefix = "\\\\.\\";
     const std::string name = device.rfind(prefix, 0) == 0 ? device.substr(prefix.size()) : device;
@@ -28,7 +28,7 @@ AdapterIdentity Win32PortMap::adapterFor(const std::string &device) const
     return number > 0 ? setupApiAdapter(number) : AdapterIdentity{};
 }
 
-int Win32PortMap::comNumberOf(const std::string &name)
+int SystemPortMap::comNumberOf(const std::string &name)
 {
     return qmr::comNumberOf(name).value_or(0);
 }
@@ -54,7 +54,7 @@ void addRegisteredPorts(std::set<int> &ports)
         if (result != ERROR_SUCCESS || type != REG_SZ)
             continue;
         data[dataSize] = '\0';
-        if (const int com = Win32PortMap::comNumberOf(data))
+        if (const int com = SystemPortMap::comNumberOf(data))
             ports.insert(com);
     }
     RegCloseKey(key);
@@ -75,7 +75,7 @@ void addDosDevicePorts(std::set<int> &ports)
     }
     for (std::size_t at = 0; at < length && buffer[at] != '\0';) {
         const std::string name(buffer.c_str() + at);
-        if (const int com = Win32PortMap::comNumberOf(name))
+        if (const int com = SystemPortMap::comNumberOf(name))
             ports.insert(com);
         at += name.size() + 1;
     }
@@ -83,7 +83,7 @@ void addDosDevicePorts(std::set<int> &ports)
 
 } // namespace
 
-std::map<int, std::string> Win32PortMap::registryAssignments()
+std::map<int, std::string> SystemPortMap::registryAssignments()
 {
     std::map<int, std::string> ports;
     HKEY key = nullptr;
@@ -118,7 +118,7 @@ std::map<int, std::string> Win32PortMap::registryAssignments()
     return ports;
 }
 
-std::vector<int> Win32PortMap::systemComPorts()
+std::vector<int> SystemPortMap::systemComPorts()
 {
     std::set<int> ports;
     addRegisteredPorts(ports);

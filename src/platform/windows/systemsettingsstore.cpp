@@ -1,4 +1,4 @@
-#include "platform/windows/registrysettingsstore.h"
+#include "platform/windows/systemsettingsstore.h"
 
 #include <cstring>
 #include <string_view>
@@ -6,21 +6,21 @@
 
 namespace qmr {
 
-RegistrySettingsStore::RegistrySettingsStore(std::string keyPath) : m_keyPath(std::move(keyPath)) {}
+SystemSettingsStore::SystemSettingsStore(std::string keyPath) : m_keyPath(std::move(keyPath)) {}
 
-RegistrySettingsStore::~RegistrySettingsStore()
+SystemSettingsStore::~SystemSettingsStore()
 {
     closeKey();
 }
 
-void RegistrySettingsStore::closeKey()
+void SystemSettingsStore::closeKey()
 {
     if (m_key)
         RegCloseKey(m_key);
     m_key = nullptr;
 }
 
-std::vector<RegistrySettingsStore::CarryOverKey> RegistrySettingsStore::carryOverKeys() const
+std::vector<SystemSettingsStore::CarryOverKey> SystemSettingsStore::carryOverKeys() const
 {
     // The VirtualStore mirrors the machine's SOFTWARE key; the part of the path below it.
     constexpr std::string_view Software = "Software\\";
@@ -36,7 +36,7 @@ std::vector<RegistrySettingsStore::CarryOverKey> RegistrySettingsStore::carryOve
             {HKEY_LOCAL_MACHINE, m_keyPath, KEY_WOW64_64KEY}};
 }
 
-bool RegistrySettingsStore::beginLoad()
+bool SystemSettingsStore::beginLoad()
 {
     closeKey();
     // The user's key with full access, as it is written: a key this user could read but not
@@ -56,7 +56,7 @@ bool RegistrySettingsStore::beginLoad()
     return true;
 }
 
-ReadResult RegistrySettingsStore::readInt(std::string_view name, std::int32_t &value)
+ReadResult SystemSettingsStore::readInt(std::string_view name, std::int32_t &value)
 {
     if (!m_key)
         return ReadResult::Missing;
@@ -77,7 +77,7 @@ ReadResult RegistrySettingsStore::readInt(std::string_view name, std::int32_t &v
     return ReadResult::Read;
 }
 
-ReadResult RegistrySettingsStore::readText(std::string_view name, std::string &value)
+ReadResult SystemSettingsStore::readText(std::string_view name, std::string &value)
 {
     if (!m_key)
         return ReadResult::Missing;
@@ -109,12 +109,12 @@ ReadResult RegistrySettingsStore::readText(std::string_view name, std::string &v
     return ReadResult::Read;
 }
 
-void RegistrySettingsStore::endLoad()
+void SystemSettingsStore::endLoad()
 {
     closeKey();
 }
 
-void RegistrySettingsStore::write(const std::vector<NamedValue> &values)
+void SystemSettingsStore::write(const std::vector<NamedValue> &values)
 {
     // Into a key that does not exist yet go first the values carried over, so a save of one
     // value does not lose the others; only those the carry-over key held, no defaults.
@@ -141,7 +141,7 @@ void RegistrySettingsStore::write(const std::vector<NamedValue> &values)
     RegCloseKey(key);
 }
 
-void RegistrySettingsStore::writeValues(HKEY key, const std::vector<NamedValue> &values)
+void SystemSettingsStore::writeValues(HKEY key, const std::vector<NamedValue> &values)
 {
     for (const NamedValue &v : values) {
         LONG result;

@@ -1,4 +1,4 @@
-#include "devicefactory.h"
+#include "fileservices.h"
 
 namespace qmr {
 

@@ -14,10 +14,10 @@ namespace qmr {
 // that way (it opens COM1 to COM9 just as well). A number named in the registry's Ports key
 // uses the device given there instead (a network port such as rfc2217://10.0.0.7:4001; an
 // empty value: no such port).
-class Win32PortMap : public PortMap
+class SystemPortMap : public PortMap
 {
 public:
-    explicit Win32PortMap(std::map<int, std::string> assignments = {})
+    explicit SystemPortMap(std::map<int, std::string> assignments = {})
         : m_assignments(std::move(assignments))
     {
     }

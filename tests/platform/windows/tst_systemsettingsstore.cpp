@@ -2,7 +2,7 @@
 // registry presents them, and the carry-over from an earlier installation's keys. Every test works
 // under a key of its own, removed before and after.
 
-#include "platform/windows/registrysettingsstore.h"
+#include "platform/windows/systemsettingsstore.h"
 #include "support/samplesettings.h"
 
 #include <gtest/gtest.h>
@@ -20,10 +20,10 @@ const std::string TestKey =
 
 // Every place a store with the test's key reads or writes: the user's key and the keys it
 // carries over from.
-std::vector<RegistrySettingsStore::CarryOverKey> everyKey()
+std::vector<SystemSettingsStore::CarryOverKey> everyKey()
 {
-    std::vector<RegistrySettingsStore::CarryOverKey> keys =
-        RegistrySettingsStore(TestKey).carryOverKeys();
+    std::vector<SystemSettingsStore::CarryOverKey> keys =
+        SystemSettingsStore(TestKey).carryOverKeys();
     keys.push_back({HKEY_CURRENT_USER, TestKey, 0});
     return keys;
 }
@@ -43,7 +43,7 @@ public:
                                   KEY_ALL_ACCESS | view, nullptr, &m_key, nullptr),
                   ERROR_SUCCESS);
     }
-    explicit Key(const RegistrySettingsStore::CarryOverKey &at) : Key(at.root, at.path, at.view) {}
+    explicit Key(const SystemSettingsStore::CarryOverKey &at) : Key(at.root, at.path, at.view) {}
     ~Key() { RegCloseKey(m_key); }
     Key(const Key &) = delete;
     Key &operator=(const Key &) = delete;
@@ -102,7 +102,7 @@ std::string dword(DWORD value)
 
 Settings load()
 {
-    RegistrySettingsStore store(TestKey);
+    SystemSettingsStore store(TestKey);
     Settings s;
     LoadSettings(store, s);
     return s;
@@ -122,7 +122,7 @@ protected:
 TEST_F(RegistryStoreTest, DefaultsWithoutKeyAndOnEmptyKey)
 {
     const std::string defaults = describe(Settings{});
-    RegistrySettingsStore store(TestKey);
+    SystemSettingsStore store(TestKey);
     EXPECT_FALSE(store.beginLoad()); // neither HKEY_CURRENT_USER nor HKEY_LOCAL_MACHINE has it
     EXPECT_EQ(describe(load()), defaults);
 
@@ -134,7 +134,7 @@ TEST_F(RegistryStoreTest, DefaultsWithoutKeyAndOnEmptyKey)
 
 TEST_F(RegistryStoreTest, EachValueWrittenWithItsTypeAndReadBack)
 {
-    RegistrySettingsStore store(TestKey);
+    SystemSettingsStore store(TestKey);
     // -1 as ScanBaudRateNo: taken as stored, also outside 0..11, as DWORD 0xFFFFFFFF.
     const Settings saved = sampleSettings(12, "38400,e,8,1", -1, "ChineseGB");
     SaveScanSettings(store, saved);
@@ -163,7 +163,7 @@ TEST_F(RegistryStoreTest, EachValueWrittenWithItsTypeAndReadBack)
 // others as they are.
 TEST_F(RegistryStoreTest, FirstSaveWritesOnlyWhatItHasLaterSavesOnlyTheirOwn)
 {
-    RegistrySettingsStore store(TestKey);
+    SystemSettingsStore store(TestKey);
     SaveLanguage(store, sampleSettings(4, "9600,n,8,1", 2, "ChineseBIG5"));
     for (const char *name : {"ScanCommNo", "ScanBaudRateNo", "ScanBaudRate"})
         EXPECT_FALSE(query(HKEY_CURRENT_USER, name).exists) << name;
@@ -270,7 +270,7 @@ TEST_F(RegistryStoreTest, CarriedValuesSurviveTheFirstSave)
     EXPECT_EQ(describe(load()), describe(machine));
 
     // A first language click keeps the carried port and line setting.
-    RegistrySettingsStore store(TestKey);
+    SystemSettingsStore store(TestKey);
     SaveLanguage(store, sampleSettings(0, "", 0, "ChineseBIG5"));
     EXPECT_EQ(describe(load()), describe(sampleSettings(7, "57600,e,8,1", 8, "ChineseBIG5")));
     // The machine's key is left as it was.
@@ -309,8 +309,8 @@ TEST_F(RegistryStoreTest, CarriedValuesSurviveTheFirstSave)
 // its 64-bit view.
 TEST_F(RegistryStoreTest, CarryOverOrder)
 {
-    const std::vector<RegistrySettingsStore::CarryOverKey> keys =
-        RegistrySettingsStore(TestKey).carryOverKeys();
+    const std::vector<SystemSettingsStore::CarryOverKey> keys =
+        SystemSettingsStore(TestKey).carryOverKeys();
     ASSERT_EQ(keys.size(), 4u);
     EXPECT_EQ(keys[0].path, "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\WOW6432Node\\" +
                                 TestKey.substr(9));
@@ -346,7 +346,7 @@ TEST_F(RegistryStoreTest, SaveWritesInOrderAndStopsAtFirstFailure)
     {
         Key user(HKEY_CURRENT_USER); // not a first save, which would write all four first
     }
-    RegistrySettingsStore store(TestKey);
+    SystemSettingsStore store(TestKey);
     store.write({{"ScanCommNo", std::int32_t(9)},
                  {std::string(20000, 'x'), std::int32_t(1)},
                  {"ScanBaudRate", std::string("9600,e,8,1")}});
@@ -358,8 +358,8 @@ TEST_F(RegistryStoreTest, SaveWritesInOrderAndStopsAtFirstFailure)
 // another store sees.
 TEST_F(RegistryStoreTest, StoresShareTheKeyThroughEachLoadAndSave)
 {
-    RegistrySettingsStore first(TestKey);
-    RegistrySettingsStore second(TestKey);
+    SystemSettingsStore first(TestKey);
+    SystemSettingsStore second(TestKey);
     SaveScanSettings(first, sampleSettings(2, "1200,e,8,1", 0, "English"));
     Settings s;
     LoadSettings(second, s);

@@ -1,4 +1,4 @@
-#include "qtserialportbackend.h"
+#include "serialdevice.h"
 
 #include "deviceholders.h"
 
@@ -64,25 +64,25 @@ QString permissionText(const QString &device)
 
 } // namespace
 
-QtSerialPortBackend::QtSerialPortBackend() = default;
+SerialDevice::SerialDevice() = default;
 
-QtSerialPortBackend::~QtSerialPortBackend()
+SerialDevice::~SerialDevice()
 {
     close();
 }
 
-std::string QtSerialPortBackend::permissionMessage(const std::string &device)
+std::string SerialDevice::permissionMessage(const std::string &device)
 {
     return permissionText(QString::fromStdString(device)).toStdString();
 }
 
-void QtSerialPortBackend::setError(PortError error, const QString &text)
+void SerialDevice::setError(PortError error, const QString &text)
 {
     m_error = error;
     m_errorString = text.toStdString();
 }
 
-bool QtSerialPortBackend::mayTouch(const QString &device, QString &real)
+bool SerialDevice::mayTouch(const QString &device, QString &real)
 {
     const QFileInfo info(device);
     if (device.isEmpty() || !info.exists()) {
@@ -130,7 +130,7 @@ bool QtSerialPortBackend::mayTouch(const QString &device, QString &real)
     return true;
 }
 
-bool QtSerialPortBackend::open(const std::string &deviceName)
+bool SerialDevice::open(const std::string &deviceName)
 {
     const QString device = QString::fromStdString(deviceName);
     if (m_port.isOpen())
@@ -185,7 +185,7 @@ bool QtSerialPortBackend::open(const std::string &deviceName)
     return true;
 }
 
-bool QtSerialPortBackend::probe(const std::string &deviceName)
+bool SerialDevice::probe(const std::string &deviceName)
 {
     const QString device = QString::fromStdString(deviceName);
     if (m_port.isOpen())
@@ -222,7 +222,7 @@ bool QtSerialPortBackend::probe(const std::string &deviceName)
     return ok;
 }
 
-void QtSerialPortBackend::requestLowLatency(int fd)
+void SerialDevice::requestLowLatency(int fd)
 {
     // The driver hands received bytes on at once instead of batching them; where it knows no
     // such setting (a pseudo-terminal) or refuses it, the port works as before.
@@ -245,7 +245,7 @@ void QtSerialPortBackend::requestLowLatency(int fd)
 #endif
 }
 
-void QtSerialPortBackend::restoreLowLatency(int fd)
+void SerialDevice::restoreLowLatency(int fd)
 {
 #if defined(__linux__)
     serial_struct serial{};
@@ -258,7 +258,7 @@ void QtSerialPortBackend::restoreLowLatency(int fd)
 #endif
 }
 
-void QtSerialPortBackend::close()
+void SerialDevice::close()
 {
     // QSerialPort puts back the terminal settings it found at open; closing the descriptor
     // releases the flock.
@@ -270,18 +270,18 @@ void QtSerialPortBackend::close()
     m_device.clear();
 }
 
-bool QtSerialPortBackend::isOpen() const
+bool SerialDevice::isOpen() const
 {
     return m_port.isOpen();
 }
 
-bool QtSerialPortBackend::setTimeouts(const CommTimeouts &timeouts)
+bool SerialDevice::setTimeouts(const CommTimeouts &timeouts)
 {
     m_timeouts = timeouts;
     return true;
 }
 
-bool QtSerialPortBackend::setLineSettings(const LineSettings &settings)
+bool SerialDevice::setLineSettings(const LineSettings &settings)
 {
     if (!m_port.isOpen())
         return false;
@@ -323,7 +323,7 @@ bool QtSerialPortBackend::setLineSettings(const LineSettings &settings)
     return ok;
 }
 
-std::int64_t QtSerialPortBackend::write(const char *data, std::int64_t count)
+std::int64_t SerialDevice::write(const char *data, std::int64_t count)
 {
     if (!m_port.isOpen()) {
         setError(PortError::Io, QStringLiteral("the port is not open"));
@@ -358,7 +358,7 @@ std::int64_t QtSerialPortBackend::write(const char *data, std::int64_t count)
     return written;
 }
 
-int QtSerialPortBackend::readWaitMs() const
+int SerialDevice::readWaitMs() const
 {
     // The serial driver's rules: an interval of all ones with no totals returns at once,
     // no total at all waits until a byte comes.
@@ -373,7 +373,7 @@ int QtSerialPortBackend::readWaitMs() const
     return total > std::uint64_t(INT_MAX) ? INT_MAX : int(total);
 }
 
-int QtSerialPortBackend::readByte(char *byte)
+int SerialDevice::readByte(char *byte)
 {
     if (!m_port.isOpen()) {
         setError(PortError::Io, QStringLiteral("the port is not open"));

@@ -52,13 +52,13 @@ public:
 // failed read is cleared at once (ClearCommError) and counted as a read that brought nothing,
 // so the reply window runs on. fAbortOnError is put back at close with the rest of the line
 // settings found at open.
-class Win32SerialPort : public SerialPort
+class SerialDevice : public SerialPort
 {
 public:
-    explicit Win32SerialPort(std::unique_ptr<Win32Comm> comm = std::make_unique<Win32Comm>());
-    ~Win32SerialPort() override;
-    Win32SerialPort(const Win32SerialPort &) = delete;
-    Win32SerialPort &operator=(const Win32SerialPort &) = delete;
+    explicit SerialDevice(std::unique_ptr<Win32Comm> comm = std::make_unique<Win32Comm>());
+    ~SerialDevice() override;
+    SerialDevice(const SerialDevice &) = delete;
+    SerialDevice &operator=(const SerialDevice &) = delete;
 
     bool open(const std::string &device) override;
     // Puts back the line settings found at open (fAbortOnError with them), then closes the

@@ -40,13 +40,13 @@ namespace qmr {
 // missing keys to the group, creating the group, the file and its directories if needed) and
 // replace the file atomically, so every other line survives and a crash never leaves it half
 // written. Two programs saving at once take turns through a lock file beside it.
-class IniSettingsStore : public SettingsStore
+class SystemSettingsStore : public SettingsStore
 {
 public:
     static constexpr std::int64_t MaxFileBytes = 1024 * 1024;
 
     // filePath: the file to use (in the file system's encoding); empty for the per-user default.
-    explicit IniSettingsStore(std::string filePath = {});
+    explicit SystemSettingsStore(std::string filePath = {});
 
     static std::string defaultFilePath();
     const std::string &filePath() const { return m_filePath; }

@@ -1,4 +1,4 @@
-#include "platform/unix/inisettingsstore.h"
+#include "platform/unix/systemsettingsstore.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,12 +43,12 @@ void syncDirectory(const QString &dir)
 
 } // namespace
 
-IniSettingsStore::IniSettingsStore(std::string filePath)
+SystemSettingsStore::SystemSettingsStore(std::string filePath)
     : m_filePath(filePath.empty() ? defaultFilePath() : std::move(filePath))
 {
 }
 
-std::string IniSettingsStore::defaultFilePath()
+std::string SystemSettingsStore::defaultFilePath()
 {
     // A relative XDG_CONFIG_HOME is invalid and ignored, like an unset one.
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
@@ -57,7 +57,7 @@ std::string IniSettingsStore::defaultFilePath()
     return toPath(base + QStringLiteral("/TAVEX/QMRConfig.conf"));
 }
 
-bool IniSettingsStore::mayReplaceFile(std::string &reason) const
+bool SystemSettingsStore::mayReplaceFile(std::string &reason) const
 {
     const QString path = toQString(m_filePath);
     const QFileInfo info(path);
@@ -78,7 +78,7 @@ bool IniSettingsStore::mayReplaceFile(std::string &reason) const
     return true;
 }
 
-std::optional<IniText> IniSettingsStore::readFile(std::string &reason) const
+std::optional<IniText> SystemSettingsStore::readFile(std::string &reason) const
 {
     QFile file(toQString(m_filePath));
     if (!file.open(QIODevice::ReadOnly)) {
@@ -90,7 +90,7 @@ std::optional<IniText> IniSettingsStore::readFile(std::string &reason) const
     return IniText(std::string_view(data.constData(), std::size_t(data.size())), truncated);
 }
 
-bool IniSettingsStore::beginLoad()
+bool SystemSettingsStore::beginLoad()
 {
     m_lastError.clear();
     m_loading.reset();
@@ -107,7 +107,7 @@ bool IniSettingsStore::beginLoad()
     return true;
 }
 
-ReadResult IniSettingsStore::readInt(std::string_view name, std::int32_t &value)
+ReadResult SystemSettingsStore::readInt(std::string_view name, std::int32_t &value)
 {
     if (!m_loading)
         return ReadResult::Missing;
@@ -117,17 +117,17 @@ ReadResult IniSettingsStore::readInt(std::string_view name, std::int32_t &value)
     return result;
 }
 
-ReadResult IniSettingsStore::readText(std::string_view name, std::string &value)
+ReadResult SystemSettingsStore::readText(std::string_view name, std::string &value)
 {
     return m_loading ? m_loading->readText(name, value) : ReadResult::Missing;
 }
 
-void IniSettingsStore::endLoad()
+void SystemSettingsStore::endLoad()
 {
     m_loading.reset();
 }
 
-void IniSettingsStore::write(const std::vector<NamedValue> &values)
+void SystemSettingsStore::write(const std::vector<NamedValue> &values)
 {
     m_lastError.clear();
     const QString path = toQString(m_filePath);
@@ -182,7 +182,7 @@ void IniSettingsStore::write(const std::vector<NamedValue> &values)
     syncDirectory(dir);
 }
 
-std::map<int, std::string> IniSettingsStore::portAssignments() const
+std::map<int, std::string> SystemSettingsStore::portAssignments() const
 {
     // Only read, never written: a file this user may not replace still names the ports.
     if (!QFileInfo(toQString(m_filePath)).isFile())

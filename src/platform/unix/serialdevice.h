@@ -18,11 +18,11 @@ namespace qmr {
 // A device another program holds (an open descriptor, a live UUCP lock file) is not opened,
 // even where the system would let it be. At open the driver is asked for low latency, which
 // close() gives back as it was.
-class QtSerialPortBackend : public SerialPort
+class SerialDevice : public SerialPort
 {
 public:
-    QtSerialPortBackend();
-    ~QtSerialPortBackend() override;
+    SerialDevice();
+    ~SerialDevice() override;
 
     bool open(const std::string &device) override;
     // Opens without becoming the controlling terminal and without waiting for the carrier,

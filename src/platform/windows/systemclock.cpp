@@ -1,4 +1,4 @@
-#include "platform/windows/win32clock.h"
+#include "platform/windows/systemclock.h"
 
 #include <timeapi.h>
 
@@ -54,7 +54,7 @@ bool optOutOfTimerThrottling()
 
 } // namespace
 
-Win32Clock::Win32Clock()
+SystemClock::SystemClock()
     : m_periodRaised(timeBeginPeriod(1) == TIMERR_NOERROR), m_optedOut(optOutOfTimerThrottling())
 {
     LARGE_INTEGER frequency;
@@ -74,7 +74,7 @@ Win32Clock::Win32Clock()
     }
 }
 
-bool Win32Clock::timerIsFiner()
+bool SystemClock::timerIsFiner()
 {
     // A few 1 ms sleeps each way (some 10 ms in all); the median of how late each ends.
     constexpr int Tries = 5;
@@ -95,7 +95,7 @@ bool Win32Clock::timerIsFiner()
     return withTimer <= withDelay;
 }
 
-void Win32Clock::sleepOnce(std::int64_t leftUs)
+void SystemClock::sleepOnce(std::int64_t leftUs)
 {
     if (m_timer) {
         // Due at an absolute time, so a thread that loses the CPU before the timer is armed
@@ -118,7 +118,7 @@ void Win32Clock::sleepOnce(std::int64_t leftUs)
     Sleep(DWORD((leftUs + 999) / 1000));
 }
 
-Win32Clock::~Win32Clock()
+SystemClock::~SystemClock()
 {
     if (m_timer)
         CloseHandle(m_timer);
@@ -126,14 +126,14 @@ Win32Clock::~Win32Clock()
         timeEndPeriod(1);
 }
 
-std::int64_t Win32Clock::counter() const
+std::int64_t SystemClock::counter() const
 {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return now.QuadPart;
 }
 
-std::uint32_t Win32Clock::milliseconds()
+std::uint32_t SystemClock::milliseconds()
 {
     // In two parts, so the product cannot overflow however long the machine has been up.
     const std::int64_t now = counter();
@@ -141,13 +141,13 @@ std::uint32_t Win32Clock::milliseconds()
     return std::uint32_t(ms);
 }
 
-std::int64_t Win32Clock::microseconds()
+std::int64_t SystemClock::microseconds()
 {
     const std::int64_t now = counter();
     return now / m_frequency * 1'000'000 + now % m_frequency * 1'000'000 / m_frequency;
 }
 
-void Win32Clock::sleepUntil(std::int64_t deadlineUs)
+void SystemClock::sleepUntil(std::int64_t deadlineUs)
 {
     // Sleeps again for what is left whenever a wake-up comes before the deadline; accepts a
     // late one as it comes.

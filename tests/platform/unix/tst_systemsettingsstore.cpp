@@ -1,6 +1,6 @@
 // The INI settings store's dealings with the file. What the text means is tested in memory
 // (tests/settings/tst_initext.cpp).
-#include "platform/unix/inisettingsstore.h"
+#include "platform/unix/systemsettingsstore.h"
 #include "support/samplesettings.h"
 
 #include <QDir>
@@ -69,7 +69,7 @@ std::string path(const QString &p)
     return QFile::encodeName(p).toStdString();
 }
 
-Settings loadFrom(IniSettingsStore &store)
+Settings loadFrom(SystemSettingsStore &store)
 {
     Settings s;
     LoadSettings(store, s);
@@ -78,7 +78,7 @@ Settings loadFrom(IniSettingsStore &store)
 
 Settings loadFrom(const QString &p)
 {
-    IniSettingsStore store(path(p));
+    SystemSettingsStore store(path(p));
     return loadFrom(store);
 }
 
@@ -102,7 +102,7 @@ int runInChild(const std::function<int()> &body, bool dropPrivileges)
 
 } // namespace
 
-class TestIniSettingsStore : public QObject
+class TestSystemSettingsStore : public QObject
 {
     Q_OBJECT
 
@@ -132,7 +132,7 @@ private slots:
     void twoStoresOnOneFile();
 };
 
-void TestIniSettingsStore::init()
+void TestSystemSettingsStore::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
@@ -145,28 +145,28 @@ void TestIniSettingsStore::init()
     m_path = configHome() + QStringLiteral("/TAVEX/QMRConfig.conf");
 }
 
-void TestIniSettingsStore::cleanup()
+void TestSystemSettingsStore::cleanup()
 {
     // Leave nothing read-only behind for the directory's removal.
     QDir(m_dir->path()).removeRecursively();
     m_dir.reset();
 }
 
-void TestIniSettingsStore::defaultPathFollowsXdgConfigHome()
+void TestSystemSettingsStore::defaultPathFollowsXdgConfigHome()
 {
-    QCOMPARE(IniSettingsStore().filePath(), path(m_path));
+    QCOMPARE(SystemSettingsStore().filePath(), path(m_path));
     const std::string home =
         path(QDir::homePath() + QStringLiteral("/.config/TAVEX/QMRConfig.conf"));
     qputenv("XDG_CONFIG_HOME", "");
-    QCOMPARE(IniSettingsStore::defaultFilePath(), home);
+    QCOMPARE(SystemSettingsStore::defaultFilePath(), home);
     qputenv("XDG_CONFIG_HOME", "relative/dir");
-    QCOMPARE(IniSettingsStore::defaultFilePath(), home);
-    QCOMPARE(IniSettingsStore("/tmp/x.conf").filePath(), std::string("/tmp/x.conf"));
+    QCOMPARE(SystemSettingsStore::defaultFilePath(), home);
+    QCOMPARE(SystemSettingsStore("/tmp/x.conf").filePath(), std::string("/tmp/x.conf"));
 }
 
-void TestIniSettingsStore::noFileGivesDefaultsAndCreatesNothing()
+void TestSystemSettingsStore::noFileGivesDefaultsAndCreatesNothing()
 {
-    IniSettingsStore store;
+    SystemSettingsStore store;
     Settings settings = sampleSettings(7, "x", 9, "ChineseGB");
     LoadSettings(store, settings);
     compareSettings(settings, Settings{});
@@ -179,13 +179,13 @@ void TestIniSettingsStore::noFileGivesDefaultsAndCreatesNothing()
     QCOMPARE(readAll(m_path), QByteArray("[QMRConfig]\nLanguageFlag=English\n"));
 }
 
-void TestIniSettingsStore::loadReadsTheFileAndNeverWrites()
+void TestSystemSettingsStore::loadReadsTheFileAndNeverWrites()
 {
     const QByteArray contents = "; by hand\r\n[QMRConfig]\r\nScanCommNo=3\r\n"
                                 "ScanBaudRate=\"9600,n,8,1\"\r\nScanBaudRateNo=2\r\n"
                                 "LanguageFlag=ChineseGB\r\n";
     writeAll(m_path, contents);
-    IniSettingsStore store;
+    SystemSettingsStore store;
     compareSettings(loadFrom(store), sampleSettings(3, "9600,n,8,1", 2, "ChineseGB"));
     QVERIFY(store.lastError().empty());
     QCOMPARE(readAll(m_path), contents);
@@ -198,10 +198,10 @@ void TestIniSettingsStore::loadReadsTheFileAndNeverWrites()
     QCOMPARE(readAll(m_path), wrong);
 }
 
-void TestIniSettingsStore::oddTextsSurviveTheFile()
+void TestSystemSettingsStore::oddTextsSurviveTheFile()
 {
     writeAll(m_path, "[Ports]\nCOM1=/dev/ttyS0\n");
-    IniSettingsStore store;
+    SystemSettingsStore store;
     const std::string odd("  two\nlines \"q\" \\ \x01 中文\t", 26);
     const Settings saved = sampleSettings(1, odd, 2, odd);
     SaveScanSettings(store, saved);
@@ -212,7 +212,7 @@ void TestIniSettingsStore::oddTextsSurviveTheFile()
     QCOMPARE(store.portAssignments().at(1), std::string("/dev/ttyS0"));
 }
 
-void TestIniSettingsStore::noWriteAccessMeansDefaultsAndNoWrite_data()
+void TestSystemSettingsStore::noWriteAccessMeansDefaultsAndNoWrite_data()
 {
     QTest::addColumn<bool>("fileWritable");
     QTest::addColumn<bool>("dirWritable");
@@ -220,7 +220,7 @@ void TestIniSettingsStore::noWriteAccessMeansDefaultsAndNoWrite_data()
     QTest::newRow("read-only directory") << true << false;
 }
 
-void TestIniSettingsStore::noWriteAccessMeansDefaultsAndNoWrite()
+void TestSystemSettingsStore::noWriteAccessMeansDefaultsAndNoWrite()
 {
     QFETCH(bool, fileWritable);
     QFETCH(bool, dirWritable);
@@ -239,7 +239,7 @@ void TestIniSettingsStore::noWriteAccessMeansDefaultsAndNoWrite()
     const std::string file = path(m_path);
     const int result = runInChild(
         [file] {
-            IniSettingsStore store(file);
+            SystemSettingsStore store(file);
             const Settings settings = loadFrom(store);
             if (settings.ScanCommNo != 0 || settings.LanguageIndex != 0 ||
                 settings.LanguageFlag != "English")
@@ -263,10 +263,10 @@ void TestIniSettingsStore::noWriteAccessMeansDefaultsAndNoWrite()
     QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
 }
 
-void TestIniSettingsStore::directoryInPlaceOfFile()
+void TestSystemSettingsStore::directoryInPlaceOfFile()
 {
     QVERIFY(QDir().mkpath(m_path));
-    IniSettingsStore store;
+    SystemSettingsStore store;
     compareSettings(loadFrom(store), Settings{});
     QVERIFY(!store.lastError().empty());
     SaveScanSettings(store, sampleSettings(3, "x", 1, ""));
@@ -275,7 +275,7 @@ void TestIniSettingsStore::directoryInPlaceOfFile()
     QVERIFY(store.portAssignments().empty());
 }
 
-void TestIniSettingsStore::binaryGarbage()
+void TestSystemSettingsStore::binaryGarbage()
 {
     QRandomGenerator random(42);
     QByteArray garbage(64 * 1024, Qt::Uninitialized);
@@ -285,7 +285,7 @@ void TestIniSettingsStore::binaryGarbage()
     writeAll(m_path, garbage + "\n[QMRConfig]\nScanCommNo=6\n" + garbage +
                          "\n[Ports]\nCOM4=/dev/ttyACM0\n" + garbage);
 
-    IniSettingsStore store;
+    SystemSettingsStore store;
     Settings settings = loadFrom(store);
     QCOMPARE(settings.ScanCommNo, 6);
     QCOMPARE(store.portAssignments().at(4), std::string("/dev/ttyACM0"));
@@ -302,7 +302,7 @@ void TestIniSettingsStore::binaryGarbage()
     QCOMPARE(store.portAssignments().at(4), std::string("/dev/ttyACM0"));
 }
 
-void TestIniSettingsStore::onlyTheFirstMebibyteIsRead()
+void TestSystemSettingsStore::onlyTheFirstMebibyteIsRead()
 {
     QByteArray contents = "[QMRConfig]\nScanBaudRateNo=7\n[Ports]\nCOM1=/dev/ttyS1\n";
     while (contents.size() < 10 * 1024 * 1024)
@@ -311,7 +311,7 @@ void TestIniSettingsStore::onlyTheFirstMebibyteIsRead()
     contents += "[QMRConfig]\nScanCommNo=8\n[Ports]\nCOM2=/dev/ttyS2\n";
     writeAll(m_path, contents);
 
-    IniSettingsStore store;
+    SystemSettingsStore store;
     Settings settings = loadFrom(store);
     QCOMPARE(settings.ScanBaudRateNo, 7);
     QCOMPARE(settings.ScanCommNo, 0);
@@ -326,14 +326,14 @@ void TestIniSettingsStore::onlyTheFirstMebibyteIsRead()
     QCOMPARE(readAll(m_path), contents);
 }
 
-void TestIniSettingsStore::saveKeepsOtherLinesAndPermissions()
+void TestSystemSettingsStore::saveKeepsOtherLinesAndPermissions()
 {
     const QByteArray before = "# TAVEX settings\n[Ports]\nCOM3=/dev/ttyUSB0\nCOM4=\n\n"
                               "[QMRConfig]\nUnknown=keep me\nScanBaudRate=4800,n,8,1\n"
                               "[Other]\nScanCommNo=not ours\n";
     writeAll(m_path, before);
     QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0640) == 0);
-    IniSettingsStore store;
+    SystemSettingsStore store;
     const Settings s = sampleSettings(5, "115200,e,8,1", 11, "ChineseBIG5");
     SaveScanSettings(store, s);
     SaveLanguage(store, s);
@@ -348,22 +348,22 @@ void TestIniSettingsStore::saveKeepsOtherLinesAndPermissions()
     compareSettings(loadFrom(store), s);
 }
 
-void TestIniSettingsStore::portAssignments()
+void TestSystemSettingsStore::portAssignments()
 {
     writeAll(m_path, "COM9=/dev/outside\n[Ports]\nCOM3=/dev/ttyUSB0\nCOM10 = /dev/ttyACM1 \n"
                      "COM4=\nCOM3=/dev/second\nCOM+5=/dev/plus\n[QMRConfig]\nCOM8=/dev/wrong\n");
     const std::map<int, std::string> expected{{3, "/dev/ttyUSB0"}, {4, ""}, {10, "/dev/ttyACM1"}};
-    QCOMPARE(IniSettingsStore().portAssignments(), expected);
+    QCOMPARE(SystemSettingsStore().portAssignments(), expected);
 }
 
-void TestIniSettingsStore::saveKilledBeforeReplaceKeepsOldFile()
+void TestSystemSettingsStore::saveKilledBeforeReplaceKeepsOldFile()
 {
     const QByteArray old = "[QMRConfig]\nScanCommNo=1\n[Ports]\nCOM1=/dev/ttyS1\n";
     writeAll(m_path, old);
     const std::string file = path(m_path);
     const int result = runInChild(
         [file] {
-            IniSettingsStore store(file);
+            SystemSettingsStore store(file);
             store.setBeforeReplaceHook([] { _exit(7); });
             SaveScanSettings(store, sampleSettings(2, "x", 3, ""));
             return 0;
@@ -372,7 +372,7 @@ void TestIniSettingsStore::saveKilledBeforeReplaceKeepsOldFile()
     QCOMPARE(result, 7);
     QCOMPARE(readAll(m_path), old);
     // The next save still works and cleans up after itself.
-    IniSettingsStore store;
+    SystemSettingsStore store;
     SaveLanguage(store, sampleSettings(0, "", 0, "ChineseGB"));
     QVERIFY(store.lastError().empty());
     const Settings loaded = loadFrom(store);
@@ -383,11 +383,11 @@ void TestIniSettingsStore::saveKilledBeforeReplaceKeepsOldFile()
     QVERIFY2(left.size() <= 2, qPrintable(left.join(u',')));
 }
 
-void TestIniSettingsStore::saveKilledAtRandomLeavesOldOrNewFile()
+void TestSystemSettingsStore::saveKilledAtRandomLeavesOldOrNewFile()
 {
     const Settings a = sampleSettings(1, "4800,n,8,1", 0, "English");
     const Settings b = sampleSettings(16, "115200,e,8,1", 11, "ChineseBIG5");
-    IniSettingsStore store;
+    SystemSettingsStore store;
     SaveScanSettings(store, a);
     SaveLanguage(store, a);
     writeAll(m_path, readAll(m_path) + "[Ports]\nCOM2=/dev/ttyUSB2\n");
@@ -396,7 +396,7 @@ void TestIniSettingsStore::saveKilledAtRandomLeavesOldOrNewFile()
     for (int round = 0; round < 10; ++round) {
         const pid_t pid = fork();
         if (pid == 0) {
-            IniSettingsStore writer(path(m_path));
+            SystemSettingsStore writer(path(m_path));
             for (;;) {
                 SaveScanSettings(writer, b);
                 SaveLanguage(writer, b);
@@ -422,11 +422,11 @@ void TestIniSettingsStore::saveKilledAtRandomLeavesOldOrNewFile()
     }
 }
 
-void TestIniSettingsStore::twoStoresOnOneFile()
+void TestSystemSettingsStore::twoStoresOnOneFile()
 {
     writeAll(m_path, "[Ports]\nCOM1=/dev/ttyS0\n");
-    IniSettingsStore first;
-    IniSettingsStore second;
+    SystemSettingsStore first;
+    SystemSettingsStore second;
     Settings s1 = loadFrom(first);
     Settings s2 = loadFrom(second);
 
@@ -447,5 +447,5 @@ void TestIniSettingsStore::twoStoresOnOneFile()
     QVERIFY(!QFileInfo::exists(m_path + QStringLiteral(".lock")));
 }
 
-QTEST_GUILESS_MAIN(TestIniSettingsStore)
-#include "tst_inisettingsstore.moc"
+QTEST_GUILESS_MAIN(TestSystemSettingsStore)
+#include "tst_systemsettingsstore.moc"
