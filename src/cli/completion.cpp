@@ -150,20 +150,20 @@ std::string bash()
 }
 
 // One option as zsh's _arguments takes it.
-std::string zshSpec(const CliOption &option)
+std::string zshArgument(const CliOption &option)
 {
     std::string desc = replaced(replaced(summary(option.help), '[', "\\["), ']', "\\]");
-    std::string spec = std::string(option.name);
+    std::string argument = std::string(option.name);
     if (option.valueName.empty())
-        return shellQuoted(spec + "[" + desc + "]");
-    spec += "=[" + desc + "]:" + replaced(option.valueName, ':', "\\:") + ":";
+        return shellQuoted(argument + "[" + desc + "]");
+    argument += "=[" + desc + "]:" + replaced(option.valueName, ':', "\\:") + ":";
     if (option.files)
-        spec += "_files";
+        argument += "_files";
     else if (option.values)
-        spec += "(" + joined(valuesOf(option)) + ")";
+        argument += "(" + joined(valuesOf(option)) + ")";
     else
-        spec += " ";
-    return shellQuoted(spec);
+        argument += " ";
+    return shellQuoted(argument);
 }
 
 std::string zsh()
@@ -189,18 +189,18 @@ std::string zsh()
          "options=(\n";
     for (const CliOption &option : cliOptions()) {
         if (option.everyCommand)
-            s += "  " + zshSpec(option) + "\n";
+            s += "  " + zshArgument(option) + "\n";
     }
     s += ")\n"
          "case $command in\n";
     for (const CliCommandEntry &command : cliCommands()) {
-        std::string specs;
+        std::string arguments;
         for (const CliOption &option : cliOptions()) {
             if (!option.everyCommand && cliAccepts(command, option))
-                specs += " " + zshSpec(option);
+                arguments += " " + zshArgument(option);
         }
-        if (!specs.empty())
-            s += "  (" + std::string(command.name) + ") options+=(" + specs + ") ;;\n";
+        if (!arguments.empty())
+            s += "  (" + std::string(command.name) + ") options+=(" + arguments + ") ;;\n";
     }
     return s + "esac\n"
                "if [[ -z $command ]]; then\n"

@@ -87,16 +87,16 @@ void paintRole(QWidget *widget, ColourRole role)
 {
     if (role == ColourRole::Face)
         return;
-    const ColourSpec spec = colourSpec(role);
-    if (spec.background.system == SystemColour::ButtonFace) {
+    const ColourSpec colours = colourSpec(role);
+    if (colours.background.system == SystemColour::ButtonFace) {
         // On the button face only the text takes the role's colour.
         QPalette palette = widget->palette();
-        palette.setColor(QPalette::ButtonText, qtColour(spec.text, palette));
+        palette.setColor(QPalette::ButtonText, qtColour(colours.text, palette));
         widget->setPalette(palette);
         return;
     }
-    paint(widget, qtColour(spec.background, widget->palette()),
-          qtColour(spec.text, widget->palette()));
+    paint(widget, qtColour(colours.background, widget->palette()),
+          qtColour(colours.text, widget->palette()));
 }
 
 QIcon pictureIcon(Picture picture)
