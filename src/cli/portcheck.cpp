@@ -20,6 +20,11 @@ namespace {
 
 using nlohmann::json;
 
+double bytesPerSecond(const LineSettings &line)
+{
+    return double(line.baud) / bitsPerByte(line);
+}
+
 // Bytes in flight at most: 200 ms of line time, so a reader held up by a busy machine does not
 // leave the line idle (which would read as a slow adapter), and never more than a driver's
 // buffer holds while nothing is read.
@@ -32,13 +37,13 @@ constexpr std::int64_t WriteChunk = 64;
 constexpr std::uint32_t SilenceMs = 250;
 constexpr double PatternSeconds = 0.4;
 
-// Sends the pattern and gathers what comes back with its arrival times; false on a port fault.
 std::int64_t inFlightFor(const LineSettings &line)
 {
-    const double bytesPerSecond = double(line.baud) / bitsPerByte(line);
-    return std::clamp(std::int64_t(bytesPerSecond * InFlightSeconds), MinInFlight, MaxInFlight);
+    return std::clamp(std::int64_t(bytesPerSecond(line) * InFlightSeconds), MinInFlight,
+                      MaxInFlight);
 }
 
+// Sends the pattern and gathers what comes back with its arrival times; false on a port fault.
 bool exchange(SerialPort &port, Clock &clock, const LineSettings &line, const std::string &pattern,
               std::string &received, std::vector<std::uint32_t> &arrivals)
 {
@@ -99,9 +104,8 @@ bool LineCheck::ok() const
 
 std::string checkPattern(const LineSettings &line)
 {
-    const double bytesPerSecond = double(line.baud) / bitsPerByte(line);
-    const auto blocks =
-        std::max<std::int64_t>(1, std::int64_t(std::ceil(bytesPerSecond * PatternSeconds / 256)));
+    const auto blocks = std::max<std::int64_t>(
+        1, std::int64_t(std::ceil(bytesPerSecond(line) * PatternSeconds / 256)));
     std::string pattern;
     for (std::int64_t i = 0; i < blocks * 256; ++i) // an odd factor walks all 256 values
         pattern += char((i * 167 + 13) & 0xFF);

@@ -114,10 +114,10 @@ TEST(TelnetSession, LineSettingCommandsAndConfirmations)
 
 TEST(NetworkAddress, NamesOfNetworkPorts)
 {
-    const auto a = parseNetworkAddress("rfc2217://10.0.0.7:4001");
+    const auto a = parseNetworkAddress("rfc2217://127.0.0.7:4001");
     ASSERT_TRUE(a);
     EXPECT_TRUE(a->comPortControl);
-    EXPECT_EQ(a->host, "10.0.0.7");
+    EXPECT_EQ(a->host, "127.0.0.7");
     EXPECT_EQ(a->port, 4001);
     const auto b = parseNetworkAddress("TCP://[::1]:65535");
     ASSERT_TRUE(b);

@@ -504,7 +504,7 @@ TEST(SettingProcedures, ARawNetworkPortKeepsItsLine)
                            Row{Procedure::Factory, 5, false}, Row{Procedure::Id, 2, false}}) {
         Rig rig;
         ASSERT_TRUE(rig.scanned());
-        rig.map.set(3, "tcp://10.0.0.7:4002"); // no such device in memory: an open fails
+        rig.map.set(3, "tcp://127.0.0.1:4002"); // no such device in memory: an open fails
         rig.remember(3, row.rememberedLine);
         rig.view.baudIndex = 2;
         const SettingOutcome outcome = run(row.procedure, rig.ctx);

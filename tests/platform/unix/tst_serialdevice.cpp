@@ -78,6 +78,16 @@ struct Pty
     std::string path;
 };
 
+// A link over the system's serial device, with the pseudo-terminal's slave as COM3.
+struct PtyLink
+{
+    Pty pty;
+    SerialDevice port;
+    SystemClock clock;
+    const FixedPortMap ports{{{3, pty.path}}};
+    Link link{port, clock, ports};
+};
+
 } // namespace
 
 class TestSerialDevice : public QObject
@@ -323,11 +333,8 @@ private slots:
     {
         // The whole exchange on a real descriptor: the reply waits on the line before the
         // command goes out and is read once the frame is sent.
-        Pty pty;
-        SerialDevice port;
-        SystemClock clock;
-        const FixedPortMap ports({{3, pty.path}});
-        Link link(port, clock, ports);
+        PtyLink rig;
+        auto &[pty, port, clock, ports, link] = rig;
         int pumps = 0;
         link.setMessagePump([&] { ++pumps; });
 
@@ -350,11 +357,8 @@ private slots:
     {
         // Sleeping in the event loop instead of polling every millisecond must neither miss
         // a reply that arrives mid-wait nor close the window early on silence.
-        Pty pty;
-        SerialDevice port;
-        SystemClock clock;
-        const FixedPortMap ports({{3, pty.path}});
-        Link link(port, clock, ports);
+        PtyLink rig;
+        auto &[pty, port, clock, ports, link] = rig;
         int events = 0;
         link.setIdleWait([&](std::uint32_t maxMs) {
             QVERIFY(maxMs >= 1 && maxMs <= Link::ReplyWindowMs + 1);
